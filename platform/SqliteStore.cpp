@@ -1,0 +1,854 @@
+// The configuration store kept in one SQLite database, shared at the same
+// time by the web server and by Sylvix, each with its own connection.
+//
+// Layout: keys(id, parent, name, name_lc) with the root as the fixed row 1,
+// and vals(id, key, name, name_lc, type, data). name_lc holds the ASCII
+// lower-cased name so that lookups ignore case while names keep theirs.
+// Row ids give the insertion order that enumeration follows; overwriting a
+// value updates its row in place, so it keeps its place. Key ids are never
+// reused (AUTOINCREMENT), so a handle to a deleted key can never end up
+// pointing at a newer key.
+
+#include "platform/ConfigStore.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace sylvix {
+
+namespace {
+
+constexpr int64_t kRootId = 1;
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 5000;
+// Tries beyond the first when the busy timeout ran out (another process held
+// the write lock for longer than that).
+constexpr int kBusyRetries = 3;
+
+std::string AsciiLower(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// Splits a "\"-separated path; false when a part is empty ("a\\b", "\a").
+bool SplitPath(std::string_view path, std::vector<std::string_view> &parts)
+{
+    parts.clear();
+    if (path.empty())
+        return true;
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find('\\', start);
+        std::string_view part
+            = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
+        if (part.empty())
+            return false;
+        parts.push_back(part);
+        if (end == std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+bool IsBusy(int rc)
+{
+    int primary = rc & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+void SleepBriefly()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+enum Sql : int {
+    SqlDataVersion,
+    SqlKeyExists,
+    SqlFindChild,
+    SqlInsertKey,
+    SqlCountKeys,
+    SqlCountValues,
+    SqlKeyAt,
+    SqlKeyAfter,
+    SqlValueAt,
+    SqlValueAfter,
+    SqlQueryValue,
+    SqlSetValue,
+    SqlDeleteValue,
+    SqlHasSubkeys,
+    SqlDeleteKeyValues,
+    SqlDeleteKeyRow,
+    SqlDeleteBelowValues,
+    SqlDeleteBelowKeys,
+    SqlBegin,
+    SqlCommit,
+    SqlRollback,
+    SqlCount
+};
+
+#define SYLVIX_BELOW(start)                                                                        \
+    "WITH RECURSIVE below(id) AS (SELECT id FROM keys WHERE parent = " start                       \
+    " UNION ALL SELECT keys.id FROM keys JOIN below ON keys.parent = below.id) "
+
+const char *const kSql[SqlCount] = {
+    "PRAGMA data_version",
+    "SELECT 1 FROM keys WHERE id = ?1",
+    "SELECT id, name FROM keys WHERE parent = ?1 AND name_lc = ?2",
+    "INSERT INTO keys(parent, name, name_lc) VALUES(?1, ?2, ?3)",
+    "SELECT count(*) FROM keys WHERE parent = ?1",
+    "SELECT count(*) FROM vals WHERE key = ?1",
+    "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT id, name FROM keys WHERE parent = ?1 AND id > ?2 ORDER BY id LIMIT 1",
+    "SELECT id, name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT id, name, type, data FROM vals WHERE key = ?1 AND id > ?2 ORDER BY id LIMIT 1",
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND name_lc = ?2",
+    // One statement, so that a key deleted by another process in between
+    // cannot collect an orphaned value.
+    "INSERT INTO vals(key, name, name_lc, type, data) SELECT ?1, ?2, ?3, ?4, ?5"
+    " WHERE EXISTS(SELECT 1 FROM keys WHERE id = ?1)"
+    " ON CONFLICT(key, name_lc) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND name_lc = ?2",
+    "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1",
+    "DELETE FROM vals WHERE key = ?1",
+    "DELETE FROM keys WHERE id = ?1",
+    SYLVIX_BELOW("?1") "DELETE FROM vals WHERE key IN below",
+    SYLVIX_BELOW("?1") "DELETE FROM keys WHERE id IN below",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+};
+
+#undef SYLVIX_BELOW
+
+const char *kSchema = "CREATE TABLE IF NOT EXISTS keys("
+                      " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                      " parent INTEGER NOT NULL,"
+                      " name TEXT NOT NULL,"
+                      " name_lc TEXT NOT NULL,"
+                      " UNIQUE(parent, name_lc));"
+                      "CREATE INDEX IF NOT EXISTS keys_by_parent ON keys(parent);"
+                      "CREATE TABLE IF NOT EXISTS vals("
+                      " id INTEGER PRIMARY KEY,"
+                      " key INTEGER NOT NULL,"
+                      " name TEXT NOT NULL,"
+                      " name_lc TEXT NOT NULL,"
+                      " type INTEGER NOT NULL,"
+                      " data BLOB NOT NULL,"
+                      " UNIQUE(key, name_lc));"
+                      "CREATE INDEX IF NOT EXISTS vals_by_key ON vals(key);"
+                      "INSERT OR IGNORE INTO keys(id, parent, name, name_lc) VALUES(1, 0, '', '');"
+                      "PRAGMA user_version = 1;";
+
+// One database connection with its cached statements. Shared by the store
+// and every key handle opened from it, so that handles may outlive the store.
+class Connection
+{
+public:
+    Connection() = default;
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    ~Connection()
+    {
+        for (sqlite3_stmt *stmt : m_stmts)
+            sqlite3_finalize(stmt);
+        if (m_db)
+            sqlite3_close_v2(m_db);
+    }
+
+    bool open(const std::string &path, std::string &error)
+    {
+        std::error_code ec;
+        std::filesystem::path parent = std::filesystem::path(path).parent_path();
+        if (!parent.empty() && !std::filesystem::exists(parent, ec))
+            std::filesystem::create_directories(parent, ec);
+
+        int rc = sqlite3_open_v2(path.c_str(), &m_db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        if (rc != SQLITE_OK) {
+            error = "cannot open configuration store " + path + ": "
+                    + (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+
+        std::string mode;
+        if (!execRetry("PRAGMA journal_mode = WAL", &mode)
+            || !execRetry("PRAGMA synchronous = NORMAL")) {
+            error = "cannot open configuration store " + path + ": " + m_error;
+            return false;
+        }
+        if (mode != "wal" && mode != "memory") {
+            error = "cannot open configuration store " + path
+                    + ": the database cannot use a write-ahead log";
+            return false;
+        }
+        if (!prepareSchema()) {
+            error = "cannot open configuration store " + path + ": " + m_error;
+            return false;
+        }
+        m_dataVersion = readDataVersion();
+        return true;
+    }
+
+    std::recursive_mutex &mutex() { return m_mutex; }
+    sqlite3 *db() const { return m_db; }
+    bool inTransaction() const { return m_depth > 0; }
+
+    sqlite3_stmt *statement(Sql which)
+    {
+        if (!m_stmts[which]) {
+            if (sqlite3_prepare_v3(m_db, kSql[which], -1, SQLITE_PREPARE_PERSISTENT,
+                                   &m_stmts[which], nullptr)
+                != SQLITE_OK) {
+                fail("cannot prepare a statement");
+                m_stmts[which] = nullptr;
+            }
+        }
+        return m_stmts[which];
+    }
+
+    // Records a database failure; inside a transaction it dooms it.
+    void fail(const std::string &what)
+    {
+        m_error = what + ": " + sqlite3_errmsg(m_db);
+        if (m_depth > 0)
+            m_doomed = true;
+    }
+    void setError(std::string text) { m_error = std::move(text); }
+    const std::string &error() const { return m_error; }
+
+    // Something this connection did may have changed what a key holds.
+    void noteWrite() { ++m_epoch; }
+    uint64_t epoch() const { return m_epoch; }
+
+    // Changes with every commit, own or other, seen by the last read; unlike
+    // the data_version pragma it costs no statement.
+    unsigned snapshotVersion()
+    {
+        unsigned version = 0;
+        if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
+            return ~0u;
+        return version;
+    }
+
+    uint64_t generation()
+    {
+        int64_t version = readDataVersion();
+        if (version < 0 || version != m_dataVersion) {
+            m_dataVersion = version;
+            ++m_epoch;
+        }
+        return m_epoch;
+    }
+
+    // Runs body in a transaction of its own, or inside the one in progress.
+    // body returns false when the operation did not happen.
+    template <typename Body>
+    bool write(Body &&body)
+    {
+        if (m_depth > 0) {
+            // After a failure SQLite may have ended the transaction already;
+            // a write now would commit on its own.
+            if (m_doomed || sqlite3_get_autocommit(m_db)) {
+                m_doomed = true;
+                return false;
+            }
+            bool ok = body();
+            noteWrite();
+            return ok && !m_doomed;
+        }
+        if (!begin())
+            return false;
+        Scope scope(*this);
+        bool ok = body() && !m_doomed;
+        return scope.finish(ok);
+    }
+
+private:
+    // Closes the outermost transaction, also when body throws.
+    class Scope
+    {
+    public:
+        explicit Scope(Connection &c) : m_c(c) { ++m_c.m_depth; }
+        ~Scope()
+        {
+            if (m_open)
+                finish(false);
+        }
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+        bool finish(bool commit)
+        {
+            m_open = false;
+            --m_c.m_depth;
+            return m_c.end(commit);
+        }
+
+    private:
+        Connection &m_c;
+        bool m_open = true;
+    };
+
+    bool begin()
+    {
+        m_doomed = false;
+        sqlite3_stmt *stmt = statement(SqlBegin);
+        if (!stmt)
+            return false;
+        for (int attempt = 0;; ++attempt) {
+            int rc = sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+            if (rc == SQLITE_DONE)
+                return true;
+            if (!IsBusy(rc) || attempt >= kBusyRetries) {
+                m_error = std::string("cannot start a transaction: ") + sqlite3_errstr(rc);
+                return false;
+            }
+            SleepBriefly();
+        }
+    }
+
+    bool end(bool commit)
+    {
+        noteWrite();
+        if (sqlite3_get_autocommit(m_db)) {
+            // SQLite already rolled back after a failure.
+            return false;
+        }
+        if (commit) {
+            sqlite3_stmt *stmt = statement(SqlCommit);
+            for (int attempt = 0; stmt; ++attempt) {
+                int rc = sqlite3_step(stmt);
+                sqlite3_reset(stmt);
+                if (rc == SQLITE_DONE)
+                    return true;
+                if (!IsBusy(rc) || attempt >= kBusyRetries) {
+                    m_error = std::string("cannot commit: ") + sqlite3_errstr(rc);
+                    break;
+                }
+                SleepBriefly();
+            }
+        }
+        if (sqlite3_stmt *stmt = statement(SqlRollback)) {
+            sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+        }
+        return false;
+    }
+
+    int64_t readDataVersion()
+    {
+        sqlite3_stmt *stmt = statement(SqlDataVersion);
+        if (!stmt)
+            return -1;
+        int64_t version = -1;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            version = sqlite3_column_int64(stmt, 0);
+        sqlite3_reset(stmt);
+        return version;
+    }
+
+    // For set-up statements: sqlite3_exec with retries; the first column of
+    // the last row goes to result.
+    bool execRetry(const char *sql, std::string *result = nullptr)
+    {
+        for (int attempt = 0;; ++attempt) {
+            char *message = nullptr;
+            auto collect = [](void *out, int columns, char **values, char **) -> int {
+                if (out && columns > 0 && values[0])
+                    *static_cast<std::string *>(out) = values[0];
+                return 0;
+            };
+            int rc = sqlite3_exec(m_db, sql, collect, result, &message);
+            std::string text = message ? message : sqlite3_errstr(rc);
+            sqlite3_free(message);
+            if (rc == SQLITE_OK)
+                return true;
+            if (!IsBusy(rc) || attempt >= kBusyRetries) {
+                m_error = text;
+                return false;
+            }
+            SleepBriefly();
+        }
+    }
+
+    bool prepareSchema()
+    {
+        std::string version;
+        if (!execRetry("PRAGMA user_version", &version))
+            return false;
+        if (version == std::to_string(kSchemaVersion))
+            return true;
+        if (version != "0") {
+            m_error = "the store was written by a newer program (format " + version + ")";
+            return false;
+        }
+        // Two processes may create the store at the same moment: the
+        // immediate transaction lets only one of them do it.
+        if (!execRetry("BEGIN IMMEDIATE"))
+            return false;
+        if (!execRetry(kSchema)) {
+            std::string failure = m_error;
+            execRetry("ROLLBACK");
+            m_error = failure;
+            return false;
+        }
+        return execRetry("COMMIT");
+    }
+
+    sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_stmts[SqlCount] = {};
+    std::recursive_mutex m_mutex;
+    std::string m_error;
+    int m_depth = 0;
+    bool m_doomed = false;
+    int64_t m_dataVersion = -1;
+    uint64_t m_epoch = 1;
+};
+
+// One use of a cached statement: binds, steps, and resets it at scope end.
+class Query
+{
+public:
+    Query(Connection &c, Sql which) : m_c(c), m_stmt(c.statement(which)) {}
+    ~Query()
+    {
+        if (m_stmt) {
+            sqlite3_reset(m_stmt);
+            sqlite3_clear_bindings(m_stmt);
+        }
+    }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    Query &bind(int index, int64_t v)
+    {
+        if (m_stmt)
+            sqlite3_bind_int64(m_stmt, index, v);
+        return *this;
+    }
+    Query &bindText(int index, std::string_view text)
+    {
+        if (m_stmt)
+            sqlite3_bind_text(m_stmt, index, text.empty() ? "" : text.data(),
+                              static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Query &bindBlob(int index, std::string_view data)
+    {
+        if (!m_stmt)
+            return *this;
+        if (data.empty())
+            sqlite3_bind_zeroblob(m_stmt, index, 0); // a null pointer would bind NULL
+        else
+            sqlite3_bind_blob(m_stmt, index, data.data(), static_cast<int>(data.size()),
+                              SQLITE_TRANSIENT);
+        return *this;
+    }
+
+    // SQLITE_ROW, SQLITE_DONE or an error code (recorded in the connection).
+    int step()
+    {
+        if (!m_stmt)
+            return SQLITE_ERROR;
+        for (int attempt = 0;; ++attempt) {
+            int rc = sqlite3_step(m_stmt);
+            if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+                return rc;
+            // Outside a transaction a statement can simply run again; inside
+            // one the write lock is ours already.
+            if (IsBusy(rc) && !m_c.inTransaction() && attempt < kBusyRetries) {
+                sqlite3_reset(m_stmt);
+                SleepBriefly();
+                continue;
+            }
+            m_c.fail("store operation failed");
+            return rc;
+        }
+    }
+    bool row() { return step() == SQLITE_ROW; }
+    bool done() { return step() == SQLITE_DONE; }
+
+    int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    std::string bytes(int column) const
+    {
+        const void *p = sqlite3_column_blob(m_stmt, column);
+        int n = sqlite3_column_bytes(m_stmt, column);
+        return p ? std::string(static_cast<const char *>(p), static_cast<size_t>(n))
+                 : std::string();
+    }
+    int changes() const { return sqlite3_changes(m_c.db()); }
+
+private:
+    Connection &m_c;
+    sqlite3_stmt *m_stmt;
+};
+
+class SqliteKey final : public ConfigKey
+{
+public:
+    SqliteKey(std::shared_ptr<Connection> c, int64_t id, std::string path)
+        : m_c(std::move(c)), m_id(id), m_path(std::move(path))
+    {}
+
+    std::unique_ptr<ConfigKey> openKey(std::string_view path) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        int64_t id = 0;
+        std::string full;
+        if (!resolve(path, id, full))
+            return nullptr;
+        return std::make_unique<SqliteKey>(m_c, id, std::move(full));
+    }
+
+    std::unique_ptr<ConfigKey> createKey(std::string_view path) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        std::vector<std::string_view> parts;
+        if (!SplitPath(path, parts)) {
+            m_c->setError("invalid key path: " + std::string(path));
+            return nullptr;
+        }
+        int64_t id = m_id;
+        std::string full = m_path;
+        // Opening an existing key needs no write lock and changes nothing.
+        if (resolve(path, id, full))
+            return std::make_unique<SqliteKey>(m_c, id, std::move(full));
+        id = m_id;
+        full = m_path;
+        bool ok = m_c->write([&] {
+            if (!exists(m_id))
+                return false;
+            for (std::string_view part : parts) {
+                std::string lower = AsciiLower(part);
+                Query find(*m_c, SqlFindChild);
+                find.bind(1, id).bindText(2, lower);
+                int rc = find.step();
+                if (rc == SQLITE_ROW) {
+                    id = find.integer(0);
+                    append(full, find.bytes(1));
+                    continue;
+                }
+                if (rc != SQLITE_DONE)
+                    return false;
+                Query insert(*m_c, SqlInsertKey);
+                insert.bind(1, id).bindText(2, part).bindText(3, lower);
+                if (!insert.done())
+                    return false;
+                id = sqlite3_last_insert_rowid(m_c->db());
+                append(full, std::string(part));
+            }
+            return true;
+        });
+        if (!ok)
+            return nullptr;
+        return std::make_unique<SqliteKey>(m_c, id, std::move(full));
+    }
+
+    bool deleteKey(std::string_view name) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        if (name.empty()) {
+            m_c->setError("no subkey named to delete");
+            return false;
+        }
+        return m_c->write([&] {
+            int64_t id = 0;
+            std::string full;
+            if (!resolve(name, id, full))
+                return false;
+            Query children(*m_c, SqlHasSubkeys);
+            children.bind(1, id);
+            int rc = children.step();
+            if (rc == SQLITE_ROW) {
+                m_c->setError("key has subkeys: " + full);
+                return false;
+            }
+            return rc == SQLITE_DONE && removeKeyRow(id);
+        });
+    }
+
+    bool deleteTree(std::string_view path) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->write([&] {
+            int64_t id = 0;
+            std::string full;
+            if (!resolve(path, id, full))
+                return false;
+            Query values(*m_c, SqlDeleteBelowValues);
+            values.bind(1, id);
+            if (!values.done())
+                return false;
+            Query keys(*m_c, SqlDeleteBelowKeys);
+            keys.bind(1, id);
+            if (!keys.done())
+                return false;
+            if (path.empty()) {
+                // The key itself stays; only what it holds goes.
+                Query own(*m_c, SqlDeleteKeyValues);
+                own.bind(1, id);
+                return own.done();
+            }
+            return removeKeyRow(id);
+        });
+    }
+
+    bool enumKey(uint32_t index, std::string &name) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return enumerate(m_keyCursor, SqlKeyAfter, SqlKeyAt, index,
+                         [&](Query &q) { name = q.bytes(1); });
+    }
+
+    bool enumValue(uint32_t index, ConfigValue &value) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return enumerate(m_valueCursor, SqlValueAfter, SqlValueAt, index, [&](Query &q) {
+            value.name = q.bytes(1);
+            value.type = static_cast<ValueType>(q.integer(2));
+            value.data = q.bytes(3);
+        });
+    }
+
+    uint32_t countValues() override { return count(SqlCountValues); }
+    uint32_t countKeys() override { return count(SqlCountKeys); }
+
+    bool queryValue(std::string_view name, ConfigValue &value, size_t maxData) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        Query q(*m_c, SqlQueryValue);
+        q.bind(1, m_id).bindText(2, AsciiLower(name));
+        if (!q.row()) {
+            m_c->setError("value not found: " + std::string(name));
+            return false;
+        }
+        auto type = static_cast<ValueType>(q.integer(1));
+        std::string data = q.bytes(2);
+        size_t needed = data.size() + (type == ValueType::String ? 1 : 0);
+        if (needed > maxData) {
+            m_c->setError("value too large: " + std::string(name));
+            return false;
+        }
+        value.name = q.bytes(0);
+        value.type = type;
+        value.data = std::move(data);
+        return true;
+    }
+
+    bool setValue(std::string_view name, ValueType type, std::string_view data) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->write([&] {
+            Query q(*m_c, SqlSetValue);
+            q.bind(1, m_id).bindText(2, name).bindText(3, AsciiLower(name));
+            q.bind(4, static_cast<int64_t>(type)).bindBlob(5, data);
+            if (!q.done())
+                return false;
+            if (q.changes() == 0) {
+                m_c->setError("key was deleted: " + m_path);
+                return false;
+            }
+            return true;
+        });
+    }
+
+    bool deleteValue(std::string_view name) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->write([&] {
+            Query q(*m_c, SqlDeleteValue);
+            q.bind(1, m_id).bindText(2, AsciiLower(name));
+            if (!q.done())
+                return false;
+            if (q.changes() == 0) {
+                m_c->setError("value not found: " + std::string(name));
+                return false;
+            }
+            return true;
+        });
+    }
+
+    std::string name() const override
+    {
+        size_t slash = m_path.rfind('\\');
+        return slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+    }
+    std::string path() const override { return m_path; }
+
+private:
+    // Where the last enumeration stopped, and in which state of the store.
+    // While that state holds, row index + 1 is the next row after that id,
+    // found through the index instead of by counting from the start.
+    struct Cursor
+    {
+        bool valid = false;
+        uint64_t epoch = 0;
+        unsigned dataVersion = 0;
+        uint32_t index = 0;
+        int64_t id = 0;
+    };
+
+    template <typename Fill>
+    bool enumerate(Cursor &cursor, Sql after, Sql at, uint32_t index, Fill &&fill)
+    {
+        if (cursor.valid && index == cursor.index + 1 && cursor.epoch == m_c->epoch()) {
+            Query q(*m_c, after);
+            q.bind(1, m_id).bind(2, cursor.id);
+            int rc = q.step();
+            // The version is that of the snapshot the query just read.
+            if (m_c->snapshotVersion() == cursor.dataVersion) {
+                if (rc != SQLITE_ROW) {
+                    cursor.valid = false;
+                    return false;
+                }
+                fill(q);
+                cursor.index = index;
+                cursor.id = q.integer(0);
+                return true;
+            }
+        }
+        Query q(*m_c, at);
+        q.bind(1, m_id).bind(2, static_cast<int64_t>(index));
+        if (!q.row()) {
+            cursor.valid = false;
+            return false;
+        }
+        fill(q);
+        cursor = {true, m_c->epoch(), m_c->snapshotVersion(), index, q.integer(0)};
+        return true;
+    }
+
+    static void append(std::string &path, const std::string &part)
+    {
+        if (!path.empty())
+            path += '\\';
+        path += part;
+    }
+
+    bool exists(int64_t id)
+    {
+        Query q(*m_c, SqlKeyExists);
+        q.bind(1, id);
+        if (q.row())
+            return true;
+        m_c->setError("key was deleted: " + m_path);
+        return false;
+    }
+
+    // Finds the key at path below this one, with its path in stored case.
+    bool resolve(std::string_view path, int64_t &id, std::string &full)
+    {
+        std::vector<std::string_view> parts;
+        if (!SplitPath(path, parts)) {
+            m_c->setError("invalid key path: " + std::string(path));
+            return false;
+        }
+        if (parts.empty() && !exists(m_id))
+            return false;
+        id = m_id;
+        full = m_path;
+        for (std::string_view part : parts) {
+            Query q(*m_c, SqlFindChild);
+            q.bind(1, id).bindText(2, AsciiLower(part));
+            if (!q.row()) {
+                std::string missing = full;
+                append(missing, std::string(part));
+                m_c->setError("key not found: " + missing);
+                return false;
+            }
+            id = q.integer(0);
+            append(full, q.bytes(1));
+        }
+        return true;
+    }
+
+    bool removeKeyRow(int64_t id)
+    {
+        if (id == kRootId) {
+            m_c->setError("the root key cannot be deleted");
+            return false;
+        }
+        Query values(*m_c, SqlDeleteKeyValues);
+        values.bind(1, id);
+        if (!values.done())
+            return false;
+        Query row(*m_c, SqlDeleteKeyRow);
+        row.bind(1, id);
+        return row.done();
+    }
+
+    uint32_t count(Sql which)
+    {
+        std::lock_guard lock(m_c->mutex());
+        Query q(*m_c, which);
+        q.bind(1, m_id);
+        return q.row() ? static_cast<uint32_t>(q.integer(0)) : 0;
+    }
+
+    std::shared_ptr<Connection> m_c;
+    int64_t m_id;
+    std::string m_path;
+    Cursor m_keyCursor;
+    Cursor m_valueCursor;
+};
+
+class SqliteStore final : public ConfigStore
+{
+public:
+    explicit SqliteStore(std::shared_ptr<Connection> c) : m_c(std::move(c)) {}
+
+    std::unique_ptr<ConfigKey> root() override
+    {
+        return std::make_unique<SqliteKey>(m_c, kRootId, std::string());
+    }
+
+    uint64_t generation() override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->generation();
+    }
+
+    bool transaction(const std::function<bool()> &fn) override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->write(fn);
+    }
+
+    std::string lastError() const override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->error();
+    }
+
+private:
+    std::shared_ptr<Connection> m_c;
+};
+
+} // namespace
+
+std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error)
+{
+    auto connection = std::make_shared<Connection>();
+    std::string message;
+    if (!connection->open(path, message)) {
+        if (error)
+            *error = message;
+        return nullptr;
+    }
+    return std::make_unique<SqliteStore>(std::move(connection));
+}
+
+} // namespace sylvix
