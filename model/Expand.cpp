@@ -1,0 +1,175 @@
+#include "model/Expand.h"
+
+#include "model/Config.h"
+#include "model/Events.h"
+#include "model/NodeInternals.h"
+#include "model/Notify.h"
+#include "model/Page.h"
+#include "model/ParseAhead.h"
+#include "model/Resolve.h"
+#include "model/SiteNode.h"
+#include "model/Text.h"
+#include "model/Url.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace sylvix {
+
+SiteNode *FindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from)
+{
+    if (LiteralMode())
+        return WalkFindEquivalent(start, url, from);
+    return IndexFindEquivalent(start, url, from);
+}
+
+void AdoptEquivalent(SiteNode *node, SiteNode *source)
+{
+    PrepareChange(node);
+    node->flags = source->flags;
+    node->kind = source->kind;
+    node->mimeType = source->mimeType;
+    if (source->title)
+        node->title = source->title;
+    node->stat = source->stat;
+    if (source->localPath)
+        node->localPath = source->localPath;
+    node->diagnostics = source->diagnostics;
+    MirrorChildren(node, source);
+}
+
+int NeedsReload(SiteNode *node)
+{
+    if (!node->loaded()) {
+        if (SiteNode *parent = node->parent()) {
+            if (SiteNode *eq = FindEquivalent(parent, node->url, node)) {
+                node->equivalent = eq;
+                return 0;
+            }
+        }
+        return ResolveNode(node) ? 0 : 2;
+    }
+    if (node->flags & (NOTVER | EXTERNAL))
+        return 1;
+    if (!(node->flags & BROKEN) && node->kind != ImageMap && node->kind != HtmlDir) {
+        if (!node->localPath)
+            return 1;
+        const int64_t oldTime = node->stat.mtime;
+        const SharedStr oldPath = node->localPath;
+        if (!ResolveNode(node))
+            return 2;
+        if (!node->localPath || (node->flags & (NOTVER | BROKEN)))
+            return node->stat.mtime > oldTime ? 0 : 1;
+        if (node->localPath.view() != oldPath.view())
+            return 0;
+        return node->stat.mtime > oldTime ? 0 : 1;
+    }
+    return ResolveNode(node) ? 0 : 2;
+}
+
+int ExpandNode(SiteNode *node)
+{
+    if (PumpMessages())
+        return 0;
+    if (node->equivalent) {
+        AdoptEquivalent(node, node->equivalent);
+    } else if (!(node->flags & (NOTVER | BROKEN))) {
+        ShowStatusText("Parsing " + node->url.str() + "...");
+        ParseDocument(node);
+    }
+    node->setLoaded(1);
+    return 1;
+}
+
+SiteNode *CreateRootNode(const char *url)
+{
+    SiteNode *root = CreateNode();
+    if (url) {
+        SetUrl(root, url, nullptr);
+        if (!(root->flags & BROKEN) && NeedsReload(root) == 0)
+            ExpandNode(root);
+    } else {
+        InitRootFromServer(root);
+        if (NeedsReload(root) == 0)
+            ExpandNode(root);
+    }
+    return root;
+}
+
+void ParseDocument(SiteNode *node)
+{
+    FreeChildren(node);
+    node->diagnostics.reset();
+    if (node->kind == Html) {
+        std::optional<PageEvents> page;
+        if (ParseAhead *ahead = CurrentParseAhead())
+            page = ahead->take(node->localPath.str(), node->stat);
+        if (!page)
+            page = ParsePageFile(node->localPath.str());
+        DiagnosticList messages = std::move(page->diagnostics);
+        ApplyLinkEvents(node, page->events);
+        if (!messages.empty())
+            node->diagnostics = std::make_shared<const DiagnosticList>(std::move(messages));
+    } else if (node->kind == ImageMap) {
+        ExpandImageMap(node);
+    }
+}
+
+void ExtractLinks(SiteNode *node, const html::Block *block)
+{
+    std::vector<LinkEvent> events;
+    CollectLinkEvents(block, events);
+    ApplyLinkEvents(node, events);
+}
+
+SiteNode *AddChild(SiteNode *node, std::string_view href, const char *label)
+{
+    SiteNode *child = CreateNode();
+    AppendChild(node, child);
+    SetUrl(child, href, node);
+    if (label)
+        child->label = SharedStr(label);
+    return child;
+}
+
+void ExpandImageMap(SiteNode *node)
+{
+    PrepareChange(node);
+    auto values = ImageMapValues(node->file.view());
+    if (!node->file || !values) {
+        node->flags |= BROKEN;
+        return;
+    }
+    node->flags &= ~BROKEN;
+    auto find = [&](std::string_view name) -> const ConfigValue * {
+        for (const ConfigValue &v : *values)
+            if (equalsNoCase(v.name, name))
+                return &v;
+        return nullptr;
+    };
+    const ConfigValue *def = find("Default");
+    const ConfigValue *defDesc = find("DefaultDesc");
+    if (def && defDesc)
+        AddChild(node, def->data, defDesc->data.c_str());
+    for (const ConfigValue &v : *values) {
+        if (v.name.empty() || !std::isdigit(static_cast<unsigned char>(v.name[0])))
+            continue;
+        std::string_view d = v.data;
+        size_t i = 0;
+        while (i < d.size() && !isSpace(d[i]))
+            ++i;
+        while (i < d.size() && isSpace(d[i]))
+            ++i;
+        size_t start = i;
+        while (i < d.size() && !isSpace(d[i]))
+            ++i;
+        if (i == start)
+            continue; // an area without a target
+        const ConfigValue *desc = find("D" + v.name);
+        AddChild(node, d.substr(start, i - start), desc ? desc->data.c_str() : nullptr);
+    }
+    if (const ConfigValue *image = find("Image"))
+        node->localPath = SharedStr(image->data);
+}
+
+} // namespace sylvix

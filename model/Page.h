@@ -1,0 +1,46 @@
+#pragma once
+
+// What one HTML document gives the tree, in document order, as a list that
+// can be made on any thread and applied to a node later on the tree's thread.
+
+#include "htmlparse/HtmlParse.h"
+#include "model/SiteNode.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sylvix {
+
+struct LinkEvent
+{
+    enum Type : uint8_t { Child, Base, Title };
+    Type type = Child;
+    uint32_t flags = 0; // INLINED, ISMAP for the child
+    std::string href;   // Child, Base
+    std::optional<std::string> label;  // Child: label; Title: the text (none: no text)
+    std::optional<std::string> method; // Child of a form
+};
+
+struct PageEvents
+{
+    std::vector<LinkEvent> events;
+    DiagnosticList diagnostics;
+};
+
+// Walks one parse subtree into events.
+void CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out);
+
+// Reads a local document and parses it. A file that cannot be read, or
+// that is not a regular file (a pipe would block), gives no events.
+PageEvents ParsePageFile(const std::string &path);
+PageEvents ParsePageBytes(std::string_view bytes);
+
+// Reads at most maxBytes of a regular file without ever blocking; false
+// when it is not a readable regular file. st receives its status.
+bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes, FileStatus *st = nullptr);
+
+// Applies events to node: children, base, title.
+void ApplyLinkEvents(SiteNode *node, const std::vector<LinkEvent> &events);
+
+} // namespace sylvix

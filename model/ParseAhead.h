@@ -1,0 +1,71 @@
+#pragma once
+
+// Reading and parsing documents on worker threads ahead of a walk that
+// will need them. The walk itself stays on its one thread and in its one
+// order; it only finds the work already done.
+
+#include "model/Page.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace sylvix {
+
+class ParseAhead
+{
+public:
+    explicit ParseAhead(unsigned jobs, size_t maxReady = 4096);
+    ~ParseAhead();
+    ParseAhead(const ParseAhead &) = delete;
+    ParseAhead &operator=(const ParseAhead &) = delete;
+
+    // The walk will need these documents soon, the first of the list first;
+    // a later request is needed before earlier ones (the walk goes deep first).
+    void request(const std::vector<std::string> &paths);
+
+    // The page parsed from path when a worker has read (or is reading) it
+    // and the file it read has the status st (same file, size and time);
+    // nullopt otherwise, and the caller parses it itself.
+    std::optional<PageEvents> take(const std::string &path, const FileStatus &st);
+
+    struct Stats
+    {
+        uint64_t requested = 0, parsed = 0, hits = 0, misses = 0, evicted = 0;
+    };
+    Stats stats() const;
+
+private:
+    enum class State { Queued, Running, Done };
+    struct Entry
+    {
+        State state = State::Queued;
+        PageEvents page;
+        FileStatus seen;
+        bool readable = false;
+    };
+    void work();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::vector<std::string> m_stack; // next to parse at the back
+    std::unordered_map<std::string, Entry> m_entries;
+    std::deque<std::string> m_doneOrder;
+    size_t m_doneCount = 0;
+    size_t m_maxReady;
+    bool m_stop = false;
+    Stats m_stats;
+    std::vector<std::thread> m_threads;
+};
+
+// The parse-ahead in use by ParseDocument, or null.
+ParseAhead *CurrentParseAhead();
+void InstallParseAhead(ParseAhead *ahead);
+
+} // namespace sylvix

@@ -1,0 +1,392 @@
+#include "model/SiteNode.h"
+
+#include "model/Http.h"
+#include "model/NodeInternals.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace sylvix {
+
+namespace {
+
+size_t g_liveNodes = 0;
+bool g_literal = false;
+uint64_t g_epoch = 0;
+
+// What a shallow copy takes from a node.
+struct CopyState
+{
+    uint32_t depth;
+    SharedStr localPath, label, url, href;
+    uint32_t flags;
+    SharedStr scheme;
+    int32_t port;
+    SharedStr host, dir, file, query, fragment, mimeType, method;
+    FileStatus stat;
+};
+
+CopyState captureState(const SiteNode *n)
+{
+    return CopyState{n->depth, n->localPath, n->label, n->url,  n->href, n->flags,
+                     n->scheme, n->port, n->host, n->dir, n->file, n->query,
+                     n->fragment, n->mimeType, n->method, n->stat};
+}
+
+void applyState(SiteNode *n, const CopyState &s)
+{
+    n->depth = s.depth;
+    n->localPath = s.localPath;
+    n->label = s.label;
+    n->url = s.url;
+    n->href = s.href;
+    n->flags = s.flags;
+    n->scheme = s.scheme;
+    n->port = s.port;
+    n->host = s.host;
+    n->dir = s.dir;
+    n->file = s.file;
+    n->query = s.query;
+    n->fragment = s.fragment;
+    n->mimeType = s.mimeType;
+    n->method = s.method;
+    n->stat = s.stat;
+}
+
+// Pending mirrors by their source.
+std::unordered_map<SiteNode *, std::vector<SiteNode *>> &pendingBySource()
+{
+    static auto *m = new std::unordered_map<SiteNode *, std::vector<SiteNode *>>;
+    return *m;
+}
+
+} // namespace
+
+struct SiteNode::History
+{
+    struct Entry
+    {
+        uint64_t validUpTo;
+        CopyState state;
+    };
+    std::vector<Entry> entries; // ascending validUpTo
+};
+
+// Pending-mirror bookkeeping lives here, next to the record's privates.
+struct MirrorOps
+{
+    static void addPending(SiteNode *mirror, SiteNode *source, uint64_t epoch)
+    {
+        mirror->m_mirrorSource = source;
+        mirror->m_mirrorEpoch = epoch;
+        pendingBySource()[source].push_back(mirror);
+        ++source->m_pendingMirrors;
+        source->m_mirroredAt = std::max(source->m_mirroredAt, epoch);
+    }
+
+    static void dropPending(SiteNode *mirror)
+    {
+        SiteNode *source = mirror->m_mirrorSource;
+        if (!source)
+            return;
+        auto it = pendingBySource().find(source);
+        if (it != pendingBySource().end()) {
+            auto &v = it->second;
+            auto pos = std::find(v.rbegin(), v.rend(), mirror);
+            if (pos != v.rend()) {
+                *pos = v.back();
+                v.pop_back();
+            }
+            if (v.empty())
+                pendingBySource().erase(it);
+        }
+        --source->m_pendingMirrors;
+        mirror->m_mirrorSource = nullptr;
+        mirror->m_mirrorEpoch = 0;
+    }
+
+    // The state of child c as a mirror taken at epoch saw it.
+    static const CopyState *savedState(const SiteNode *c, uint64_t epoch)
+    {
+        if (!c->m_history)
+            return nullptr;
+        for (const auto &e : c->m_history->entries)
+            if (e.validUpTo >= epoch)
+                return &e.state;
+        return nullptr;
+    }
+
+    static void materialize(SiteNode *m)
+    {
+        SiteNode *source = m->m_mirrorSource;
+        if (!source)
+            return;
+        uint64_t epoch = m->m_mirrorEpoch;
+        dropPending(m);
+        for (SiteNode *c = source->m_firstChild; c; c = c->m_nextSibling) {
+            SiteNode *copy = CreateNode();
+            if (const CopyState *s = savedState(c, epoch))
+                applyState(copy, *s);
+            else
+                applyState(copy, captureState(c));
+            AppendChild(m, copy);
+        }
+    }
+
+    // Before the child list of source changes, its pending mirrors take
+    // their copies.
+    static void settleMirrorsOf(SiteNode *source)
+    {
+        if (source->m_pendingMirrors == 0)
+            return;
+        auto it = pendingBySource().find(source);
+        if (it == pendingBySource().end())
+            return;
+        std::vector<SiteNode *> mirrors = it->second;
+        for (SiteNode *m : mirrors)
+            materialize(m);
+    }
+
+    static void prepareChange(SiteNode *n)
+    {
+        SiteNode *p = n->m_parent;
+        if (!p || p->m_pendingMirrors == 0) {
+            n->m_history.reset();
+            return;
+        }
+        if (p->m_mirroredAt <= n->m_savedUpTo)
+            return;
+        if (!n->m_history)
+            n->m_history = std::make_unique<SiteNode::History>();
+        n->m_history->entries.push_back({p->m_mirroredAt, captureState(n)});
+        n->m_savedUpTo = p->m_mirroredAt;
+    }
+
+    static void mirrorChildren(SiteNode *node, SiteNode *source)
+    {
+        settleMirrorsOf(node);
+        FreeChildren(node);
+        dropPending(node);
+        if (g_literal) {
+            for (SiteNode *c = source->firstChild(); c; c = c->m_nextSibling)
+                AppendChild(node, CopyNode(c, 0));
+            return;
+        }
+        // A mirror of a pending mirror mirrors the same source at the same moment.
+        uint64_t epoch;
+        if (source->m_mirrorSource) {
+            epoch = source->m_mirrorEpoch;
+            source = source->m_mirrorSource;
+        } else {
+            if (!source->m_firstChild)
+                return;
+            epoch = ++g_epoch;
+        }
+        addPending(node, source, epoch);
+    }
+
+    static bool hasChildren(const SiteNode *n)
+    {
+        if (n->m_firstChild)
+            return true;
+        return n->m_mirrorSource && n->m_mirrorSource->m_firstChild;
+    }
+
+    static void destroy(SiteNode *n) { delete n; }
+    static bool pending(const SiteNode *n) { return n->m_mirrorSource != nullptr; }
+    static uint32_t pendingCount(const SiteNode *n) { return n->m_pendingMirrors; }
+};
+
+void NodeInternals::materialize(SiteNode *n) { MirrorOps::materialize(n); }
+
+SiteNode::~SiteNode()
+{
+    --g_liveNodes;
+}
+
+void SiteNode::setLoaded(uint32_t v)
+{
+    if (m_loaded == v)
+        return;
+    if (m_indexed)
+        IndexErase(this);
+    m_loaded = v;
+    if (m_loaded)
+        IndexInsert(this);
+}
+
+SiteNode *SiteNode::firstChild()
+{
+    if (m_mirrorSource)
+        MirrorOps::materialize(this);
+    return m_firstChild;
+}
+
+SiteNode *SiteNode::lastChild()
+{
+    if (m_mirrorSource)
+        MirrorOps::materialize(this);
+    return m_lastChild;
+}
+
+bool SiteNode::hasChildren() const { return MirrorOps::hasChildren(this); }
+
+SiteNode *CreateNode()
+{
+    ++g_liveNodes;
+    return new SiteNode();
+}
+
+size_t LiveNodeCount() { return g_liveNodes; }
+
+void SetLiteralMode(bool on) { g_literal = on; }
+bool LiteralMode() { return g_literal; }
+
+void PrepareChange(SiteNode *node) { MirrorOps::prepareChange(node); }
+void MirrorChildren(SiteNode *node, SiteNode *source) { MirrorOps::mirrorChildren(node, source); }
+
+void AppendChild(SiteNode *parent, SiteNode *child)
+{
+    if (MirrorOps::pendingCount(parent))
+        MirrorOps::settleMirrorsOf(parent);
+    if (MirrorOps::pending(parent))
+        MirrorOps::materialize(parent);
+    // The index keys a node by its place in the tree.
+    bool wasIndexed = NodeInternals::indexed(child);
+    if (wasIndexed)
+        IndexErase(child);
+    SiteNode *&first = NodeInternals::firstChildRaw(parent);
+    SiteNode *&last = NodeInternals::lastChildRaw(parent);
+    NodeInternals::parentRaw(child) = parent;
+    NodeInternals::nextRaw(child) = nullptr;
+    if (last) {
+        NodeInternals::childIndex(child) = NodeInternals::childIndex(last) + 1;
+        NodeInternals::nextRaw(last) = child;
+    } else {
+        NodeInternals::childIndex(child) = 0;
+        first = child;
+    }
+    last = child;
+    OrderAttach(parent, child);
+    if (wasIndexed)
+        IndexInsert(child);
+}
+
+namespace {
+
+// Frees the nodes of `roots` with everything below them, without recursion.
+// Index entries go first, while parent links still hold.
+void freeAll(std::vector<SiteNode *> &all)
+{
+    // all holds the top nodes; extend it with every descendant (pre-order
+    // is not needed, only completeness).
+    for (size_t i = 0; i < all.size(); ++i)
+        for (SiteNode *c = NodeInternals::firstChildRaw(all[i]); c; c = NodeInternals::nextRaw(c))
+            all.push_back(c);
+
+    std::unordered_set<SiteNode *> dying;
+    bool anySources = false;
+    for (SiteNode *n : all)
+        if (MirrorOps::pendingCount(n))
+            anySources = true;
+    if (anySources) {
+        dying.insert(all.begin(), all.end());
+        for (SiteNode *n : all) {
+            if (!MirrorOps::pendingCount(n))
+                continue;
+            auto it = pendingBySource().find(n);
+            if (it == pendingBySource().end())
+                continue;
+            std::vector<SiteNode *> mirrors = it->second;
+            for (SiteNode *m : mirrors) {
+                if (dying.count(m))
+                    MirrorOps::dropPending(m);
+                else
+                    MirrorOps::materialize(m);
+            }
+        }
+    }
+    for (SiteNode *n : all) {
+        if (NodeInternals::indexed(n))
+            IndexErase(n);
+        if (MirrorOps::pending(n))
+            MirrorOps::dropPending(n);
+        OrderDetach(n);
+    }
+    for (SiteNode *n : all) {
+        if ((n->flags & EXTERNAL) && n->localPath && n->localPath.useCount() == 1)
+            DeleteTempFile(n->localPath.str());
+        MirrorOps::destroy(n);
+    }
+}
+
+} // namespace
+
+void FreeNode(SiteNode *node)
+{
+    if (!node)
+        return;
+    SiteNode *parent = node->parent();
+    std::vector<SiteNode *> all;
+    for (SiteNode *n = node; n; n = NodeInternals::nextRaw(n))
+        all.push_back(n);
+    if (parent) {
+        // Unlink node and its later siblings from the parent's list.
+        SiteNode *prev = nullptr;
+        for (SiteNode *c = NodeInternals::firstChildRaw(parent); c && c != node; c = NodeInternals::nextRaw(c))
+            prev = c;
+        if (prev) {
+            NodeInternals::nextRaw(prev) = nullptr;
+            NodeInternals::lastChildRaw(parent) = prev;
+        } else if (NodeInternals::firstChildRaw(parent) == node) {
+            NodeInternals::firstChildRaw(parent) = nullptr;
+            NodeInternals::lastChildRaw(parent) = nullptr;
+        }
+    }
+    freeAll(all);
+}
+
+void FreeChildren(SiteNode *node)
+{
+    if (MirrorOps::pendingCount(node))
+        MirrorOps::settleMirrorsOf(node);
+    if (MirrorOps::pending(node))
+        MirrorOps::dropPending(node);
+    SiteNode *first = NodeInternals::firstChildRaw(node);
+    NodeInternals::firstChildRaw(node) = nullptr;
+    NodeInternals::lastChildRaw(node) = nullptr;
+    if (!first)
+        return;
+    std::vector<SiteNode *> all;
+    for (SiteNode *n = first; n; n = NodeInternals::nextRaw(n))
+        all.push_back(n);
+    freeAll(all);
+}
+
+SiteNode *CopyNode(SiteNode *node, int deep)
+{
+    SiteNode *copy = CreateNode();
+    applyState(copy, captureState(node));
+    if (deep) {
+        copy->title = node->title;
+        copy->kind = node->kind;
+        copy->diagnostics = node->diagnostics;
+        for (SiteNode *c = node->firstChild(); c; c = c->nextSibling())
+            AppendChild(copy, CopyNode(c, 0));
+        copy->setLoaded(1);
+    }
+    return copy;
+}
+
+const char *KindDisplayText(uint32_t kind)
+{
+    static const char *const names[] = {"HTML",       "Image",       "Program",      "Audio",
+                                        "Video",      "Postscript",  "Text",         "MailTo",
+                                        "Telnet",     "Special",     "ImageMap",     "Stats",
+                                        "Zero Stats", "Cycle Access", "Cycle Errors", "Cycle All",
+                                        "HTML Dir",   "FTP",         "Gopher",       "News"};
+    return kind < 20 ? names[kind] : "Unknown";
+}
+
+} // namespace sylvix

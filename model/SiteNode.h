@@ -1,0 +1,180 @@
+#pragma once
+
+// One document or link of the site tree.
+
+#include "model/SharedStr.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sylvix {
+
+enum NodeKind : uint32_t {
+    Html = 0,
+    Image = 1,
+    Program = 2,
+    Audio = 3,
+    Video = 4,
+    Postscript = 5,
+    TextDoc = 6,
+    MailTo = 7,
+    Telnet = 8,
+    Special = 9,
+    ImageMap = 10,
+    Stats = 11,
+    ZeroStats = 12,
+    CycleAccess = 13,
+    CycleErrors = 14,
+    CycleAll = 15,
+    HtmlDir = 16,
+    Ftp = 17,
+    Gopher = 18,
+    News = 19,
+    Unknown = 20,
+};
+
+const char *KindDisplayText(uint32_t kind); // "HTML", "Image", ..., "Unknown"
+
+enum NodeFlags : uint32_t {
+    ISMAP = 0x004,
+    BROKEN = 0x010,
+    EXTERNAL = 0x020,
+    NOTVER = 0x040,
+    VIRTUAL = 0x080,
+    INLINED = 0x100,
+};
+
+struct FileStatus
+{
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    uint32_t mode = 0;
+    uint32_t nlink = 0;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    uint64_t rdev = 0;
+    int64_t size = 0;
+    int64_t atime = 0;
+    int64_t mtime = 0;
+    int64_t ctime = 0;
+    bool operator==(const FileStatus &) const = default;
+};
+
+struct DiagnosticRecord
+{
+    std::string message;
+    int32_t level = 0; // 0 information, 1 warning, 2 error
+    int32_t line = 0;
+    bool operator==(const DiagnosticRecord &) const = default;
+};
+using DiagnosticList = std::vector<DiagnosticRecord>;
+// Messages never change once made, so copies of a node share them.
+using Diagnostics = std::shared_ptr<const DiagnosticList>;
+
+class SiteNode
+{
+public:
+    uint32_t depth = 0;
+    SharedStr localPath;
+    SharedStr label;
+    SharedStr url;
+    SharedStr href;
+    SharedStr title;
+    uint32_t kind = Unknown;
+    uint32_t flags = 0;
+    SharedStr scheme;
+    int32_t port = 0;
+    SharedStr host;
+    SharedStr dir;
+    SharedStr file;
+    SharedStr query;
+    SharedStr fragment;
+    SharedStr mimeType;
+    SharedStr method;
+    FileStatus stat;
+    Diagnostics diagnostics;
+    SiteNode *equivalent = nullptr; // not owned
+    void *viewItem = nullptr;       // not owned; the tree display's row
+
+    uint32_t loaded() const { return m_loaded; }
+    void setLoaded(uint32_t v);
+
+    SiteNode *parent() const { return m_parent; }
+    SiteNode *nextSibling() const { return m_nextSibling; }
+    // The child list. A node that mirrors another gets its copies of the
+    // other's children here, the first time anybody asks for them.
+    SiteNode *firstChild();
+    SiteNode *lastChild();
+    // Whether firstChild() would give a node, without making mirror copies.
+    bool hasChildren() const;
+    uint32_t childIndex() const { return m_childIndex; } // place among its siblings
+    bool mirrorPending() const { return m_mirrorSource != nullptr; }
+
+    bool hasDiagnostics() const { return diagnostics && !diagnostics->empty(); }
+
+private:
+    friend struct NodeInternals;
+    friend struct MirrorOps;
+    SiteNode *m_parent = nullptr;
+    SiteNode *m_firstChild = nullptr; // owned, with the whole sibling chain
+    SiteNode *m_lastChild = nullptr;
+    SiteNode *m_nextSibling = nullptr;
+    uint32_t m_childIndex = 0;
+    uint32_t m_loaded = 0;
+    bool m_indexed = false;
+    // Pending mirror: this node's children are the shallow copies of
+    // m_mirrorSource's children as they stood at m_mirrorEpoch.
+    SiteNode *m_mirrorSource = nullptr;
+    uint64_t m_mirrorEpoch = 0;
+    uint64_t m_mirroredAt = 0; // last epoch at which our children were mirrored
+    uint64_t m_savedUpTo = 0;  // last epoch for which our state was saved
+    struct History;
+    std::unique_ptr<History> m_history;
+    uint32_t m_pendingMirrors = 0; // pending mirrors whose source is this node
+    // Where the node's subtree begins and ends in the pre-order of all trees,
+    // kept as ordered labels so that "is x below y" and "which comes first"
+    // are answered without walking.
+    struct OrderToken
+    {
+        uint64_t label = 0;
+        OrderToken *prev = nullptr;
+        OrderToken *next = nullptr;
+    };
+    OrderToken m_begin, m_end;
+
+    ~SiteNode();
+    friend void FreeNode(SiteNode *node);
+    friend SiteNode *CreateNode();
+};
+
+SiteNode *CreateNode();
+// Frees node, its subtree and (as the record's design has it) its later
+// siblings. Deletes the temporary file of an external node.
+void FreeNode(SiteNode *node);
+SiteNode *CopyNode(SiteNode *node, int deep);
+
+// Appends child at the end of parent's list and sets its parent.
+void AppendChild(SiteNode *parent, SiteNode *child);
+// Frees every child of node (and with them their subtrees).
+void FreeChildren(SiteNode *node);
+
+// Call before changing any field that a shallow copy takes (the URL parts,
+// localPath, label, flags, mimeType, method, stat): pending mirrors of the
+// node's parent keep the state they were promised.
+void PrepareChange(SiteNode *node);
+
+// Gives node's children as shallow copies of source's children, made when
+// first asked for (see SiteNode::firstChild).
+void MirrorChildren(SiteNode *node, SiteNode *source);
+
+// Off by default. On: mirrors copy at once and equivalents are found by the
+// literal outward walk. Used to check that both designs answer alike.
+void SetLiteralMode(bool on);
+bool LiteralMode();
+
+// Number of SiteNode records alive, for measurements.
+size_t LiveNodeCount();
+
+} // namespace sylvix

@@ -1,0 +1,108 @@
+#pragma once
+
+// A temporary document tree and a configuration store describing a server
+// that serves it, for tests of the site model.
+
+#include "model/Config.h"
+#include "model/SiteNode.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace sylvix::test {
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string templ = (std::filesystem::temp_directory_path() / "sylvix-test-XXXXXX").string();
+        m_path = ::mkdtemp(templ.data());
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    const std::string &path() const { return m_path; }
+    std::string operator/(const std::string &rel) const { return m_path + "/" + rel; }
+
+    std::string write(const std::string &rel, const std::string &content) const
+    {
+        std::filesystem::path p = std::filesystem::path(m_path) / rel;
+        std::filesystem::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << content;
+        return p.string();
+    }
+
+private:
+    std::string m_path;
+};
+
+// Opens a fresh store in dir and the configuration on it, with the
+// server's key and the program's key present.
+class ServerFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto store = OpenSqliteStore(m_dir / "registry.db");
+        ASSERT_TRUE(store);
+        auto root = store->root();
+        m_server = root->createKey(kServerKeyPath);
+        ASSERT_TRUE(m_server);
+        ASSERT_TRUE(root->createKey(kProgramKeyPath));
+        WriteString(*m_server, "ServerName", "www.example.org");
+        WriteDword(*m_server, "TCP Port", 80);
+        WriteString(*m_server, "ServerRoot", m_dir / "srv");
+        docMap("/", m_dir / "docs");
+        typeMap(".html", "text/html");
+        typeMap(".htm", "text/html");
+        typeMap(".gif", "image/gif");
+        typeMap(".txt", "text/plain");
+        typeMap(".au", "audio/basic");
+        typeMap(".mpg", "video/mpeg");
+        typeMap(".ps", "application/postscript");
+        typeMap(".sh", "wwwserver/shellcgi");
+        typeMap(".exe", "wwwserver/wincgi");
+        set("DirIndex", "IndexDoc", "index.html");
+        UseStores(std::move(store));
+        ASSERT_EQ(OpenConfiguration(nullptr), ConfigOk);
+        verifyExternal = false;
+    }
+    void TearDown() override
+    {
+        m_server.reset();
+        CloseConfiguration();
+    }
+
+    void set(const std::string &key, const std::string &name, const std::string &value)
+    {
+        auto k = m_server->createKey(key);
+        ASSERT_TRUE(k);
+        WriteString(*k, name, value);
+    }
+    void docMap(const std::string &prefix, const std::string &dir) { set("DocMap", prefix, dir); }
+    void typeMap(const std::string &ext, const std::string &type) { set("TypeMap", ext, type); }
+
+    std::string doc(const std::string &rel, const std::string &content = "<html></html>")
+    {
+        return m_dir.write("docs/" + rel, content);
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<ConfigKey> m_server;
+};
+
+// Frees a tree at scope end.
+struct TreeGuard
+{
+    SiteNode *root;
+    ~TreeGuard() { FreeNode(root); }
+};
+
+} // namespace sylvix::test

@@ -1,0 +1,128 @@
+#include "model/SiteNode.h"
+#include "model/Url.h"
+
+#include <gtest/gtest.h>
+
+using namespace sylvix;
+
+TEST(Node, NewNodeIsEmptyAndUnknown)
+{
+    SiteNode *n = CreateNode();
+    EXPECT_EQ(n->kind, Unknown);
+    EXPECT_EQ(n->flags, 0u);
+    EXPECT_EQ(n->loaded(), 0u);
+    EXPECT_EQ(n->depth, 0u);
+    EXPECT_EQ(n->stat.size, 0);
+    EXPECT_FALSE(n->url.present());
+    EXPECT_EQ(n->firstChild(), nullptr);
+    EXPECT_EQ(n->parent(), nullptr);
+    FreeNode(n);
+    EXPECT_STREQ(KindDisplayText(12), "Zero Stats");
+    EXPECT_STREQ(KindDisplayText(16), "HTML Dir");
+    EXPECT_STREQ(KindDisplayText(99), "Unknown");
+}
+
+TEST(Node, CopiesShallowAndDeep)
+{
+    SiteNode *n = CreateNode();
+    SetUrl(n, "http://h/a/b.html?q#f", nullptr);
+    n->title = "Title";
+    n->label = "Label";
+    n->kind = Html;
+    n->flags = INLINED | VIRTUAL;
+    n->method = "POST";
+    n->stat.size = 42;
+    n->diagnostics = std::make_shared<const DiagnosticList>(DiagnosticList{{"msg", 1, 3}});
+    for (int i = 0; i < 3; ++i) {
+        SiteNode *c = CreateNode();
+        AppendChild(n, c);
+        SetUrl(c, "c" + std::to_string(i) + ".html", n);
+        c->kind = Image;
+        c->setLoaded(1);
+    }
+    n->setLoaded(1);
+
+    SiteNode *shallow = CopyNode(n, 0);
+    EXPECT_EQ(shallow->url.str(), n->url.str());
+    EXPECT_EQ(shallow->href.str(), n->href.str());
+    EXPECT_EQ(shallow->label.str(), "Label");
+    EXPECT_EQ(shallow->method.str(), "POST");
+    EXPECT_EQ(shallow->flags, n->flags);
+    EXPECT_EQ(shallow->stat.size, 42);
+    EXPECT_EQ(shallow->kind, Unknown);
+    EXPECT_FALSE(shallow->title.present());
+    EXPECT_FALSE(shallow->diagnostics);
+    EXPECT_EQ(shallow->firstChild(), nullptr);
+    EXPECT_EQ(shallow->loaded(), 0u);
+
+    SiteNode *deep = CopyNode(n, 1);
+    EXPECT_EQ(deep->title.str(), "Title");
+    EXPECT_EQ(deep->kind, Html);
+    ASSERT_TRUE(deep->diagnostics);
+    EXPECT_EQ(*deep->diagnostics, *n->diagnostics);
+    EXPECT_EQ(deep->loaded(), 1u);
+    int count = 0;
+    for (SiteNode *c = deep->firstChild(); c; c = c->nextSibling(), ++count) {
+        EXPECT_EQ(c->parent(), deep);
+        EXPECT_EQ(c->kind, Unknown); // children are shallow copies
+        EXPECT_EQ(c->loaded(), 0u);
+        EXPECT_EQ(c->url.str(), "http://h/a/c" + std::to_string(count) + ".html");
+    }
+    EXPECT_EQ(count, 3);
+    FreeNode(shallow);
+    FreeNode(deep);
+    FreeNode(n);
+}
+
+TEST(Node, FreeingAFirstChildFreesItsLaterSiblings)
+{
+    size_t before = LiveNodeCount();
+    SiteNode *p = CreateNode();
+    for (int i = 0; i < 4; ++i)
+        AppendChild(p, CreateNode());
+    SiteNode *second = p->firstChild()->nextSibling();
+    FreeNode(second); // and the two after it
+    EXPECT_EQ(LiveNodeCount(), before + 2);
+    EXPECT_EQ(p->firstChild()->nextSibling(), nullptr);
+    EXPECT_EQ(p->lastChild(), p->firstChild());
+    FreeNode(p);
+    EXPECT_EQ(LiveNodeCount(), before);
+}
+
+TEST(Node, HugeAndDeepTreesFreeWithoutRecursion)
+{
+    size_t before = LiveNodeCount();
+    SiteNode *wide = CreateNode();
+    for (int i = 0; i < 100000; ++i)
+        AppendChild(wide, CreateNode());
+    SiteNode *deep = CreateNode();
+    SiteNode *at = deep;
+    for (int i = 0; i < 100000; ++i) {
+        SiteNode *c = CreateNode();
+        AppendChild(at, c);
+        at = c;
+    }
+    EXPECT_EQ(LiveNodeCount(), before + 200002);
+    FreeNode(wide);
+    FreeNode(deep);
+    EXPECT_EQ(LiveNodeCount(), before);
+}
+
+TEST(SharedStr, InternsAndReleases)
+{
+    size_t before = SharedStr::poolSize();
+    {
+        SharedStr a("some text nobody else uses 1"), b(std::string("some text nobody else uses 1"));
+        EXPECT_EQ(a.id(), b.id());
+        EXPECT_EQ(SharedStr::poolSize(), before + 1);
+        SharedStr c = a;
+        c = SharedStr("another unique text 2");
+        EXPECT_EQ(SharedStr::poolSize(), before + 2);
+        EXPECT_EQ(a.view(), "some text nobody else uses 1");
+        SharedStr none;
+        EXPECT_STREQ(none.c_str(), "");
+        EXPECT_FALSE(none.present());
+        EXPECT_TRUE(SharedStr("").present());
+    }
+    EXPECT_EQ(SharedStr::poolSize(), before);
+}
