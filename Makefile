@@ -2,10 +2,20 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest \
-           libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time
+           libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
+           clang llvm libclang-rt-14-dev libfuzzer-14-dev
 CMAKE_FLAGS ?=
+# The sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
+# and the fuzz build (clang, libFuzzer); FUZZ_SECONDS per target.
+SANITIZE_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= $(JOBS)
+FUZZERS ?= url http httpdate accesslog reg html
+SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+               UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test demo format clean
+.PHONY: all deps build test test-sanitize fuzz demo format clean
 
 all: build
 
@@ -29,6 +39,23 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+$(SANITIZE_BUILD)/build.ninja:
+	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_SANITIZE=ON
+
+# Every test that needs no windows (those are labelled GUI), under the sanitizers.
+test-sanitize: deps $(SANITIZE_BUILD)/build.ninja
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) -LE GUI
+
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_FUZZ=ON -DSYLVIX_TESTS=OFF
+
+fuzz: deps $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS) $(FUZZERS)
+
 demo: build
 	@bash examples/run-demo.sh $(BUILD)
 
@@ -36,4 +63,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -87,48 +87,48 @@ count_of() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
-echo "== sylvix-map --whole --format summary"
-measure map "$map" --whole --format summary || die "sylvix-map failed"
-cat "$out/map.out"
+jobs=$(nproc)
+echo "== sylvix-map --whole --format summary --jobs 1"
+measure map1 "$map" --whole --format summary --quiet --jobs 1 || die "sylvix-map --jobs 1 failed"
+cat "$out/map1.out"
+echo
+echo "== sylvix-map --whole --format summary (--jobs $jobs, the default)"
+measure mapn "$map" --whole --format summary --quiet || die "sylvix-map failed"
+cat "$out/mapn.out"
 
-map_wall=$(wall_s "$out/map.time")
-map_cpu=$(cpu_s "$out/map.time")
-map_rss=$(rss_kb "$out/map.time")
 # Throughput counts the nodes the walk visited; memory is shared by the nodes
-# alive at the end. A plain "nodes: N" serves for both.
-visited=$(count_of "$out/map.out" "nodes visited")
-alive=$(count_of "$out/map.out" "nodes alive")
-plain=$(count_of "$out/map.out" "nodes")
-visited=${visited:-$plain}
-alive=${alive:-${plain:-$visited}}
+# alive at the end.
+visited=$(count_of "$out/map1.out" "nodes visited")
+alive=$(count_of "$out/map1.out" "nodes alive")
+parsed=$(count_of "$out/map1.out" "documents parsed")
 site_bytes=$(value bytes "$out/totals.txt")
 
-echo
-echo "== results ($pages pages, $(value links "$out/totals.txt") links, $((site_bytes / 1048576)) MB of files)"
-printf '%-18s %s s\n' "wall time" "$map_wall"
-printf '%-18s %s s\n' "CPU time" "$map_cpu"
-printf '%-18s %s MB\n' "peak RSS" "$(awk -v k="$map_rss" 'BEGIN {printf "%.1f", k / 1024}')"
-printf '%-18s %s\n' "pages/s" "$(ratio "$pages" "$map_wall")"
-if [ -n "$visited" ]; then
-    printf '%-18s %s visited, %s alive\n' "nodes" "$visited" "$alive"
-    printf '%-18s %s\n' "nodes/s" "$(ratio "$visited" "$map_wall")"
-    printf '%-18s %s\n' "bytes per node" "$(ratio "$((map_rss * 1024))" "$alive")"
-else
-    echo "nodes              n/a (no \"nodes visited: N\" line in the summary)"
-fi
-
-# The floor: the same pages read and parsed with nothing else done. Its
-# command line is parse-floor SITE_DIR.
+have_floor=0
 if [ -x "$floor" ]; then
     echo
     echo "== parse-floor $out/site"
     measure floor "$floor" "$out/site" || die "parse-floor failed"
     cat "$out/floor.out"
-    floor_wall=$(wall_s "$out/floor.time")
-    floor_cpu=$(cpu_s "$out/floor.time")
-    floor_rss=$(rss_kb "$out/floor.time")
-    printf '%-18s %8s %8s %8s\n' "" "map" "floor" "ratio"
-    printf '%-18s %8s %8s %8s\n' "wall time (s)" "$map_wall" "$floor_wall" "$(ratio "$map_wall" "$floor_wall")"
-    printf '%-18s %8s %8s %8s\n' "CPU time (s)" "$map_cpu" "$floor_cpu" "$(ratio "$map_cpu" "$floor_cpu")"
-    printf '%-18s %8s %8s %8s\n' "peak RSS (KB)" "$map_rss" "$floor_rss" "$(ratio "$map_rss" "$floor_rss")"
+    have_floor=1
 fi
+
+echo
+echo "== results ($pages pages, $(value links "$out/totals.txt") links, $((site_bytes / 1048576)) MB of files)"
+printf '%-16s %12s %12s %12s %10s %10s\n' "" "map -j1" "map -j$jobs" "floor" "j1/floor" "jN/floor"
+row() { # LABEL V1 VN VF
+    local r1=n/a rn=n/a
+    if [ "$have_floor" = 1 ]; then r1=$(ratio "$2" "$4"); rn=$(ratio "$3" "$4"); fi
+    printf '%-16s %12s %12s %12s %10s %10s\n' "$1" "$2" "$3" "$4" "$r1" "$rn"
+}
+fw=-; fc=-; fr=-
+if [ "$have_floor" = 1 ]; then
+    fw=$(wall_s "$out/floor.time"); fc=$(cpu_s "$out/floor.time"); fr=$(rss_kb "$out/floor.time")
+fi
+row "wall (s)" "$(wall_s "$out/map1.time")" "$(wall_s "$out/mapn.time")" "$fw"
+row "CPU (s)" "$(cpu_s "$out/map1.time")" "$(cpu_s "$out/mapn.time")" "$fc"
+row "peak RSS (KB)" "$(rss_kb "$out/map1.time")" "$(rss_kb "$out/mapn.time")" "$fr"
+w1=$(wall_s "$out/map1.time"); wn=$(wall_s "$out/mapn.time")
+printf '%-16s %12s %12s\n' "pages/s" "$(ratio "${parsed:-$pages}" "$w1")" "$(ratio "${parsed:-$pages}" "$wn")"
+printf '%-16s %12s %12s\n' "nodes/s" "$(ratio "${visited:-0}" "$w1")" "$(ratio "${visited:-0}" "$wn")"
+echo "nodes visited $visited, alive $alive, documents parsed $parsed"
+printf '%-16s %s\n' "bytes per node" "$(ratio "$(( $(rss_kb "$out/map1.time") * 1024 ))" "${alive:-0}")"

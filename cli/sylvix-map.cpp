@@ -224,7 +224,7 @@ public:
                 m_out += n->localPath.view();
             }
             if (mirror)
-                m_out += "  (same as above)";
+                m_out += "  (mirror)";
             m_out += '\n';
             break;
         }

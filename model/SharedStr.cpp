@@ -4,32 +4,85 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
-#include <unordered_set>
+#include <vector>
 
 namespace sylvix {
 
 namespace {
 
-struct EntryHash
-{
-    using is_transparent = void;
-    size_t operator()(const SharedStr::Entry *e) const { return e->hash; }
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
-};
-
-struct EntryEq
-{
-    using is_transparent = void;
-    static std::string_view v(const SharedStr::Entry *e) { return {e->text, e->len}; }
-    static std::string_view v(std::string_view s) { return s; }
-    template<class A, class B>
-    bool operator()(const A &a, const B &b) const { return v(a) == v(b); }
-};
-
+// Open addressing with linear probing; each slot keeps the hash beside the
+// entry so that most probes never touch the entry itself. Deletion shifts
+// later slots back, so there are no tombstones.
 struct Pool
 {
-    std::unordered_set<SharedStr::Entry *, EntryHash, EntryEq> entries;
+    struct Slot
+    {
+        size_t hash = 0;
+        SharedStr::Entry *entry = nullptr;
+    };
+    std::vector<Slot> slots = std::vector<Slot>(1024);
+    size_t count = 0;
     size_t bytes = 0;
+
+    size_t mask() const { return slots.size() - 1; }
+
+    static bool same(const SharedStr::Entry *e, size_t h, std::string_view text)
+    {
+        return e->hash == h && e->len == text.size() && std::memcmp(e->text, text.data(), text.size()) == 0;
+    }
+
+    SharedStr::Entry *find(size_t h, std::string_view text) const
+    {
+        for (size_t i = h & mask();; i = (i + 1) & mask()) {
+            const Slot &s = slots[i];
+            if (!s.entry)
+                return nullptr;
+            if (s.hash == h && same(s.entry, h, text))
+                return s.entry;
+        }
+    }
+
+    void place(size_t h, SharedStr::Entry *e)
+    {
+        size_t i = h & mask();
+        while (slots[i].entry)
+            i = (i + 1) & mask();
+        slots[i] = Slot{h, e};
+    }
+
+    void insert(SharedStr::Entry *e)
+    {
+        if ((count + 1) * 4 > slots.size() * 3) {
+            std::vector<Slot> old(slots.size() * 2);
+            old.swap(slots);
+            for (const Slot &s : old)
+                if (s.entry)
+                    place(s.hash, s.entry);
+        }
+        place(e->hash, e);
+        ++count;
+    }
+
+    void erase(SharedStr::Entry *e)
+    {
+        size_t i = e->hash & mask();
+        while (slots[i].entry != e)
+            i = (i + 1) & mask();
+        // Backward shift: move later members of the run into the hole when
+        // their home slot is at or before it.
+        for (size_t j = (i + 1) & mask();; j = (j + 1) & mask()) {
+            if (!slots[j].entry)
+                break;
+            size_t home = slots[j].hash & mask();
+            bool movable = (j > i) ? (home <= i || home > j) : (home <= i && home > j);
+            if (movable) {
+                slots[i] = slots[j];
+                i = j;
+            }
+        }
+        slots[i] = Slot{};
+        --count;
+    }
 };
 
 Pool &pool()
@@ -45,9 +98,8 @@ SharedStr::SharedStr(std::string_view text)
 {
     Pool &p = pool();
     size_t h = std::hash<std::string_view>()(text);
-    auto it = p.entries.find(text);
-    if (it != p.entries.end()) {
-        m_e = *it;
+    if (Entry *e = p.find(h, text)) {
+        m_e = e;
         ++m_e->refs;
         return;
     }
@@ -62,7 +114,7 @@ SharedStr::SharedStr(std::string_view text)
     if (!text.empty())
         std::memcpy(m_e->text, text.data(), text.size());
     m_e->text[text.size()] = '\0';
-    p.entries.insert(m_e);
+    p.insert(m_e);
     p.bytes += bytes;
 }
 
@@ -94,14 +146,14 @@ void SharedStr::release()
 {
     if (m_e && --m_e->refs == 0) {
         Pool &p = pool();
-        p.entries.erase(m_e);
+        p.erase(m_e);
         p.bytes -= offsetof(Entry, text) + m_e->len + 1;
         std::free(m_e);
     }
     m_e = nullptr;
 }
 
-size_t SharedStr::poolSize() { return pool().entries.size(); }
+size_t SharedStr::poolSize() { return pool().count; }
 size_t SharedStr::poolBytes() { return pool().bytes; }
 
 } // namespace sylvix

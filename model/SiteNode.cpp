@@ -63,34 +63,67 @@ std::unordered_map<SiteNode *, std::vector<SiteNode *>> &pendingBySource()
 
 } // namespace
 
-struct SiteNode::History
+struct SiteNode::MirrorState
 {
-    struct Entry
+    // As a pending mirror: our children are the shallow copies of source's
+    // children as they stood at epoch.
+    SiteNode *source = nullptr;
+    uint64_t epoch = 0;
+    // As a source: the last epoch at which our children were mirrored, and
+    // how many mirrors still wait for their copies.
+    uint64_t mirroredAt = 0;
+    uint32_t pendingMirrors = 0;
+    // As a child of a source: our state saved for mirrors taken before a
+    // change, ascending validUpTo.
+    uint64_t savedUpTo = 0;
+    struct Saved
     {
         uint64_t validUpTo;
         CopyState state;
     };
-    std::vector<Entry> entries; // ascending validUpTo
+    std::vector<Saved> history;
 };
 
 // Pending-mirror bookkeeping lives here, next to the record's privates.
 struct MirrorOps
 {
+    using State = SiteNode::MirrorState;
+
+    static State &state(SiteNode *n)
+    {
+        if (!n->m_mirror)
+            n->m_mirror = std::make_unique<State>();
+        return *n->m_mirror;
+    }
+    static SiteNode *source(const SiteNode *n) { return n->m_mirror ? n->m_mirror->source : nullptr; }
+    static bool pending(const SiteNode *n) { return source(n) != nullptr; }
+    static uint32_t pendingCount(const SiteNode *n) { return n->m_mirror ? n->m_mirror->pendingMirrors : 0; }
+
+    // Drops the block when nothing in it matters any more.
+    static void tidy(SiteNode *n)
+    {
+        State *s = n->m_mirror.get();
+        if (s && !s->source && !s->pendingMirrors && s->history.empty())
+            n->m_mirror.reset();
+    }
+
     static void addPending(SiteNode *mirror, SiteNode *source, uint64_t epoch)
     {
-        mirror->m_mirrorSource = source;
-        mirror->m_mirrorEpoch = epoch;
+        State &m = state(mirror);
+        m.source = source;
+        m.epoch = epoch;
         pendingBySource()[source].push_back(mirror);
-        ++source->m_pendingMirrors;
-        source->m_mirroredAt = std::max(source->m_mirroredAt, epoch);
+        State &s = state(source);
+        ++s.pendingMirrors;
+        s.mirroredAt = std::max(s.mirroredAt, epoch);
     }
 
     static void dropPending(SiteNode *mirror)
     {
-        SiteNode *source = mirror->m_mirrorSource;
-        if (!source)
+        SiteNode *src = source(mirror);
+        if (!src)
             return;
-        auto it = pendingBySource().find(source);
+        auto it = pendingBySource().find(src);
         if (it != pendingBySource().end()) {
             auto &v = it->second;
             auto pos = std::find(v.rbegin(), v.rend(), mirror);
@@ -101,17 +134,18 @@ struct MirrorOps
             if (v.empty())
                 pendingBySource().erase(it);
         }
-        --source->m_pendingMirrors;
-        mirror->m_mirrorSource = nullptr;
-        mirror->m_mirrorEpoch = 0;
+        --src->m_mirror->pendingMirrors;
+        mirror->m_mirror->source = nullptr;
+        mirror->m_mirror->epoch = 0;
+        tidy(mirror);
     }
 
     // The state of child c as a mirror taken at epoch saw it.
     static const CopyState *savedState(const SiteNode *c, uint64_t epoch)
     {
-        if (!c->m_history)
+        if (!c->m_mirror)
             return nullptr;
-        for (const auto &e : c->m_history->entries)
+        for (const auto &e : c->m_mirror->history)
             if (e.validUpTo >= epoch)
                 return &e.state;
         return nullptr;
@@ -119,12 +153,12 @@ struct MirrorOps
 
     static void materialize(SiteNode *m)
     {
-        SiteNode *source = m->m_mirrorSource;
-        if (!source)
+        SiteNode *src = source(m);
+        if (!src)
             return;
-        uint64_t epoch = m->m_mirrorEpoch;
+        uint64_t epoch = m->m_mirror->epoch;
         dropPending(m);
-        for (SiteNode *c = source->m_firstChild; c; c = c->m_nextSibling) {
+        for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling) {
             SiteNode *copy = CreateNode();
             if (const CopyState *s = savedState(c, epoch))
                 applyState(copy, *s);
@@ -132,13 +166,19 @@ struct MirrorOps
                 applyState(copy, captureState(c));
             AppendChild(m, copy);
         }
+        if (src->m_mirror && src->m_mirror->pendingMirrors == 0)
+            for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling)
+                if (c->m_mirror) {
+                    c->m_mirror->history.clear();
+                    tidy(c);
+                }
     }
 
     // Before the child list of source changes, its pending mirrors take
     // their copies.
     static void settleMirrorsOf(SiteNode *source)
     {
-        if (source->m_pendingMirrors == 0)
+        if (pendingCount(source) == 0)
             return;
         auto it = pendingBySource().find(source);
         if (it == pendingBySource().end())
@@ -151,16 +191,19 @@ struct MirrorOps
     static void prepareChange(SiteNode *n)
     {
         SiteNode *p = n->m_parent;
-        if (!p || p->m_pendingMirrors == 0) {
-            n->m_history.reset();
+        if (!p || pendingCount(p) == 0) {
+            if (n->m_mirror && !n->m_mirror->history.empty()) {
+                n->m_mirror->history.clear();
+                tidy(n);
+            }
             return;
         }
-        if (p->m_mirroredAt <= n->m_savedUpTo)
+        uint64_t mirroredAt = p->m_mirror->mirroredAt;
+        if (n->m_mirror && mirroredAt <= n->m_mirror->savedUpTo)
             return;
-        if (!n->m_history)
-            n->m_history = std::make_unique<SiteNode::History>();
-        n->m_history->entries.push_back({p->m_mirroredAt, captureState(n)});
-        n->m_savedUpTo = p->m_mirroredAt;
+        State &s = state(n);
+        s.history.push_back({mirroredAt, captureState(n)});
+        s.savedUpTo = mirroredAt;
     }
 
     static void mirrorChildren(SiteNode *node, SiteNode *source)
@@ -175,9 +218,9 @@ struct MirrorOps
         }
         // A mirror of a pending mirror mirrors the same source at the same moment.
         uint64_t epoch;
-        if (source->m_mirrorSource) {
-            epoch = source->m_mirrorEpoch;
-            source = source->m_mirrorSource;
+        if (SiteNode *further = MirrorOps::source(source)) {
+            epoch = source->m_mirror->epoch;
+            source = further;
         } else {
             if (!source->m_firstChild)
                 return;
@@ -190,12 +233,11 @@ struct MirrorOps
     {
         if (n->m_firstChild)
             return true;
-        return n->m_mirrorSource && n->m_mirrorSource->m_firstChild;
+        SiteNode *src = source(n);
+        return src && src->m_firstChild;
     }
 
     static void destroy(SiteNode *n) { delete n; }
-    static bool pending(const SiteNode *n) { return n->m_mirrorSource != nullptr; }
-    static uint32_t pendingCount(const SiteNode *n) { return n->m_pendingMirrors; }
 };
 
 void NodeInternals::materialize(SiteNode *n) { MirrorOps::materialize(n); }
@@ -218,16 +260,76 @@ void SiteNode::setLoaded(uint32_t v)
 
 SiteNode *SiteNode::firstChild()
 {
-    if (m_mirrorSource)
+    if (m_mirror)
         MirrorOps::materialize(this);
     return m_firstChild;
 }
 
 SiteNode *SiteNode::lastChild()
 {
-    if (m_mirrorSource)
+    if (m_mirror)
         MirrorOps::materialize(this);
     return m_lastChild;
+}
+
+bool SiteNode::mirrorPending() const { return MirrorOps::pending(this); }
+
+namespace {
+
+// Fixed-size blocks for nodes, handed out from large slabs and recycled
+// through a free list. Nodes live on one thread.
+struct NodeSlabs
+{
+    static constexpr size_t kPerSlab = 4096;
+    union Block
+    {
+        Block *next;
+        alignas(SiteNode) unsigned char bytes[sizeof(SiteNode)];
+    };
+    Block *free = nullptr;
+    std::vector<std::unique_ptr<Block[]>> slabs;
+
+    void *take()
+    {
+        if (!free) {
+            slabs.push_back(std::make_unique<Block[]>(kPerSlab));
+            Block *slab = slabs.back().get();
+            for (size_t i = kPerSlab; i-- > 0;) {
+                slab[i].next = free;
+                free = &slab[i];
+            }
+        }
+        Block *b = free;
+        free = b->next;
+        return b;
+    }
+    void give(void *p)
+    {
+        Block *b = static_cast<Block *>(p);
+        b->next = free;
+        free = b;
+    }
+};
+
+NodeSlabs &slabs()
+{
+    static NodeSlabs *s = new NodeSlabs;
+    return *s;
+}
+
+} // namespace
+
+SiteNode::SiteNode() = default;
+
+void *SiteNode::operator new(size_t)
+{
+    return slabs().take();
+}
+
+void SiteNode::operator delete(void *p)
+{
+    if (p)
+        slabs().give(p);
 }
 
 bool SiteNode::hasChildren() const { return MirrorOps::hasChildren(this); }

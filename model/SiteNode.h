@@ -110,7 +110,7 @@ public:
     // Whether firstChild() would give a node, without making mirror copies.
     bool hasChildren() const;
     uint32_t childIndex() const { return m_childIndex; } // place among its siblings
-    bool mirrorPending() const { return m_mirrorSource != nullptr; }
+    bool mirrorPending() const;
 
     bool hasDiagnostics() const { return diagnostics && !diagnostics->empty(); }
 
@@ -124,15 +124,9 @@ private:
     uint32_t m_childIndex = 0;
     uint32_t m_loaded = 0;
     bool m_indexed = false;
-    // Pending mirror: this node's children are the shallow copies of
-    // m_mirrorSource's children as they stood at m_mirrorEpoch.
-    SiteNode *m_mirrorSource = nullptr;
-    uint64_t m_mirrorEpoch = 0;
-    uint64_t m_mirroredAt = 0; // last epoch at which our children were mirrored
-    uint64_t m_savedUpTo = 0;  // last epoch for which our state was saved
-    struct History;
-    std::unique_ptr<History> m_history;
-    uint32_t m_pendingMirrors = 0; // pending mirrors whose source is this node
+    // Pending-mirror bookkeeping, for the few nodes that take part.
+    struct MirrorState;
+    std::unique_ptr<MirrorState> m_mirror;
     // Where the node's subtree begins and ends in the pre-order of all trees,
     // kept as ordered labels so that "is x below y" and "which comes first"
     // are answered without walking.
@@ -144,7 +138,11 @@ private:
     };
     OrderToken m_begin, m_end;
 
+    SiteNode();
     ~SiteNode();
+    // Nodes come from slabs: a large tree holds millions of them.
+    static void *operator new(size_t size);
+    static void operator delete(void *p);
     friend void FreeNode(SiteNode *node);
     friend SiteNode *CreateNode();
 };

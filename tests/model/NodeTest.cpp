@@ -126,3 +126,25 @@ TEST(SharedStr, InternsAndReleases)
     }
     EXPECT_EQ(SharedStr::poolSize(), before);
 }
+
+TEST(SharedStr, PoolStaysConsistentThroughGrowthAndRemoval)
+{
+    size_t before = SharedStr::poolSize();
+    std::vector<SharedStr> held;
+    for (int i = 0; i < 50000; ++i)
+        held.emplace_back("pool-test-" + std::to_string(i));
+    EXPECT_EQ(SharedStr::poolSize(), before + 50000);
+    // Drop every third, then every entry must still be found as itself.
+    for (size_t i = 0; i < held.size(); i += 3)
+        held[i].reset();
+    for (size_t i = 0; i < held.size(); ++i) {
+        SharedStr again("pool-test-" + std::to_string(i));
+        if (i % 3 == 0) {
+            EXPECT_EQ(again.useCount(), 1u) << i;
+        } else {
+            EXPECT_EQ(again.id(), held[i].id()) << i;
+        }
+    }
+    held.clear();
+    EXPECT_EQ(SharedStr::poolSize(), before);
+}
