@@ -187,6 +187,9 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
 int resolve(SiteNode *node, int redirectsLeft)
 {
     PrepareChange(node);
+    // A document fetched earlier goes with its last holder.
+    if (node->localPath && node->localPath.useCount() == 1)
+        DeleteTempFile(node->localPath.str());
     node->localPath.reset();
     if (!equalsNoCase(node->scheme.view(), "http")) {
         node->flags |= EXTERNAL;
