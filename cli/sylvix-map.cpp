@@ -583,9 +583,11 @@ int main(int argc, char **argv)
         std::printf("bytes per node: %.1f\n", live ? rss * 1024.0 / static_cast<double>(live) : 0.0);
         std::printf("pages per second: %.1f\n", wall > 0 ? static_cast<double>(counts.parsed) / wall : 0.0);
         std::printf("nodes per second: %.1f\n", wall > 0 ? static_cast<double>(counts.nodes) / wall : 0.0);
-        std::printf("store reloads: %llu, lookups: %llu, seconds in store: %.4f\n",
-                    static_cast<unsigned long long>(cs.reloads), static_cast<unsigned long long>(cs.lookups),
-                    cs.reloadSeconds);
+        std::printf("configuration lookups: %llu, store checks: %llu, reloads: %llu, seconds in store: %.4f "
+                    "(%.2f%% of wall)\n",
+                    static_cast<unsigned long long>(cs.lookups), static_cast<unsigned long long>(cs.checks),
+                    static_cast<unsigned long long>(cs.reloads), cs.storeSeconds,
+                    wall > 0 ? 100.0 * cs.storeSeconds / wall : 0.0);
         if (ahead) {
             auto st = ahead->stats();
             std::printf("parsed ahead: %llu, used: %llu, missed: %llu, evicted: %llu\n",

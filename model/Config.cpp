@@ -126,12 +126,15 @@ const Snapshot &snap()
     if (g_pins > 0 && g_pinnedFresh && g_snap.valid)
         return g_snap;
     g_pinnedFresh = g_pins > 0;
+    auto t0 = std::chrono::steady_clock::now();
     ConfigStore *store = ServerStore();
     uint64_t gen = store ? store->generation() : 0;
+    g_stats.checks++;
     if (!g_snap.valid || gen != g_snap.generation) {
         reload(g_snap);
         g_snap.generation = gen;
     }
+    g_stats.storeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return g_snap;
 }
 
