@@ -185,7 +185,7 @@ public:
     void begin()
     {
         if (m_o.format == Format::Csv)
-            m_out = "depth,kind,flags,url,href,file,title,label,type,mirror\n";
+            m_out = "depth,kind,flags,url,href,file,title,label,type,mirror,messages\n";
         else if (m_o.format == Format::Json)
             m_out = "[";
     }
@@ -238,7 +238,9 @@ public:
                 m_out += ',';
                 csvField(m_out, s->view());
             }
-            m_out += mirror ? ",1\n" : ",0\n";
+            m_out += mirror ? ",1," : ",0,";
+            m_out += std::to_string(n->diagnostics ? n->diagnostics->size() : 0);
+            m_out += '\n';
             break;
         }
         case Format::Json: {
@@ -263,6 +265,8 @@ public:
             }
             if (mirror)
                 m_out += ",\"mirror\":true";
+            if (n->diagnostics)
+                m_out += ",\"messages\":" + std::to_string(n->diagnostics->size());
             if (descends) {
                 m_out += ",\"children\":[";
                 m_open.push_back(depth);
@@ -593,6 +597,9 @@ int main(int argc, char **argv)
             std::printf("parsed ahead: %llu, used: %llu, missed: %llu, evicted: %llu\n",
                         static_cast<unsigned long long>(st.parsed), static_cast<unsigned long long>(st.hits),
                         static_cast<unsigned long long>(st.misses), static_cast<unsigned long long>(st.evicted));
+            std::printf("markup checks on workers: %llu, at once: %llu\n",
+                        static_cast<unsigned long long>(st.checksLater),
+                        static_cast<unsigned long long>(st.checksAtOnce));
         }
         std::fflush(stdout);
     }

@@ -101,14 +101,27 @@ void ParseDocument(SiteNode *node)
     FreeChildren(node);
     node->diagnostics.reset();
     if (node->kind == Html) {
+        ParseAhead *ahead = CurrentParseAhead();
         std::optional<PageEvents> page;
-        if (ParseAhead *ahead = CurrentParseAhead())
+        Diagnostics later;
+        if (ahead)
             page = ahead->take(node->localPath.str(), node->stat);
+        if (!page && ahead) {
+            // The links now; the markup check, most of the work, on a worker.
+            std::string bytes;
+            page.emplace();
+            if (ReadPageFile(node->localPath.str(), bytes)) {
+                *page = ParsePageBytes(bytes, false);
+                later = ahead->checkLater(std::move(bytes));
+            }
+        }
         if (!page)
             page = ParsePageFile(node->localPath.str());
         DiagnosticList messages = std::move(page->diagnostics);
         ApplyLinkEvents(node, page->events);
-        if (!messages.empty())
+        if (later.pending() || later)
+            node->diagnostics = later;
+        else if (!messages.empty())
             node->diagnostics = std::make_shared<const DiagnosticList>(std::move(messages));
     } else if (node->kind == ImageMap) {
         ExpandImageMap(node);

@@ -191,21 +191,28 @@ int OnParserMessage(const html::Error *error)
     return 1;
 }
 
-PageEvents ParsePageBytes(std::string_view bytes)
+PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
 {
     PageEvents page;
     g_currentMessages = &page.diagnostics;
-    auto doc = html::ParseBytes(bytes, [](const html::Error &e) { return OnParserMessage(&e); });
+    html::ParseOptions options;
+    options.diagnostics = diagnostics;
+    auto doc = html::ParseBytes(bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;
     if (doc)
         CollectLinkEvents(doc->root(), page.events);
     return page;
 }
 
+bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st)
+{
+    return ReadRegularFile(path, bytes, html::ParseOptions().maxBytes + 1, st);
+}
+
 PageEvents ParsePageFile(const std::string &path)
 {
     std::string bytes;
-    if (!ReadRegularFile(path, bytes, html::ParseOptions().maxBytes + 1))
+    if (!ReadPageFile(path, bytes))
         return {};
     return ParsePageBytes(bytes);
 }

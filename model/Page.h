@@ -34,7 +34,11 @@ void CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out);
 // Reads a local document and parses it. A file that cannot be read, or
 // that is not a regular file (a pipe would block), gives no events.
 PageEvents ParsePageFile(const std::string &path);
-PageEvents ParsePageBytes(std::string_view bytes);
+// Without diagnostics the markup check is left out: the events are the same.
+PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics = true);
+// The bytes ParsePageFile parses: at most one byte over the parser's limit,
+// so that it notices a cut. False when the file cannot be read.
+bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st = nullptr);
 
 // Reads at most maxBytes of a regular file without ever blocking; false
 // when it is not a readable regular file. st receives its status.

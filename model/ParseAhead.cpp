@@ -17,12 +17,31 @@ ParseAhead::ParseAhead(unsigned jobs, size_t maxReady) : m_maxReady(maxReady)
         m_threads.emplace_back([this] { work(); });
 }
 
+namespace {
+// Pages whose markup check waits for a worker, at the most; their bytes
+// are held meanwhile.
+constexpr size_t kMaxPendingChecks = 256;
+
+Diagnostics::List messagesOf(const std::string &bytes)
+{
+    PageEvents page = ParsePageBytes(bytes, true);
+    if (page.diagnostics.empty())
+        return nullptr;
+    return std::make_shared<const DiagnosticList>(std::move(page.diagnostics));
+}
+} // namespace
+
 ParseAhead::~ParseAhead()
 {
+    std::deque<std::packaged_task<Diagnostics::List()>> left;
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
+        left.swap(m_checks);
     }
+    // Promised messages are made, whoever still holds them.
+    for (auto &task : left)
+        task();
     m_wake.notify_all();
     m_done.notify_all();
     for (auto &t : m_threads)
@@ -46,13 +65,40 @@ void ParseAhead::request(const std::vector<std::string> &paths)
     m_wake.notify_all();
 }
 
+Diagnostics ParseAhead::checkLater(std::string bytes)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_threads.empty() || m_checks.size() >= kMaxPendingChecks) {
+        ++m_stats.checksAtOnce;
+        lock.unlock();
+        return Diagnostics(messagesOf(bytes));
+    }
+    std::packaged_task<Diagnostics::List()> task([b = std::move(bytes)] { return messagesOf(b); });
+    Diagnostics later = Diagnostics::later(task.get_future().share());
+    m_checks.push_back(std::move(task));
+    ++m_stats.checksLater;
+    lock.unlock();
+    m_wake.notify_one();
+    return later;
+}
+
 void ParseAhead::work()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [&] { return m_stop || (!m_stack.empty() && m_doneCount < m_maxReady); });
+        m_wake.wait(lock, [&] {
+            return m_stop || !m_checks.empty() || (!m_stack.empty() && m_doneCount < m_maxReady);
+        });
         if (m_stop)
             return;
+        if (!m_checks.empty()) {
+            auto task = std::move(m_checks.front());
+            m_checks.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+            continue;
+        }
         std::string path = std::move(m_stack.back());
         m_stack.pop_back();
         auto it = m_entries.find(path);

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,9 +35,14 @@ public:
     // nullopt otherwise, and the caller parses it itself.
     std::optional<PageEvents> take(const std::string &path, const FileStatus &st);
 
+    // The messages of parsing bytes, made on a worker; they are made here at
+    // once when the workers are too far behind.
+    Diagnostics checkLater(std::string bytes);
+
     struct Stats
     {
         uint64_t requested = 0, parsed = 0, hits = 0, misses = 0, evicted = 0;
+        uint64_t checksLater = 0, checksAtOnce = 0;
     };
     Stats stats() const;
 
@@ -55,6 +61,7 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_done;
     std::vector<std::string> m_stack; // next to parse at the back
+    std::deque<std::packaged_task<Diagnostics::List()>> m_checks; // first come, first done
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::string> m_doneOrder;
     size_t m_doneCount = 0;

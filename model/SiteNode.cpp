@@ -481,6 +481,42 @@ SiteNode *CopyNode(SiteNode *node, int deep)
     return copy;
 }
 
+struct Diagnostics::Holder
+{
+    List list;
+    std::shared_future<List> future; // valid while the messages are being made
+};
+
+Diagnostics::Diagnostics(List list)
+{
+    if (list) {
+        m_holder = std::make_shared<Holder>();
+        m_holder->list = std::move(list);
+    }
+}
+
+Diagnostics Diagnostics::later(std::shared_future<List> future)
+{
+    Diagnostics d;
+    d.m_holder = std::make_shared<Holder>();
+    d.m_holder->future = std::move(future);
+    return d;
+}
+
+const Diagnostics::List &Diagnostics::get() const
+{
+    static const List none;
+    if (!m_holder)
+        return none;
+    if (m_holder->future.valid()) {
+        m_holder->list = m_holder->future.get();
+        m_holder->future = {};
+    }
+    return m_holder->list;
+}
+
+bool Diagnostics::pending() const { return m_holder && m_holder->future.valid(); }
+
 const char *KindDisplayText(uint32_t kind)
 {
     static const char *const names[] = {"HTML",       "Image",       "Program",      "Audio",

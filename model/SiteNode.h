@@ -5,6 +5,7 @@
 #include "model/SharedStr.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,8 +71,32 @@ struct DiagnosticRecord
     bool operator==(const DiagnosticRecord &) const = default;
 };
 using DiagnosticList = std::vector<DiagnosticRecord>;
-// Messages never change once made, so copies of a node share them.
-using Diagnostics = std::shared_ptr<const DiagnosticList>;
+
+// A node's parser messages, null when there are none. Messages never change
+// once made, so copies of a node share them. They may still be in the
+// making on a worker thread (the markup check is most of a parse); whoever
+// reads them first waits for exactly what the parse gives.
+class Diagnostics
+{
+public:
+    using List = std::shared_ptr<const DiagnosticList>;
+
+    Diagnostics() = default;
+    Diagnostics(std::nullptr_t) {}
+    Diagnostics(List list);
+    static Diagnostics later(std::shared_future<List> future);
+
+    const List &get() const;
+    bool pending() const;
+    explicit operator bool() const { return get() != nullptr; }
+    const DiagnosticList *operator->() const { return get().get(); }
+    const DiagnosticList &operator*() const { return *get(); }
+    void reset() { m_holder.reset(); }
+
+private:
+    struct Holder;
+    std::shared_ptr<Holder> m_holder;
+};
 
 class SiteNode
 {
