@@ -515,8 +515,10 @@ int main(int argc, char **argv)
         InstallParseAhead(ahead.get());
     }
     SiteNode *root = CreateRootNode(o.hasUrl ? o.url.c_str() : nullptr);
-    if (o.hasUrl && (root->flags & BROKEN) && !root->loaded()) {
-        std::fprintf(stderr, "Fatal Error: Can't interpret URL\n'%s'\n", o.url.c_str());
+    if (root->flags & BROKEN) {
+        // As the windowed program does: a tree needs a root to stand on.
+        std::fprintf(stderr, "Fatal Error: Can't interpret URL\n'%s'\n",
+                     o.hasUrl ? o.url.c_str() : root->href.c_str());
         FreeNode(root);
         return 2;
     }

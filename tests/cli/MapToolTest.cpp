@@ -125,6 +125,10 @@ TEST_F(MapTool, ExitStatusTellsBrokenLinksAndErrors)
     ToolRun bad = run("not-a-url.html", m_store);
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("Can't interpret URL\n'not-a-url.html'"), std::string::npos) << bad.out;
+    ToolRun missing = run("http://localhost/missing.html", m_store);
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.out.find("Can't interpret URL\n'http://localhost/missing.html'"), std::string::npos)
+        << missing.out;
     ToolRun remote = run("-r otherbox", m_store);
     EXPECT_EQ(remote.status, 2);
     EXPECT_NE(remote.out.find("Error connecting to remote server registry"), std::string::npos);
