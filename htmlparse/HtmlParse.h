@@ -38,7 +38,11 @@ constexpr int MaxBlockDepth = 256;
 
 // The markup checker is skipped (with one warning saying why) on documents
 // larger than this, nesting deeper than CheckMaxDepth, or whose size times
-// depth exceeds CheckMaxWork: its time grows with both.
+// depth exceeds CheckMaxWork: its time grows with both. A check that runs
+// away (the checker loops on some broken markup) is stopped by a memory and
+// allocation budget, with a warning at the line it reached. Reading itself
+// stops, with an error, when thousands of stray end tags inside thousands of
+// unclosed elements would take the tree builder quadratic time.
 constexpr size_t CheckMaxBytes = 16u << 20;
 constexpr int CheckMaxDepth = 1000;
 constexpr unsigned long long CheckMaxWork = 2000000000ull;
@@ -49,7 +53,7 @@ const char *BlockName(const Block *b);        // element name, lower case
 const char *BlockText(const Block *b);        // text blocks: the text (UTF-8)
 const Block *BlockNext(const Block *b);       // next sibling or null
 const Block *BlockFirstChild(const Block *b); // first child or null
-int BlockLine(const Block *b);                // source line, 0 when unknown
+int BlockLine(const Block *b);                // source line (where a start tag ends) or 0
 // All of these accept null (giving 0, null or OtherTag).
 
 // The value of an attribute (names compare ignoring case); null when absent,
@@ -70,8 +74,9 @@ struct ParseOptions
 {
     bool diagnostics = true;      // run the markup checker
     int minLevel = 0;             // drop messages below this level
-    size_t maxMessages = 500;     // more are cut, with a last message saying so
-    size_t maxBytes = 64u << 20;  // a larger document is cut here (with a message)
+    size_t maxMessages = 500;     // more are cut (the parser's own notes last), with
+                                  // one more message saying how many
+    size_t maxBytes = 64u << 20;  // a larger document is cut here (with a message); at most 1 GB
 };
 
 // A parsed document: owns the tree.
@@ -93,7 +98,8 @@ private:
 // Messages go to onError in line order, after the tree is built.
 std::unique_ptr<Document> ParseBytes(std::string_view bytes, const ErrorHandler &onError,
                                      const ParseOptions &options = {});
-// Reads the whole stream first. A null stream gives an empty document.
+// Reads the whole stream first. A null stream (a file that could not be
+// opened) gives an empty document and an error saying so.
 std::unique_ptr<Document> ParseStream(FILE *stream, const ErrorHandler &onError,
                                       const ParseOptions &options = {});
 
