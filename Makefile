@@ -40,18 +40,22 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets come along, so that CI can fuzz from this build
+# (make fuzz FUZZ_BUILD=$(SANITIZE_BUILD)) instead of compiling a third time.
 $(SANITIZE_BUILD)/build.ninja:
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_SANITIZE=ON
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_SANITIZE=ON -DSYLVIX_FUZZ=ON
 
 # Every test that needs no windows (those are labelled GUI), under the sanitizers.
 test-sanitize: deps $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) -LE GUI
 
+ifneq ($(FUZZ_BUILD),$(SANITIZE_BUILD))
 $(FUZZ_BUILD)/build.ninja:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_FUZZ=ON -DSYLVIX_TESTS=OFF
+endif
 
 fuzz: deps $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers

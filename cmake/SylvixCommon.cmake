@@ -24,7 +24,9 @@ function(add_sylvix_test)
     SYLVIX_BINARY_DIR="${PROJECT_BINARY_DIR}")
   set(props ENVIRONMENT "NORVANE_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.unused.db")
   if(T_GUI)
-    list(APPEND props "QT_QPA_PLATFORM=offscreen")
+    # One value per property: a list value would be split on its way through
+    # test discovery. The label lets make test-sanitize leave these out.
+    list(APPEND props ENVIRONMENT_MODIFICATION "QT_QPA_PLATFORM=set:offscreen" LABELS GUI)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -28,7 +28,9 @@ struct Pool
 
     static bool same(const SharedStr::Entry *e, size_t h, std::string_view text)
     {
-        return e->hash == h && e->len == text.size() && std::memcmp(e->text, text.data(), text.size()) == 0;
+        // An empty view may have no data pointer, which memcmp must not get.
+        return e->hash == h && e->len == text.size() &&
+               (text.empty() || std::memcmp(e->text, text.data(), text.size()) == 0);
     }
 
     SharedStr::Entry *find(size_t h, std::string_view text) const
