@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest \
            libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
            clang llvm libclang-rt-14-dev libfuzzer-14-dev
-PACKAGES += libjemalloc-dev
+PACKAGES += libjemalloc-dev clang-format
 CMAKE_FLAGS ?=
 # The sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and the fuzz build (clang, libFuzzer); FUZZ_SECONDS per target.
@@ -16,7 +16,7 @@ FUZZERS ?= url http httpdate accesslog reg html
 SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-sanitize fuzz demo format clean
+.PHONY: all deps build test test-sanitize fuzz demo format format-check clean
 
 all: build
 
@@ -37,7 +37,7 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build format-check
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The fuzz targets come along, so that CI can fuzz from this build
@@ -64,8 +64,14 @@ fuzz: deps $(FUZZ_BUILD)/build.ninja
 demo: build
 	@bash examples/run-demo.sh $(BUILD)
 
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h' 2>/dev/null)
+
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h')
+	clang-format -i $(FORMAT_FILES)
+
+# Every tracked source as .clang-format has it; a file off by a blank fails.
+format-check: deps
+	@files="$(FORMAT_FILES)"; [ -z "$$files" ] || clang-format --dry-run --Werror $$files
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -73,8 +73,9 @@ int main(int argc, char **argv)
     xmlSetGenericErrorFunc(nullptr, ignoreError);
     xmlSetStructuredErrorFunc(nullptr, ignoreStructured);
     tidySetLanguage("en");
-    const int options = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_COMPACT | HTML_PARSE_NOERROR |
-                        HTML_PARSE_NOWARNING | HTML_PARSE_NOBLANKS | XML_PARSE_HUGE;
+    const int options = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_COMPACT
+                        | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NOBLANKS
+                        | XML_PARSE_HUGE;
 
     auto t0 = std::chrono::steady_clock::now();
     size_t pages = 0, bytes = 0;
@@ -86,7 +87,8 @@ int main(int argc, char **argv)
             continue;
         std::ifstream in(p, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        htmlDocPtr doc = htmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, options);
+        htmlDocPtr doc
+            = htmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, options);
         if (doc)
             xmlFreeDoc(doc);
         tidyParse(text);
@@ -96,8 +98,8 @@ int main(int argc, char **argv)
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     struct rusage ru;
     getrusage(RUSAGE_SELF, &ru);
-    double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                 static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    double cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+                 + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     std::printf("pages parsed: %zu\n", pages);
     std::printf("bytes: %zu\n", bytes);
     std::printf("tidy messages: %zu\n", g_messages);

@@ -647,9 +647,7 @@ std::string FormatRegValue(const ConfigValue &value, bool wrap)
             AppendHex(line, "hex(4):", value.data, wrap);
         }
         break;
-    case ValueType::Binary:
-        AppendHex(line, "hex:", value.data, wrap);
-        break;
+    case ValueType::Binary: AppendHex(line, "hex:", value.data, wrap); break;
     default: {
         char prefix[24];
         std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<uint32_t>(value.type));

@@ -43,26 +43,26 @@ struct Options
     bool literal = false;
 };
 
-const char *kUsage =
-    "usage: sylvix-map [options] [URL]\n"
-    "Builds the site tree of URL (default: the server's home page) from the\n"
-    "server configuration in the store ($NORVANE_REGISTRY) and prints it.\n"
-    "\n"
-    "  -d, --depth N         examine the tree N levels deep (default 2)\n"
-    "  -w, --whole           the whole tree, as a search walks it\n"
-    "  -s, --show MODE       row text: hyperlink, file, title, label, url (default url)\n"
-    "  -f, --format FORMAT   tree, json, csv or summary (default tree)\n"
-    "  -b, --broken          list only broken links, with the page linking them\n"
-    "  -j, --jobs N          parse documents ahead on N threads (default: cores)\n"
-    "  -x, --check-external  check external http links over HTTP\n"
-    "      --no-check-external  never touch the network\n"
-    "      --answer yes|no   answer to questions asked while checking (default no)\n"
-    "  -r, --remote MACHINE  read the server configuration of another machine\n"
-    "      --store PATH      configuration store to use\n"
-    "  -q, --quiet           no progress on stderr\n"
-    "  -h, --help            this text\n"
-    "\n"
-    "Exit status: 0 nothing broken, 1 broken links found, 2 usage or configuration error.\n";
+const char *kUsage
+    = "usage: sylvix-map [options] [URL]\n"
+      "Builds the site tree of URL (default: the server's home page) from the\n"
+      "server configuration in the store ($NORVANE_REGISTRY) and prints it.\n"
+      "\n"
+      "  -d, --depth N         examine the tree N levels deep (default 2)\n"
+      "  -w, --whole           the whole tree, as a search walks it\n"
+      "  -s, --show MODE       row text: hyperlink, file, title, label, url (default url)\n"
+      "  -f, --format FORMAT   tree, json, csv or summary (default tree)\n"
+      "  -b, --broken          list only broken links, with the page linking them\n"
+      "  -j, --jobs N          parse documents ahead on N threads (default: cores)\n"
+      "  -x, --check-external  check external http links over HTTP\n"
+      "      --no-check-external  never touch the network\n"
+      "      --answer yes|no   answer to questions asked while checking (default no)\n"
+      "  -r, --remote MACHINE  read the server configuration of another machine\n"
+      "      --store PATH      configuration store to use\n"
+      "  -q, --quiet           no progress on stderr\n"
+      "  -h, --help            this text\n"
+      "\n"
+      "Exit status: 0 nothing broken, 1 broken links found, 2 usage or configuration error.\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -234,7 +234,8 @@ public:
             m_out += KindDisplayText(n->kind);
             m_out += ',';
             m_out += flagNames(n->flags);
-            for (const SharedStr *s : {&n->url, &n->href, &n->localPath, &n->title, &n->label, &n->mimeType}) {
+            for (const SharedStr *s :
+                 {&n->url, &n->href, &n->localPath, &n->title, &n->label, &n->mimeType}) {
                 m_out += ',';
                 csvField(m_out, s->view());
             }
@@ -254,7 +255,8 @@ public:
             m_out += ",\"flags\":";
             jsonString(m_out, flagNames(n->flags));
             static const char *const keys[] = {"url", "href", "file", "title", "label", "type"};
-            const SharedStr *vals[] = {&n->url, &n->href, &n->localPath, &n->title, &n->label, &n->mimeType};
+            const SharedStr *vals[]
+                = {&n->url, &n->href, &n->localPath, &n->title, &n->label, &n->mimeType};
             for (int i = 0; i < 6; ++i) {
                 if (!vals[i]->present())
                     continue;
@@ -277,8 +279,7 @@ public:
             }
             break;
         }
-        case Format::Summary:
-            break;
+        case Format::Summary: break;
         }
         flush(false);
     }
@@ -361,8 +362,8 @@ double cpuSeconds()
 {
     struct rusage ru;
     getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+           + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -436,7 +437,8 @@ int main(int argc, char **argv)
             if (!next(v) || (v != "yes" && v != "no"))
                 return usageError("--answer takes yes or no");
             o.answerYes = v == "yes";
-        } else if (key == "-r" || key == "--remote" || a.rfind("-r", 0) == 0 || a.rfind("/r", 0) == 0) {
+        } else if (key == "-r" || key == "--remote" || a.rfind("-r", 0) == 0
+                   || a.rfind("/r", 0) == 0) {
             if (i + 1 >= argc)
                 return usageError("No remote server registry supplied for -r switch");
             o.machine = argv[++i];
@@ -475,12 +477,13 @@ int main(int argc, char **argv)
         };
     }
     hooks.askYesNo = [&](const std::string &text, const std::string &caption) {
-        std::fprintf(stderr, "%s%s: %s -> %s\n", o.progress ? "\r\033[K" : "", caption.c_str(), text.c_str(),
-                     o.answerYes ? "Yes" : "No");
+        std::fprintf(stderr, "%s%s: %s -> %s\n", o.progress ? "\r\033[K" : "", caption.c_str(),
+                     text.c_str(), o.answerYes ? "Yes" : "No");
         return o.answerYes;
     };
     hooks.errorBox = [&](const std::string &text, const std::string &caption) {
-        std::fprintf(stderr, "%s%s: %s\n", o.progress ? "\r\033[K" : "", caption.c_str(), text.c_str());
+        std::fprintf(stderr, "%s%s: %s\n", o.progress ? "\r\033[K" : "", caption.c_str(),
+                     text.c_str());
     };
     InstallNotifyHooks(hooks);
     mainThread = std::this_thread::get_id();
@@ -490,8 +493,8 @@ int main(int argc, char **argv)
         std::string err;
         auto store = OpenSqliteStore(o.store, &err);
         if (!store) {
-            std::fprintf(stderr, "Fatal Error: cannot open the configuration store %s: %s\n", o.store.c_str(),
-                         err.c_str());
+            std::fprintf(stderr, "Fatal Error: cannot open the configuration store %s: %s\n",
+                         o.store.c_str(), err.c_str());
             return 2;
         }
         UseStores(std::move(store));
@@ -502,7 +505,8 @@ int main(int argc, char **argv)
         return 2;
     }
     if (rc == ConfigNoProgramKey) {
-        std::fprintf(stderr, "Fatal Error: The Norvane server must be installed to create a Web window\n");
+        std::fprintf(stderr,
+                     "Fatal Error: The Norvane server must be installed to create a Web window\n");
         return 2;
     }
     if (o.checkExternal >= 0)
@@ -537,7 +541,8 @@ int main(int argc, char **argv)
                 ++counts.external;
             if (n->equivalent)
                 ++counts.mirrors;
-            else if (n->loaded() && (n->kind == Html || n->kind == ImageMap) && !(n->flags & (BROKEN | NOTVER)))
+            else if (n->loaded() && (n->kind == Html || n->kind == ImageMap)
+                     && !(n->flags & (BROKEN | NOTVER)))
                 ++counts.parsed;
             ++counts.byKind[n->kind < 20 ? n->kind : 20];
             printer.node(n, depth, depth < kMaxWalkDepth && WalkDescends(n));
@@ -562,7 +567,8 @@ int main(int argc, char **argv)
             stack.pop_back();
             if (n->flags & BROKEN)
                 ++counts.broken;
-            for (SiteNode *c = n->mirrorPending() ? nullptr : n->firstChild(); c; c = c->nextSibling())
+            for (SiteNode *c = n->mirrorPending() ? nullptr : n->firstChild(); c;
+                 c = c->nextSibling())
                 if (c->loaded() || c->equivalent)
                     stack.push_back(c);
         }
@@ -581,24 +587,33 @@ int main(int argc, char **argv)
         std::printf("external: %zu\n", counts.external);
         for (int k = 0; k <= 20; ++k)
             if (counts.byKind[k])
-                std::printf("kind %s: %zu\n", KindDisplayText(static_cast<uint32_t>(k)), counts.byKind[k]);
-        std::printf("distinct strings: %zu (%zu bytes)\n", SharedStr::poolSize(), SharedStr::poolBytes());
+                std::printf("kind %s: %zu\n", KindDisplayText(static_cast<uint32_t>(k)),
+                            counts.byKind[k]);
+        std::printf("distinct strings: %zu (%zu bytes)\n", SharedStr::poolSize(),
+                    SharedStr::poolBytes());
         std::printf("wall seconds: %.3f\n", wall);
         std::printf("cpu seconds: %.3f\n", cpuSeconds());
         std::printf("peak rss KiB: %ld\n", rss);
-        std::printf("bytes per node: %.1f\n", live ? rss * 1024.0 / static_cast<double>(live) : 0.0);
-        std::printf("pages per second: %.1f\n", wall > 0 ? static_cast<double>(counts.parsed) / wall : 0.0);
-        std::printf("nodes per second: %.1f\n", wall > 0 ? static_cast<double>(counts.nodes) / wall : 0.0);
-        std::printf("configuration lookups: %llu, store checks: %llu, reloads: %llu, seconds in store: %.4f "
+        std::printf("bytes per node: %.1f\n",
+                    live ? rss * 1024.0 / static_cast<double>(live) : 0.0);
+        std::printf("pages per second: %.1f\n",
+                    wall > 0 ? static_cast<double>(counts.parsed) / wall : 0.0);
+        std::printf("nodes per second: %.1f\n",
+                    wall > 0 ? static_cast<double>(counts.nodes) / wall : 0.0);
+        std::printf("configuration lookups: %llu, store checks: %llu, reloads: %llu, seconds in "
+                    "store: %.4f "
                     "(%.2f%% of wall)\n",
-                    static_cast<unsigned long long>(cs.lookups), static_cast<unsigned long long>(cs.checks),
+                    static_cast<unsigned long long>(cs.lookups),
+                    static_cast<unsigned long long>(cs.checks),
                     static_cast<unsigned long long>(cs.reloads), cs.storeSeconds,
                     wall > 0 ? 100.0 * cs.storeSeconds / wall : 0.0);
         if (ahead) {
             auto st = ahead->stats();
             std::printf("parsed ahead: %llu, used: %llu, missed: %llu, evicted: %llu\n",
-                        static_cast<unsigned long long>(st.parsed), static_cast<unsigned long long>(st.hits),
-                        static_cast<unsigned long long>(st.misses), static_cast<unsigned long long>(st.evicted));
+                        static_cast<unsigned long long>(st.parsed),
+                        static_cast<unsigned long long>(st.hits),
+                        static_cast<unsigned long long>(st.misses),
+                        static_cast<unsigned long long>(st.evicted));
             std::printf("markup checks on workers: %llu, at once: %llu\n",
                         static_cast<unsigned long long>(st.checksLater),
                         static_cast<unsigned long long>(st.checksAtOnce));

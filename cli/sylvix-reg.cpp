@@ -221,9 +221,7 @@ private:
         if (!key->queryValue(m_args[1], value))
             return Failed("value not found: \"" + m_args[1] + "\" in " + Rooted(relative));
         switch (value.type) {
-        case ValueType::String:
-            std::cout << value.data << "\n";
-            break;
+        case ValueType::String: std::cout << value.data << "\n"; break;
         case ValueType::Dword:
             if (value.data.size() == 4) {
                 std::cout << value.dword() << "\n";

@@ -62,12 +62,13 @@ void checkLine(std::string_view text)
     check(line.status.size() <= kMaxLogStatus, "status too long");
     check(line.time.size() <= kLogTimeLength, "time too long");
     check(line.path.size() <= kMaxLogLine, "path too long");
-    check(line.method.empty() || line.method == "GET" || line.method == "HEAD" || line.method == "POST",
+    check(line.method.empty() || line.method == "GET" || line.method == "HEAD"
+              || line.method == "POST",
           "unknown method");
     if (line.timeValid)
-        check(line.month >= 1 && line.month <= 12 && line.day >= 1 && line.day <= 31 && line.hour >= 0 &&
-                  line.hour <= 23 && line.minute >= 0 && line.minute <= 59 && line.second >= 0 &&
-                  line.second <= 60 && line.year >= 0,
+        check(line.month >= 1 && line.month <= 12 && line.day >= 1 && line.day <= 31
+                  && line.hour >= 0 && line.hour <= 23 && line.minute >= 0 && line.minute <= 59
+                  && line.second >= 0 && line.second <= 60 && line.year >= 0,
               "a well-formed time out of range");
 }
 
@@ -93,7 +94,8 @@ std::vector<std::string> linesBackwards(std::string_view log)
     size_t start = 0;
     for (;;) {
         size_t feed = log.find('\n', start);
-        std::string_view line = log.substr(start, feed == std::string_view::npos ? log.npos : feed - start);
+        std::string_view line
+            = log.substr(start, feed == std::string_view::npos ? log.npos : feed - start);
         if (line.size() > kMaxLogLine)
             line = line.substr(0, kMaxLogLine);
         else if (!line.empty() && line.back() == '\r')
@@ -106,7 +108,8 @@ std::vector<std::string> linesBackwards(std::string_view log)
     return {lines.rbegin(), lines.rend()};
 }
 
-std::vector<LogRecord> readForwards(std::string_view log, std::string_view path, int days, time_t now)
+std::vector<LogRecord> readForwards(std::string_view log, std::string_view path, int days,
+                                    time_t now)
 {
     std::vector<LogRecord> out;
     for (const std::string &text : linesBackwards(log)) {
@@ -124,7 +127,8 @@ std::vector<LogRecord> readForwards(std::string_view log, std::string_view path,
         tm.tm_sec = line.second;
         tm.tm_isdst = -1;
         const time_t t = std::mktime(&tm);
-        if (static_cast<int64_t>(now) - static_cast<int64_t>(t) >= static_cast<int64_t>(days) * 86400)
+        if (static_cast<int64_t>(now) - static_cast<int64_t>(t)
+            >= static_cast<int64_t>(days) * 86400)
             continue;
         out.push_back(LogRecord{line.client, line.time, line.status});
     }
@@ -186,7 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const std::vector<std::string> lines = linesBackwards(log);
     LogLine last;
-    std::string path = !lines.empty() && ParseLogLine(lines.front(), last) ? last.path : std::string("/");
+    std::string path
+        = !lines.empty() && ParseLogLine(lines.front(), last) ? last.path : std::string("/");
     static const time_t now = fixedNow();
     std::vector<LogRecord> records;
     const LogReadResult result = ReadAccessLogFile(g_logFile, path, days, now, records);
@@ -194,8 +199,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<LogRecord> expected = readForwards(log, path, days, now);
     check(records.size() == expected.size(), "another number of records than a forward reading");
     for (size_t i = 0; i < records.size(); ++i)
-        check(records[i].client == expected[i].client && records[i].time == expected[i].time &&
-                  records[i].status == expected[i].status,
+        check(records[i].client == expected[i].client && records[i].time == expected[i].time
+                  && records[i].status == expected[i].status,
               "another record than a forward reading");
     return 0;
 }

@@ -112,16 +112,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool direct = (sw & (NoChecks | SmallLimit | NoModel)) != 0;
     int lastLine = 0;
     size_t messages = 0;
-    auto doc = !direct ? nullptr : html::ParseBytes(
-        page,
-        [&](const html::Error &e) {
-            ++messages;
-            check(e.line >= lastLine, "messages out of line order");
-            lastLine = e.line;
-            check(e.level >= 0 && e.level <= 3, "a message of no known level");
-            return 1;
-        },
-        options);
+    auto doc = !direct ? nullptr
+                       : html::ParseBytes(
+                           page,
+                           [&](const html::Error &e) {
+                               ++messages;
+                               check(e.line >= lastLine, "messages out of line order");
+                               lastLine = e.line;
+                               check(e.level >= 0 && e.level <= 3, "a message of no known level");
+                               return 1;
+                           },
+                           options);
     if (direct) {
         check(doc != nullptr, "no document");
         check(messages <= options.maxMessages + 1, "more messages than allowed");
@@ -163,7 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FreeNode(node);
         }
         check(LiveNodeCount() == nodesBefore, "nodes left alive after the tree was freed");
-        check(SharedStr::poolSize() == stringsBefore, "shared strings left after the tree was freed");
+        check(SharedStr::poolSize() == stringsBefore,
+              "shared strings left after the tree was freed");
     }
     return 0;
 }

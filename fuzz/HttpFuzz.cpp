@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
-    static const int endings[] = {WaitDone, WaitDone, WaitDone, WaitDone, WaitCancelled, WaitTimedOut, WaitNetError, WaitDone};
+    static const int endings[] = {WaitDone,      WaitDone,     WaitDone,     WaitDone,
+                                  WaitCancelled, WaitTimedOut, WaitNetError, WaitDone};
     const int endStatus = endings[data[0] & 7];
     const bool typed = (data[0] & 8) != 0;
     const uint32_t seed = static_cast<uint32_t>(data[1]) | static_cast<uint32_t>(data[2]) << 8;

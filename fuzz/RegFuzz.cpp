@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string exported;
     if (ExportRegText(*g_store->root(), exported, error)) {
         std::vector<RegOperation> ops;
-        check(ParseRegText(exported, "export.reg", ops, error), "an export does not read back: " + error);
+        check(ParseRegText(exported, "export.reg", ops, error),
+              "an export does not read back: " + error);
     }
     emptyStore();
     return 0;

@@ -67,7 +67,8 @@ ScratchServer::ScratchServer()
 
 bool ScratchServer::contains(std::string_view path) const
 {
-    if (path.size() <= m_dir.size() + 1 || path.substr(0, m_dir.size()) != m_dir || path[m_dir.size()] != '/')
+    if (path.size() <= m_dir.size() + 1 || path.substr(0, m_dir.size()) != m_dir
+        || path[m_dir.size()] != '/')
         return false;
     // "/../" could climb out again.
     return path.find("/..") == std::string_view::npos;
@@ -80,11 +81,14 @@ void ScratchServer::build()
               "<html><head><title>Home</title></head><body><a href=\"a.html\">A</a>"
               "<a href=\"sub/\">Sub</a><img src=\"img/nav.gif\" alt=\"nav\" ismap>"
               "<a href=\"/~imagemap/nav.map\">map</a><a href=\"/loop1.html\">loop</a>"
-              "<form action=\"/cgi-bin/prog.sh\" method=\"post\"><input type=\"submit\" value=\"Go\"></form>"
+              "<form action=\"/cgi-bin/prog.sh\" method=\"post\"><input type=\"submit\" "
+              "value=\"Go\"></form>"
               "</body></html>");
-    writeFile(d + "/docs/a.html", "<title>A</title><a href=\"index.html\">up</a><a href=\"#top\">top</a>"
-                                  "<base href=\"http://www.fuzz.test/sub/\"><a href=\"b.html\">b</a>");
-    writeFile(d + "/docs/sub/index.html", "<a href=\"../a.html\">a</a><a href=\"mailto:x@y\">mail</a>");
+    writeFile(d + "/docs/a.html",
+              "<title>A</title><a href=\"index.html\">up</a><a href=\"#top\">top</a>"
+              "<base href=\"http://www.fuzz.test/sub/\"><a href=\"b.html\">b</a>");
+    writeFile(d + "/docs/sub/index.html",
+              "<a href=\"../a.html\">a</a><a href=\"mailto:x@y\">mail</a>");
     writeFile(d + "/docs/sub/b.html", "");
     writeFile(d + "/docs/img/nav.gif", "GIF89a");
     writeFile(d + "/docs/t.txt", "text");

@@ -26,12 +26,12 @@ using namespace sylvix;
 namespace {
 
 enum Switch : uint8_t {
-    WithParent = 1,     // the node gets a parent made from the input
-    ParentIsChild = 2,  // that parent is itself a link found on a fixed page
-    ParseOnly = 4,      // ParseUrl + BuildUrl instead of SetUrl
-    Resolve = 8,        // resolve the node against the scratch server
-    Expand = 16,        // and, when it is a page there, read it
-    Copy = 32,          // a deep copy of the tree, freed again
+    WithParent = 1,    // the node gets a parent made from the input
+    ParentIsChild = 2, // that parent is itself a link found on a fixed page
+    ParseOnly = 4,     // ParseUrl + BuildUrl instead of SetUrl
+    Resolve = 8,       // resolve the node against the scratch server
+    Expand = 16,       // and, when it is a page there, read it
+    Copy = 32,         // a deep copy of the tree, freed again
 };
 
 void check(bool ok, const char *what)
@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 ResolveNode(node);
             }
             (void)LocalUrl(node);
-            check(node->localPath.size() <= kMaxLocalPath + 1 || !node->localPath, "local path too long");
+            check(node->localPath.size() <= kMaxLocalPath + 1 || !node->localPath,
+                  "local path too long");
         }
         if (sw & Copy) {
             SiteNode *top = root ? root : node;

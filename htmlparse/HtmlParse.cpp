@@ -18,10 +18,7 @@ namespace sylvix::html {
 
 struct Document::Impl
 {
-    explicit Impl(xmlDocPtr d)
-        : doc(d)
-    {
-    }
+    explicit Impl(xmlDocPtr d) : doc(d) {}
     ~Impl()
     {
         if (doc != nullptr)
@@ -33,10 +30,7 @@ struct Document::Impl
     xmlDocPtr doc;
 };
 
-Document::Document(std::unique_ptr<Impl> impl)
-    : m_impl(std::move(impl))
-{
-}
+Document::Document(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 Document::~Document() = default;
 
@@ -77,8 +71,8 @@ std::string SizeText(size_t bytes)
 // does not count; such a document is read with LF instead.
 bool HasOnlyCrLines(std::string_view bytes)
 {
-    return std::memchr(bytes.data(), '\n', bytes.size()) == nullptr &&
-           std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
+    return std::memchr(bytes.data(), '\n', bytes.size()) == nullptr
+           && std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
 }
 
 // How the bytes were come by, for the notes about it.
@@ -101,8 +95,8 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
         if (bytes.size() > maxBytes) {
             bytes = bytes.substr(0, maxBytes);
             messages.addNote(LinesIn(bytes), 1,
-                             "The document is larger than " + SizeText(maxBytes) +
-                                 "; only its first " + SizeText(maxBytes) + " were read");
+                             "The document is larger than " + SizeText(maxBytes)
+                                 + "; only its first " + SizeText(maxBytes) + " were read");
         }
         if (bytes.empty() && (source == Source::Bytes || source == Source::Stream))
             messages.addNote(0, 1, "The document is empty");
@@ -122,25 +116,26 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
         if (tree.stopped)
             messages.addNote(tree.stopLine, 2,
                              "Reading stopped here: too many stray end tags inside elements "
-                             "nested " + std::to_string(tree.sourceDepth) + " deep");
+                             "nested "
+                                 + std::to_string(tree.sourceDepth) + " deep");
 
         if (options.diagnostics && !bytes.empty()) {
-            const unsigned long long work = static_cast<unsigned long long>(bytes.size()) *
-                                            static_cast<unsigned long long>(tree.sourceDepth);
+            const unsigned long long work = static_cast<unsigned long long>(bytes.size())
+                                            * static_cast<unsigned long long>(tree.sourceDepth);
             if (bytes.size() > CheckMaxBytes)
                 messages.addNote(0, 1,
-                                 "Markup checks were skipped: the document is larger than " +
-                                     SizeText(CheckMaxBytes));
+                                 "Markup checks were skipped: the document is larger than "
+                                     + SizeText(CheckMaxBytes));
             else if (tree.sourceDepth > CheckMaxDepth)
                 messages.addNote(0, 1,
-                                 "Markup checks were skipped: elements are nested " +
-                                     std::to_string(tree.sourceDepth) + " deep (more than " +
-                                     std::to_string(CheckMaxDepth) + ")");
+                                 "Markup checks were skipped: elements are nested "
+                                     + std::to_string(tree.sourceDepth) + " deep (more than "
+                                     + std::to_string(CheckMaxDepth) + ")");
             else if (work > CheckMaxWork)
                 messages.addNote(0, 1,
                                  "Markup checks were skipped: the document is too large for "
-                                 "its nesting depth of " +
-                                     std::to_string(tree.sourceDepth));
+                                 "its nesting depth of "
+                                     + std::to_string(tree.sourceDepth));
             else
                 CheckMarkup(bytes, tree.encoding, messages);
         }

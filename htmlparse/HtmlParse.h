@@ -72,11 +72,11 @@ using ErrorHandler = std::function<int(const Error &)>;
 
 struct ParseOptions
 {
-    bool diagnostics = true;      // run the markup checker
-    int minLevel = 0;             // drop messages below this level
-    size_t maxMessages = 500;     // more are cut (the parser's own notes last), with
-                                  // one more message saying how many
-    size_t maxBytes = 64u << 20;  // a larger document is cut here (with a message); at most 1 GB
+    bool diagnostics = true;     // run the markup checker
+    int minLevel = 0;            // drop messages below this level
+    size_t maxMessages = 500;    // more are cut (the parser's own notes last), with
+                                 // one more message saying how many
+    size_t maxBytes = 64u << 20; // a larger document is cut here (with a message); at most 1 GB
 };
 
 // A parsed document: owns the tree.

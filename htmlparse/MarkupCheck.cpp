@@ -111,8 +111,8 @@ struct TidyArena
     }
 };
 
-const TidyAllocatorVtbl kArenaCalls = {TidyArena::Alloc, TidyArena::Realloc, TidyArena::Free,
-                                       TidyArena::Panic};
+const TidyAllocatorVtbl kArenaCalls
+    = {TidyArena::Alloc, TidyArena::Realloc, TidyArena::Free, TidyArena::Panic};
 
 struct CheckContext
 {
@@ -133,7 +133,7 @@ void MakeUtf8(std::string &text)
     std::string out = text.substr(0, i);
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        const size_t n = c < 0x80                ? 1
+        const size_t n = c < 0x80                 ? 1
                          : c >= 0xC2 && c <= 0xDF ? 2
                          : c >= 0xE0 && c <= 0xEF ? 3
                          : c >= 0xF0 && c <= 0xF4 ? 4
@@ -162,16 +162,12 @@ void MakeUtf8(std::string &text)
 int LevelOf(TidyReportLevel level)
 {
     switch (level) {
-    case TidyInfo:
-        return 0;
-    case TidyWarning:
-        return 1;
+    case TidyInfo: return 0;
+    case TidyWarning: return 1;
     case TidyError:
     case TidyBadDocument:
-    case TidyFatal:
-        return 2;
-    default:
-        return 3;
+    case TidyFatal: return 2;
+    default: return 3;
     }
 }
 
@@ -239,8 +235,7 @@ const char *TidyEncodingFor(std::string_view libxmlName)
 }
 
 // Everything that may be jumped out of: no object here needs destroying.
-void RunTidy(TidyArena &arena, std::string_view bytes, const char *encoding,
-             CheckContext &context)
+void RunTidy(TidyArena &arena, std::string_view bytes, const char *encoding, CheckContext &context)
 {
     TidyDoc tdoc = tidyCreateWithAllocator(&arena.base);
     TidyBuffer sink;

@@ -6,10 +6,8 @@
 namespace sylvix::html {
 
 MessageList::MessageList(int minLevel, size_t maxMessages)
-    : m_minLevel(minLevel)
-    , m_max(maxMessages)
-{
-}
+    : m_minLevel(minLevel), m_max(maxMessages)
+{}
 
 void MessageList::add(int line, int level, std::string message)
 {
@@ -71,9 +69,9 @@ std::vector<Error> MessageList::take()
     m_items.clear();
     m_notes.clear();
     if (m_cut > 0) {
-        std::string text = std::to_string(m_cut) +
-                           (m_cut == 1 ? " more message was not shown"
-                                       : " more messages were not shown");
+        std::string text
+            = std::to_string(m_cut)
+              + (m_cut == 1 ? " more message was not shown" : " more messages were not shown");
         const int line = out.empty() ? m_firstCutLine : std::max(m_firstCutLine, out.back().line);
         out.push_back(Error{line, 3, std::move(text)});
     }

@@ -14,9 +14,9 @@
 namespace sylvix::html {
 namespace {
 
-constexpr int kParseOptions = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_COMPACT |
-                              HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NOBLANKS |
-                              XML_PARSE_HUGE;
+constexpr int kParseOptions = HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_COMPACT
+                              | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NOBLANKS
+                              | XML_PARSE_HUGE;
 
 // libxml2 matches a stray end tag (and a few other errors) by scanning its
 // whole stack of open elements. On thousands of unclosed elements followed
@@ -77,9 +77,9 @@ void OnStartElement(void *ctx, const xmlChar *name, const xmlChar **atts)
             if (atts[i + 1] == kEmpty)
                 atts[i + 1] = nullptr;
     }
-    if (ctxt->input != nullptr && ctxt->node != nullptr &&
-        static_cast<unsigned>(ctxt->input->line) >= kLineCap &&
-        ctxt->node->type == XML_ELEMENT_NODE && xmlStrEqual(ctxt->node->name, name)) {
+    if (ctxt->input != nullptr && ctxt->node != nullptr
+        && static_cast<unsigned>(ctxt->input->line) >= kLineCap
+        && ctxt->node->type == XML_ELEMENT_NODE && xmlStrEqual(ctxt->node->name, name)) {
         ctxt->node->psvi = reinterpret_cast<void *>(static_cast<intptr_t>(ctxt->input->line));
     }
 }
@@ -90,10 +90,10 @@ class ErrorRedirect
 {
 public:
     explicit ErrorRedirect(ParseState *state)
-        : m_generic(xmlGenericError)
-        , m_genericContext(xmlGenericErrorContext)
-        , m_structured(xmlStructuredError)
-        , m_structuredContext(xmlStructuredErrorContext)
+        : m_generic(xmlGenericError),
+          m_genericContext(xmlGenericErrorContext),
+          m_structured(xmlStructuredError),
+          m_structuredContext(xmlStructuredErrorContext)
     {
         xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
         xmlSetStructuredErrorFunc(state, OnParserError);
@@ -182,7 +182,7 @@ void RepairUtf8(xmlChar *text)
         return;
     for (xmlChar *p = text; *p != 0;) {
         const unsigned c = *p;
-        const int n = c < 0x80                ? 1
+        const int n = c < 0x80                 ? 1
                       : c >= 0xC2 && c <= 0xDF ? 2
                       : c >= 0xE0 && c <= 0xEF ? 3
                       : c >= 0xF0 && c <= 0xF4 ? 4
@@ -216,8 +216,8 @@ void RepairTree(xmlNodePtr first)
                 for (xmlNodePtr v = a->children; v != nullptr; v = v->next)
                     RepairUtf8(v->content);
             }
-        } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE ||
-                   n->type == XML_COMMENT_NODE) {
+        } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE
+                   || n->type == XML_COMMENT_NODE) {
             RepairUtf8(n->content);
         }
         if (n->type == XML_ELEMENT_NODE && n->children != nullptr) {
@@ -248,8 +248,8 @@ BuiltTree BuildTree(std::string_view bytes)
 
     ParseState state;
     ErrorRedirect redirect(&state);
-    htmlParserCtxtPtr ctxt =
-        htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size()));
+    htmlParserCtxtPtr ctxt
+        = htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size()));
     if (ctxt == nullptr) {
         out.outOfMemory = true;
         return out;
@@ -272,8 +272,8 @@ BuiltTree BuildTree(std::string_view bytes)
     ctxt->myDoc = nullptr;
     out.stopped = state.stopped;
     out.stopLine = state.stopLine;
-    if (ctxt->input != nullptr && ctxt->input->buf != nullptr &&
-        ctxt->input->buf->encoder != nullptr && ctxt->input->buf->encoder->name != nullptr)
+    if (ctxt->input != nullptr && ctxt->input->buf != nullptr
+        && ctxt->input->buf->encoder != nullptr && ctxt->input->buf->encoder->name != nullptr)
         out.encoding = ctxt->input->buf->encoder->name;
     else if (out.doc != nullptr && out.doc->encoding != nullptr)
         out.encoding = reinterpret_cast<const char *>(out.doc->encoding);

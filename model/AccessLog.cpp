@@ -28,7 +28,10 @@ constexpr std::array<std::string_view, 12> kMonths
     = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::array<std::string_view, 3> kMethods = {"GET", "HEAD", "POST"};
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Digits at [from, from + count) of text, or -1.
 int digitsAt(std::string_view text, size_t from, size_t count)
@@ -66,8 +69,8 @@ void parseTime(std::string_view D, LineView &v)
     v.hour = digitsAt(D, 13, 2);
     v.minute = digitsAt(D, 16, 2);
     v.second = digitsAt(D, 19, 2);
-    if (v.day < 1 || v.year < 0 || v.day > daysInMonth(v.month, v.year) || v.hour < 0
-        || v.hour > 23 || v.minute < 0 || v.minute > 59 || v.second < 0 || v.second > 60)
+    if (v.day < 1 || v.year < 0 || v.day > daysInMonth(v.month, v.year) || v.hour < 0 || v.hour > 23
+        || v.minute < 0 || v.minute > 59 || v.second < 0 || v.second > 60)
         return;
     v.timeValid = true;
 }

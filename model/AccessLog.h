@@ -46,12 +46,12 @@ struct LogRecord
 struct LogLine
 {
     std::string client;
-    std::string time; // up to kLogTimeLength bytes after "["
+    std::string time;   // up to kLogTimeLength bytes after "["
     std::string method; // "GET", "HEAD", "POST" or empty when none was found
     std::string path;
     std::string protocol;
     std::string status;
-    bool timeValid = false; // the fields below hold a well-formed time
+    bool timeValid = false;           // the fields below hold a well-formed time
     int day = 0, month = 0, year = 0; // month 1..12
     int hour = 0, minute = 0, second = 0;
 };

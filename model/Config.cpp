@@ -29,8 +29,8 @@ struct Snapshot
     std::vector<ConfigValue> redirMap;
     std::vector<ConfigValue> docMap;
     std::vector<ConfigValue> typeMap;
-    std::vector<ConfigValue> exeMaps[3]; // ConsExeMap, ShellExeMap, WinExeMap
-    std::optional<std::string> docRoot;  // the "DocMap" value named "/"
+    std::vector<ConfigValue> exeMaps[3];                    // ConsExeMap, ShellExeMap, WinExeMap
+    std::optional<std::string> docRoot;                     // the "DocMap" value named "/"
     std::unordered_map<std::string, std::string> typeByExt; // lower-case extension
     std::unordered_map<std::string, std::string> extByType; // lower-case type
     bool hasImageMaps = false;
@@ -116,8 +116,8 @@ void reload(Snapshot &s)
             v.data.resize(kShortText);
     s.valid = true;
     g_stats.reloads++;
-    g_stats.reloadSeconds +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    g_stats.reloadSeconds
+        += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 const Snapshot &snap()
@@ -134,7 +134,8 @@ const Snapshot &snap()
         reload(g_snap);
         g_snap.generation = gen;
     }
-    g_stats.storeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    g_stats.storeSeconds
+        += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return g_snap;
 }
 
@@ -145,8 +146,14 @@ bool isAbsolutePath(std::string_view p)
 
 } // namespace
 
-ConfigStore *LocalStore() { return g_local.get(); }
-ConfigStore *ServerStore() { return g_remote ? g_remote.get() : g_local.get(); }
+ConfigStore *LocalStore()
+{
+    return g_local.get();
+}
+ConfigStore *ServerStore()
+{
+    return g_remote ? g_remote.get() : g_local.get();
+}
 
 void UseStores(std::unique_ptr<ConfigStore> local, std::unique_ptr<ConfigStore> remote)
 {
@@ -193,14 +200,18 @@ int OpenConfiguration(const char *machine)
     return ConfigOk;
 }
 
-const ServerSettings &CurrentServerSettings() { return snap().settings; }
+const ServerSettings &CurrentServerSettings()
+{
+    return snap().settings;
+}
 
 void InitRootFromServer(SiteNode *node)
 {
     const ServerSettings &s = CurrentServerSettings();
     PrepareChange(node);
     node->scheme = SharedStr("http");
-    node->host = SharedStr(s.serverName ? std::string_view(*s.serverName) : std::string_view("localhost"));
+    node->host
+        = SharedStr(s.serverName ? std::string_view(*s.serverName) : std::string_view("localhost"));
     node->port = s.tcpPort ? static_cast<int32_t>(*s.tcpPort) : 0;
     node->dir = SharedStr("/");
     BuildUrl(node);
@@ -214,9 +225,10 @@ std::optional<std::string> LookupRedirect(SiteNode *node)
         // Scratch node, so that a name given as a path takes node's host and port.
         SiteNode *scratch = CreateNode();
         ParseUrl(scratch, v.name, node);
-        bool match = equalsNoCase(scratch->dir.view(), node->dir.view()) &&
-                     ((!scratch->file && !node->file) ||
-                      (scratch->file && node->file && equalsNoCase(scratch->file.view(), node->file.view())));
+        bool match = equalsNoCase(scratch->dir.view(), node->dir.view())
+                     && ((!scratch->file && !node->file)
+                         || (scratch->file && node->file
+                             && equalsNoCase(scratch->file.view(), node->file.view())));
         FreeNode(scratch);
         if (match)
             return v.data;
@@ -306,9 +318,15 @@ std::optional<std::vector<ConfigValue>> ImageMapValues(std::string_view mapName)
     return it->second;
 }
 
-ConfigCacheStats ConfigStats() { return g_stats; }
+ConfigCacheStats ConfigStats()
+{
+    return g_stats;
+}
 
-ConfigPin::ConfigPin() { ++g_pins; }
+ConfigPin::ConfigPin()
+{
+    ++g_pins;
+}
 ConfigPin::~ConfigPin()
 {
     if (--g_pins == 0)

@@ -80,9 +80,9 @@ struct ConfigCacheStats
 {
     uint64_t reloads = 0;
     uint64_t lookups = 0;
-    uint64_t checks = 0;      // times the store was asked whether anything changed
+    uint64_t checks = 0; // times the store was asked whether anything changed
     double reloadSeconds = 0;
-    double storeSeconds = 0;  // all time spent asking the store, reloads included
+    double storeSeconds = 0; // all time spent asking the store, reloads included
 };
 ConfigCacheStats ConfigStats();
 

@@ -36,7 +36,10 @@ OrderList &order()
     return *l;
 }
 
-bool linked(const Token &t) { return t.prev != nullptr; }
+bool linked(const Token &t)
+{
+    return t.prev != nullptr;
+}
 
 // Spreads labels over a window around t that is sparse enough.
 void relabelAround(Token *t)
@@ -88,7 +91,10 @@ void unlink(Token *t)
     t->prev = t->next = nullptr;
 }
 
-uint64_t beginOf(const SiteNode *n) { return NodeInternals::begin(n).label; }
+uint64_t beginOf(const SiteNode *n)
+{
+    return NodeInternals::begin(n).label;
+}
 
 // n lies in a's subtree (a included).
 bool below(const SiteNode *n, const SiteNode *a)
@@ -118,11 +124,17 @@ const void *urlKey(const SharedStr &url)
     return url.present() ? url.id() : empty->id();
 }
 
-bool sameUrl(const SiteNode *n, const SharedStr &url) { return n->url.view() == url.view(); }
+bool sameUrl(const SiteNode *n, const SharedStr &url)
+{
+    return n->url.view() == url.view();
+}
 
 } // namespace
 
-bool OrderLinked(const SiteNode *node) { return linked(NodeInternals::begin(node)); }
+bool OrderLinked(const SiteNode *node)
+{
+    return linked(NodeInternals::begin(node));
+}
 
 void OrderEnsure(SiteNode *node)
 {
@@ -195,7 +207,10 @@ size_t IndexSize()
     return n;
 }
 
-void UrlWillChange(SiteNode *node) { IndexErase(node); }
+void UrlWillChange(SiteNode *node)
+{
+    IndexErase(node);
+}
 void UrlDidChange(SiteNode *node)
 {
     if (node->loaded())

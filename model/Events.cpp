@@ -15,7 +15,10 @@ std::function<void()> &pump()
 std::atomic<int> g_cancel{0};
 } // namespace
 
-void InstallEventPump(std::function<void()> p) { pump() = std::move(p); }
+void InstallEventPump(std::function<void()> p)
+{
+    pump() = std::move(p);
+}
 
 int PumpMessages()
 {
@@ -26,8 +29,14 @@ int PumpMessages()
     return 0;
 }
 
-void RequestCancel(int value) { g_cancel.store(value); }
+void RequestCancel(int value)
+{
+    g_cancel.store(value);
+}
 
-bool CancelRequested() { return g_cancel.load() != 0; }
+bool CancelRequested()
+{
+    return g_cancel.load() != 0;
+}
 
 } // namespace sylvix

@@ -17,7 +17,10 @@ namespace sylvix {
 
 namespace {
 
-bool pumpForWait() { return PumpMessages() != 0; }
+bool pumpForWait()
+{
+    return PumpMessages() != 0;
+}
 
 // Redirects taken by the check in progress, counted across the nested
 // checks that a "Redirect:" header starts through ResolveNode.
@@ -142,9 +145,10 @@ HttpAnswer exchange(SiteNode *node, int &result)
             result = 0;
             return AnswerStopped;
         }
-        if (verifyExternal &&
-            AskYesNo("Perhaps you are disconnected from the Net.\nGive up looking for external documents?",
-                     "DNS Problem"))
+        if (verifyExternal
+            && AskYesNo("Perhaps you are disconnected from the Net.\nGive up looking for external "
+                        "documents?",
+                        "DNS Problem"))
             verifyExternal = false;
         node->flags |= NOTVER;
         result = 1;
@@ -192,7 +196,8 @@ std::optional<HostRecord> LookupHostByName(const std::string &host, int &status)
     return NetLookupByName(host, pumpForWait, status);
 }
 
-std::optional<HostRecord> LookupHostByAddress(const void *address, size_t length, int family, int &status)
+std::optional<HostRecord> LookupHostByAddress(const void *address, size_t length, int family,
+                                              int &status)
 {
     RequestCancel(0);
     return NetLookupByAddress(address, length, family, pumpForWait, status);

@@ -16,11 +16,17 @@ namespace sylvix {
 class SiteNode;
 
 // Wait results.
-enum WaitStatus : int { WaitDone = 0, WaitCancelled = 1, WaitTimedOut = 2, WaitNetError = 3, WaitCannotStart = 4 };
-static_assert(static_cast<int>(WaitCancelled) == static_cast<int>(NetCancelled) &&
-              static_cast<int>(WaitTimedOut) == static_cast<int>(NetTimedOut) &&
-              static_cast<int>(WaitNetError) == static_cast<int>(NetError) &&
-              static_cast<int>(WaitCannotStart) == static_cast<int>(NetCannotStart));
+enum WaitStatus : int {
+    WaitDone = 0,
+    WaitCancelled = 1,
+    WaitTimedOut = 2,
+    WaitNetError = 3,
+    WaitCannotStart = 4
+};
+static_assert(static_cast<int>(WaitCancelled) == static_cast<int>(NetCancelled)
+              && static_cast<int>(WaitTimedOut) == static_cast<int>(NetTimedOut)
+              && static_cast<int>(WaitNetError) == static_cast<int>(NetError)
+              && static_cast<int>(WaitCannotStart) == static_cast<int>(NetCannotStart));
 
 // 1 when the check finished (the node's flags tell the outcome), 0 when it was stopped.
 int FetchOverHttp(SiteNode *node);
@@ -33,7 +39,8 @@ inline constexpr int kMaxHttpRedirects = 10;
 // calling PumpMessages while it waits, and ends at once, as cancelled, when
 // that reports a cancel request. Limits: see SetNetworkTimeouts.
 std::optional<HostRecord> LookupHostByName(const std::string &host, int &status);
-std::optional<HostRecord> LookupHostByAddress(const void *address, size_t length, int family, int &status);
+std::optional<HostRecord> LookupHostByAddress(const void *address, size_t length, int family,
+                                              int &status);
 size_t ReceiveWithTimeout(int socket, char *buffer, size_t length, int flags, int &status);
 
 // Creates a fresh empty file "sy<n><extension>" in $TMPDIR (else /tmp) and

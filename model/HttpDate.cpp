@@ -84,8 +84,8 @@ int scan(std::string_view text, const char *format, Fields &f)
 // 1 to 12 from the first three letters, ignoring case; 0 when none fits.
 int monthNumber(std::string_view word)
 {
-    static const char *const names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char *const names[12]
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     if (word.size() < 3)
         return 0;
     for (int m = 0; m < 12; ++m)
@@ -94,7 +94,8 @@ int monthNumber(std::string_view word)
     return 0;
 }
 
-time_t localTime(long long year, int month, long long day, long long hour, long long minute, long long second)
+time_t localTime(long long year, int month, long long day, long long hour, long long minute,
+                 long long second)
 {
     struct tm t;
     std::memset(&t, 0, sizeof t);
@@ -127,14 +128,16 @@ time_t ParseHttpDate(const char *text)
         Fields f;
         int month = 0;
         if (scan(s, "sdsdd:d:d", f) == 7 && (month = monthNumber(f.words[1])) != 0)
-            return localTime(f.numbers[1], month, f.numbers[0], f.numbers[2], f.numbers[3], f.numbers[4]);
+            return localTime(f.numbers[1], month, f.numbers[0], f.numbers[2], f.numbers[3],
+                             f.numbers[4]);
     }
     {
         // Week day, month, day, hours, minutes, seconds, year.
         Fields f;
         int month = 0;
         if (scan(s, "ssdd:d:dd", f) == 7 && (month = monthNumber(f.words[1])) != 0)
-            return localTime(f.numbers[4], month, f.numbers[0], f.numbers[1], f.numbers[2], f.numbers[3]);
+            return localTime(f.numbers[4], month, f.numbers[0], f.numbers[1], f.numbers[2],
+                             f.numbers[3]);
     }
     // None fits: 1 January 1900, 00:00:00 local time. With a 64-bit time_t
     // that is a negative count; where the C library cannot give it, the

@@ -7,8 +7,7 @@ namespace sylvix {
 
 HttpMemorySource::HttpMemorySource(std::vector<std::string> pieces, int endStatus)
     : m_pieces(std::move(pieces)), m_endStatus(endStatus)
-{
-}
+{}
 
 size_t HttpMemorySource::receive(char *buffer, size_t length, int &status)
 {

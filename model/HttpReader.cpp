@@ -91,7 +91,8 @@ size_t HttpReader::read(char *buffer, size_t length, int &status)
     return std::min(m_source.receive(buffer, length, status), length);
 }
 
-bool HttpReader::applyHeader(SiteNode *node, const std::string &line, int64_t &contentLength, bool &hadLength)
+bool HttpReader::applyHeader(SiteNode *node, const std::string &line, int64_t &contentLength,
+                             bool &hadLength)
 {
     size_t colon = line.find(':');
     if (colon == std::string::npos)
@@ -155,7 +156,8 @@ HttpAnswer HttpReader::readAnswer(SiteNode *node)
                 ++i;
             if (i >= line.size())
                 break;
-            m_statusNumber = static_cast<int>(leadingNumber(std::string_view(line).substr(i), INT_MAX));
+            m_statusNumber
+                = static_cast<int>(leadingNumber(std::string_view(line).substr(i), INT_MAX));
             continue;
         }
         if (line.empty())
@@ -179,7 +181,8 @@ HttpAnswer HttpReader::readAnswer(SiteNode *node)
 void HttpReader::readBody(SiteNode *node, int64_t contentLength, bool hadLength)
 {
     // The type of this answer or, when it gave none, the one the node had.
-    std::string extension = node->mimeType ? ExtensionForType(node->mimeType.view()) : std::string();
+    std::string extension
+        = node->mimeType ? ExtensionForType(node->mimeType.view()) : std::string();
     std::string path;
     int fd = OpenTempFile(extension, path);
     if (fd < 0) {

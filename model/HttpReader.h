@@ -21,9 +21,9 @@ enum HttpAnswer : int {
 class HttpReader
 {
 public:
-    static constexpr size_t kMaxLine = 2048;               // stored characters per line
+    static constexpr size_t kMaxLine = 2048;                // stored characters per line
     static constexpr int64_t kMaxBody = 64LL * 1024 * 1024; // bytes kept of a body
-    static constexpr size_t kMaxHeaderBytes = 1024 * 1024; // status line and headers together
+    static constexpr size_t kMaxHeaderBytes = 1024 * 1024;  // status line and headers together
 
     explicit HttpReader(HttpSource &source);
 
@@ -45,7 +45,8 @@ public:
     int64_t bodyBytes() const { return m_bodyBytes; }
 
 private:
-    bool applyHeader(SiteNode *node, const std::string &line, int64_t &contentLength, bool &hadLength);
+    bool applyHeader(SiteNode *node, const std::string &line, int64_t &contentLength,
+                     bool &hadLength);
     void readBody(SiteNode *node, int64_t contentLength, bool hadLength);
 
     HttpSource &m_source;

@@ -23,7 +23,10 @@ struct TempFiles
     std::set<std::string> paths;
 };
 
-void deleteAllAtExit() { DeleteAllTempFiles(); }
+void deleteAllAtExit()
+{
+    DeleteAllTempFiles();
+}
 
 // Never destroyed, so that it is still there when the exit handler runs.
 TempFiles &tempFiles()
@@ -50,8 +53,8 @@ std::string tempDirectory()
 int OpenTempFile(std::string_view extension, std::string &path)
 {
     path.clear();
-    if (extension.find('/') != std::string_view::npos || extension.find('\0') != std::string_view::npos ||
-        extension.size() > 64)
+    if (extension.find('/') != std::string_view::npos
+        || extension.find('\0') != std::string_view::npos || extension.size() > 64)
         extension = {};
     const std::string dir = tempDirectory();
     TempFiles &files = tempFiles();

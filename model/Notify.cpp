@@ -12,7 +12,10 @@ NotifyHooks &hooks()
 }
 } // namespace
 
-void InstallNotifyHooks(NotifyHooks h) { hooks() = std::move(h); }
+void InstallNotifyHooks(NotifyHooks h)
+{
+    hooks() = std::move(h);
+}
 
 void ShowStatusText(const std::string &text)
 {

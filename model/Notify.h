@@ -22,7 +22,7 @@ void InstallNotifyHooks(NotifyHooks hooks);
 // The user-interface thread, recorded at the end of start-up.
 extern std::optional<std::thread::id> mainThread;
 
-void ShowStatusText(const std::string &text); // dropped off mainThread
+void ShowStatusText(const std::string &text);                       // dropped off mainThread
 bool AskYesNo(const std::string &text, const std::string &caption); // false without a hook
 void ShowErrorBox(const std::string &text, const std::string &caption);
 

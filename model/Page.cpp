@@ -197,7 +197,8 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
     options.diagnostics = diagnostics;
-    auto doc = html::ParseBytes(bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
+    auto doc = html::ParseBytes(
+        bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;
     if (doc)
         CollectLinkEvents(doc->root(), page.events);

@@ -16,8 +16,8 @@ struct LinkEvent
 {
     enum Type : uint8_t { Child, Base, Title };
     Type type = Child;
-    uint32_t flags = 0; // INLINED, ISMAP for the child
-    std::string href;   // Child, Base
+    uint32_t flags = 0;                // INLINED, ISMAP for the child
+    std::string href;                  // Child, Base
     std::optional<std::string> label;  // Child: label; Title: the text (none: no text)
     std::optional<std::string> method; // Child of a form
 };
@@ -42,7 +42,8 @@ bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st = 
 
 // Reads at most maxBytes of a regular file without ever blocking; false
 // when it is not a readable regular file. st receives its status.
-bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes, FileStatus *st = nullptr);
+bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
+                     FileStatus *st = nullptr);
 
 // Applies events to node: children, base, title.
 void ApplyLinkEvents(SiteNode *node, const std::vector<LinkEvent> &events);

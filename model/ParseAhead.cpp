@@ -8,8 +8,14 @@ namespace {
 ParseAhead *g_current = nullptr;
 } // namespace
 
-ParseAhead *CurrentParseAhead() { return g_current; }
-void InstallParseAhead(ParseAhead *ahead) { g_current = ahead; }
+ParseAhead *CurrentParseAhead()
+{
+    return g_current;
+}
+void InstallParseAhead(ParseAhead *ahead)
+{
+    g_current = ahead;
+}
 
 ParseAhead::ParseAhead(unsigned jobs, size_t maxReady) : m_maxReady(maxReady)
 {
@@ -162,7 +168,8 @@ std::optional<PageEvents> ParseAhead::take(const std::string &path, const FileSt
     --m_doneCount;
     m_wake.notify_all();
     const FileStatus &s = entry.seen;
-    if (!entry.readable || s.dev != st.dev || s.ino != st.ino || s.size != st.size || s.mtime != st.mtime) {
+    if (!entry.readable || s.dev != st.dev || s.ino != st.ino || s.size != st.size
+        || s.mtime != st.mtime) {
         ++m_stats.misses;
         return std::nullopt;
     }

@@ -60,7 +60,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::vector<std::string> m_stack; // next to parse at the back
+    std::vector<std::string> m_stack;                             // next to parse at the back
     std::deque<std::packaged_task<Diagnostics::List()>> m_checks; // first come, first done
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::string> m_doneOrder;

@@ -33,7 +33,10 @@ bool StatFile(const char *path, FileStatus &st)
 
 namespace {
 
-bool isSep(char c) { return c == '/' || c == '\\'; }
+bool isSep(char c)
+{
+    return c == '/' || c == '\\';
+}
 
 // Readable without opening: opening a named pipe for reading would block.
 bool canOpenForReading(const std::string &path)
@@ -175,7 +178,8 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
         node->kind = HtmlDir;
         node->mimeType = SharedStr("text/html");
         const auto &ei = settings.enableIndexing;
-        bool enabled = ei && ei->type == ValueType::Binary && ei->data.find_first_not_of('\0') != std::string::npos;
+        bool enabled = ei && ei->type == ValueType::Binary
+                       && ei->data.find_first_not_of('\0') != std::string::npos;
         if (!enabled)
             node->flags |= BROKEN;
         return 1;

@@ -29,8 +29,8 @@ struct Pool
     static bool same(const SharedStr::Entry *e, size_t h, std::string_view text)
     {
         // An empty view may have no data pointer, which memcmp must not get.
-        return e->hash == h && e->len == text.size() &&
-               (text.empty() || std::memcmp(e->text, text.data(), text.size()) == 0);
+        return e->hash == h && e->len == text.size()
+               && (text.empty() || std::memcmp(e->text, text.data(), text.size()) == 0);
     }
 
     SharedStr::Entry *find(size_t h, std::string_view text) const
@@ -155,7 +155,13 @@ void SharedStr::release()
     m_e = nullptr;
 }
 
-size_t SharedStr::poolSize() { return pool().count; }
-size_t SharedStr::poolBytes() { return pool().bytes; }
+size_t SharedStr::poolSize()
+{
+    return pool().count;
+}
+size_t SharedStr::poolBytes()
+{
+    return pool().bytes;
+}
 
 } // namespace sylvix

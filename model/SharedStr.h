@@ -17,7 +17,8 @@ class SharedStr
 public:
     SharedStr() = default;
     SharedStr(std::string_view text); // interns
-    SharedStr(const char *text) : SharedStr(text ? SharedStr(std::string_view(text)) : SharedStr()) {}
+    SharedStr(const char *text) : SharedStr(text ? SharedStr(std::string_view(text)) : SharedStr())
+    {}
     SharedStr(const SharedStr &o) : m_e(o.m_e) { retain(); }
     SharedStr(SharedStr &&o) noexcept : m_e(o.m_e) { o.m_e = nullptr; }
     SharedStr &operator=(const SharedStr &o);
@@ -28,11 +29,18 @@ public:
     explicit operator bool() const { return present(); }
     // "" when absent
     const char *c_str() const { return m_e ? m_e->text : ""; }
-    std::string_view view() const { return m_e ? std::string_view(m_e->text, m_e->len) : std::string_view(); }
+    std::string_view view() const
+    {
+        return m_e ? std::string_view(m_e->text, m_e->len) : std::string_view();
+    }
     std::string str() const { return std::string(view()); }
     size_t size() const { return m_e ? m_e->len : 0; }
     bool empty() const { return size() == 0; }
-    void reset() { release(); m_e = nullptr; }
+    void reset()
+    {
+        release();
+        m_e = nullptr;
+    }
 
     // Interned: equal texts share one entry, so identity is equality.
     const void *id() const { return m_e; }
@@ -52,7 +60,11 @@ public:
     static size_t poolBytes(); // bytes held by them
 
 private:
-    void retain() { if (m_e) ++m_e->refs; }
+    void retain()
+    {
+        if (m_e)
+            ++m_e->refs;
+    }
     void release();
     Entry *m_e = nullptr;
 };

@@ -29,9 +29,9 @@ struct CopyState
 
 CopyState captureState(const SiteNode *n)
 {
-    return CopyState{n->depth, n->localPath, n->label, n->url,  n->href, n->flags,
-                     n->scheme, n->port, n->host, n->dir, n->file, n->query,
-                     n->fragment, n->mimeType, n->method, n->stat};
+    return CopyState{n->depth,    n->localPath, n->label,  n->url, n->href, n->flags,
+                     n->scheme,   n->port,      n->host,   n->dir, n->file, n->query,
+                     n->fragment, n->mimeType,  n->method, n->stat};
 }
 
 void applyState(SiteNode *n, const CopyState &s)
@@ -95,9 +95,15 @@ struct MirrorOps
             n->m_mirror = std::make_unique<State>();
         return *n->m_mirror;
     }
-    static SiteNode *source(const SiteNode *n) { return n->m_mirror ? n->m_mirror->source : nullptr; }
+    static SiteNode *source(const SiteNode *n)
+    {
+        return n->m_mirror ? n->m_mirror->source : nullptr;
+    }
     static bool pending(const SiteNode *n) { return source(n) != nullptr; }
-    static uint32_t pendingCount(const SiteNode *n) { return n->m_mirror ? n->m_mirror->pendingMirrors : 0; }
+    static uint32_t pendingCount(const SiteNode *n)
+    {
+        return n->m_mirror ? n->m_mirror->pendingMirrors : 0;
+    }
 
     // Drops the block when nothing in it matters any more.
     static void tidy(SiteNode *n)
@@ -240,7 +246,10 @@ struct MirrorOps
     static void destroy(SiteNode *n) { delete n; }
 };
 
-void NodeInternals::materialize(SiteNode *n) { MirrorOps::materialize(n); }
+void NodeInternals::materialize(SiteNode *n)
+{
+    MirrorOps::materialize(n);
+}
 
 SiteNode::~SiteNode()
 {
@@ -272,7 +281,10 @@ SiteNode *SiteNode::lastChild()
     return m_lastChild;
 }
 
-bool SiteNode::mirrorPending() const { return MirrorOps::pending(this); }
+bool SiteNode::mirrorPending() const
+{
+    return MirrorOps::pending(this);
+}
 
 namespace {
 
@@ -332,7 +344,10 @@ void SiteNode::operator delete(void *p)
         slabs().give(p);
 }
 
-bool SiteNode::hasChildren() const { return MirrorOps::hasChildren(this); }
+bool SiteNode::hasChildren() const
+{
+    return MirrorOps::hasChildren(this);
+}
 
 SiteNode *CreateNode()
 {
@@ -340,13 +355,28 @@ SiteNode *CreateNode()
     return new SiteNode();
 }
 
-size_t LiveNodeCount() { return g_liveNodes; }
+size_t LiveNodeCount()
+{
+    return g_liveNodes;
+}
 
-void SetLiteralMode(bool on) { g_literal = on; }
-bool LiteralMode() { return g_literal; }
+void SetLiteralMode(bool on)
+{
+    g_literal = on;
+}
+bool LiteralMode()
+{
+    return g_literal;
+}
 
-void PrepareChange(SiteNode *node) { MirrorOps::prepareChange(node); }
-void MirrorChildren(SiteNode *node, SiteNode *source) { MirrorOps::mirrorChildren(node, source); }
+void PrepareChange(SiteNode *node)
+{
+    MirrorOps::prepareChange(node);
+}
+void MirrorChildren(SiteNode *node, SiteNode *source)
+{
+    MirrorOps::mirrorChildren(node, source);
+}
 
 void AppendChild(SiteNode *parent, SiteNode *child)
 {
@@ -436,7 +466,8 @@ void FreeNode(SiteNode *node)
     if (parent) {
         // Unlink node and its later siblings from the parent's list.
         SiteNode *prev = nullptr;
-        for (SiteNode *c = NodeInternals::firstChildRaw(parent); c && c != node; c = NodeInternals::nextRaw(c))
+        for (SiteNode *c = NodeInternals::firstChildRaw(parent); c && c != node;
+             c = NodeInternals::nextRaw(c))
             prev = c;
         if (prev) {
             NodeInternals::nextRaw(prev) = nullptr;
@@ -515,15 +546,17 @@ const Diagnostics::List &Diagnostics::get() const
     return m_holder->list;
 }
 
-bool Diagnostics::pending() const { return m_holder && m_holder->future.valid(); }
+bool Diagnostics::pending() const
+{
+    return m_holder && m_holder->future.valid();
+}
 
 const char *KindDisplayText(uint32_t kind)
 {
-    static const char *const names[] = {"HTML",       "Image",       "Program",      "Audio",
-                                        "Video",      "Postscript",  "Text",         "MailTo",
-                                        "Telnet",     "Special",     "ImageMap",     "Stats",
-                                        "Zero Stats", "Cycle Access", "Cycle Errors", "Cycle All",
-                                        "HTML Dir",   "FTP",         "Gopher",       "News"};
+    static const char *const names[] = {
+        "HTML",         "Image",     "Program",  "Audio",    "Video",  "Postscript", "Text",
+        "MailTo",       "Telnet",    "Special",  "ImageMap", "Stats",  "Zero Stats", "Cycle Access",
+        "Cycle Errors", "Cycle All", "HTML Dir", "FTP",      "Gopher", "News"};
     return kind < 20 ? names[kind] : "Unknown";
 }
 

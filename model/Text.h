@@ -8,7 +8,10 @@
 
 namespace sylvix {
 
-inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 inline bool equalsNoCase(std::string_view a, std::string_view b)
 {

@@ -11,7 +11,10 @@ namespace sylvix {
 
 namespace {
 
-bool isAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+bool isAlnum(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) != 0;
+}
 
 // Removes "/x/../" pairs the way the server does; a leading "/../" stays.
 void removeDotSegments(std::string &dir)
@@ -62,8 +65,8 @@ void ParseUrl(SiteNode *node, std::string_view text, SiteNode *parent)
         const char *prefix;
         const char *scheme;
     };
-    static const Special specials[] = {
-        {"mailto:", "mailto"}, {"news:", "news"}, {"nntp:", "nntp"}, {"telnet:", "telnet"}};
+    static const Special specials[]
+        = {{"mailto:", "mailto"}, {"news:", "news"}, {"nntp:", "nntp"}, {"telnet:", "telnet"}};
     for (const Special &s : specials) {
         std::string_view prefix(s.prefix);
         if (!startsWithNoCase(text, prefix))
@@ -116,7 +119,8 @@ void ParseUrl(SiteNode *node, std::string_view text, SiteNode *parent)
 
     // The path ends at the first "?" or "#".
     size_t pathEnd = rest.find_first_of("?#");
-    std::string_view path = rest.substr(0, pathEnd == std::string_view::npos ? rest.size() : pathEnd);
+    std::string_view path
+        = rest.substr(0, pathEnd == std::string_view::npos ? rest.size() : pathEnd);
     size_t lastSlash = path.rfind('/');
     bool hasDir = false;
     if (lastSlash != std::string_view::npos) {
@@ -125,7 +129,8 @@ void ParseUrl(SiteNode *node, std::string_view text, SiteNode *parent)
         hasDir = true;
     }
     size_t fileEnd = rest.find_first_of("?#");
-    std::string_view file = rest.substr(0, fileEnd == std::string_view::npos ? rest.size() : fileEnd);
+    std::string_view file
+        = rest.substr(0, fileEnd == std::string_view::npos ? rest.size() : fileEnd);
     if (!file.empty())
         node->file = SharedStr(file);
     if (fileEnd != std::string_view::npos) {
@@ -239,7 +244,8 @@ void SetUrl(SiteNode *node, std::string_view text, SiteNode *parent)
 std::string LocalUrl(const SiteNode *node)
 {
     std::string out;
-    appendHttpLike(out, node, (node->flags & EXTERNAL) ? node->host.view() : std::string_view("localhost"));
+    appendHttpLike(out, node,
+                   (node->flags & EXTERNAL) ? node->host.view() : std::string_view("localhost"));
     if (node->fragment) {
         out += '#';
         out += node->fragment.view();

@@ -28,8 +28,8 @@ void parseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
         if (FindEquivalent(node, c->url, c))
             continue; // will mirror a page already read
         SiteNode *scratch = CopyNode(c, 0);
-        if (ResolveNode(scratch) && scratch->kind == Html && !(scratch->flags & (BROKEN | NOTVER)) &&
-            scratch->localPath)
+        if (ResolveNode(scratch) && scratch->kind == Html && !(scratch->flags & (BROKEN | NOTVER))
+            && scratch->localPath)
             paths.push_back(scratch->localPath.str());
         FreeNode(scratch);
     }

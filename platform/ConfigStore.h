@@ -35,8 +35,9 @@ public:
 
     // Paths are relative to this key, parts separated by "\" (a "/" is an
     // ordinary character inside a name, since protected URL paths are key names).
-    virtual std::unique_ptr<ConfigKey> openKey(std::string_view path) = 0;   // null if absent
-    virtual std::unique_ptr<ConfigKey> createKey(std::string_view path) = 0; // creates missing parts
+    virtual std::unique_ptr<ConfigKey> openKey(std::string_view path) = 0; // null if absent
+    virtual std::unique_ptr<ConfigKey> createKey(std::string_view path)
+        = 0; // creates missing parts
     // Deletes a direct subkey that has no subkeys of its own (its values go with it).
     virtual bool deleteKey(std::string_view name) = 0;
     // Deletes a subkey with everything below it (for ".reg" [-KEY] lines).
@@ -49,8 +50,8 @@ public:
 
     // False when the value is absent, or its data is longer than maxData bytes
     // (strings count their terminating zero, as the platform store does).
-    virtual bool queryValue(std::string_view name, ConfigValue &value,
-                            size_t maxData = SIZE_MAX) = 0;
+    virtual bool queryValue(std::string_view name, ConfigValue &value, size_t maxData = SIZE_MAX)
+        = 0;
     virtual bool setValue(std::string_view name, ValueType type, std::string_view data) = 0;
     virtual bool deleteValue(std::string_view name) = 0;
 
@@ -86,7 +87,8 @@ std::string DefaultStorePath();
 std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error = nullptr);
 
 // Connecting to another machine's store is not supported yet: always null.
-std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &machine, std::string *error = nullptr);
+std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &machine,
+                                                std::string *error = nullptr);
 
 // Typed helpers used throughout.
 bool ReadString(ConfigKey &key, std::string_view name, std::string &out, size_t maxChars = 259);

@@ -41,14 +41,16 @@ HostResolver currentResolver()
 
 int msLeft(Clock::time_point deadline)
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, kSliceMs));
 }
 
 // Waits until fd reports one of events, the pump cancels, or limitMs pass.
 int waitForSocket(int fd, short events, int limitMs, const NetPump &pump, short &revents)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0));
+    const Clock::time_point deadline
+        = Clock::now() + std::chrono::milliseconds(std::max(limitMs, 0));
     for (;;) {
         if (pump && pump())
             return NetCancelled;
@@ -99,7 +101,8 @@ int systemLookupByName(const std::string &host, HostRecord &out)
         return rc;
     out.name = (list && list->ai_canonname) ? list->ai_canonname : host;
     for (addrinfo *a = list; a; a = a->ai_next) {
-        if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) || a->ai_addrlen > sizeof(sockaddr_storage))
+        if ((a->ai_family != AF_INET && a->ai_family != AF_INET6)
+            || a->ai_addrlen > sizeof(sockaddr_storage))
             continue;
         NetAddress addr;
         std::memcpy(&addr.storage, a->ai_addr, a->ai_addrlen);
@@ -115,8 +118,8 @@ int systemLookupByName(const std::string &host, HostRecord &out)
 int systemLookupByAddress(const NetAddress &addr, HostRecord &out)
 {
     char name[NI_MAXHOST];
-    int rc = ::getnameinfo(reinterpret_cast<const sockaddr *>(&addr.storage), addr.length, name, sizeof name,
-                           nullptr, 0, NI_NAMEREQD);
+    int rc = ::getnameinfo(reinterpret_cast<const sockaddr *>(&addr.storage), addr.length, name,
+                           sizeof name, nullptr, 0, NI_NAMEREQD);
     if (rc != 0)
         return rc;
     out.name = name;
@@ -124,7 +127,8 @@ int systemLookupByAddress(const NetAddress &addr, HostRecord &out)
     return 0;
 }
 
-std::optional<HostRecord> runLookup(std::function<int(HostRecord &)> lookup, const NetPump &pump, int &status)
+std::optional<HostRecord> runLookup(std::function<int(HostRecord &)> lookup, const NetPump &pump,
+                                    int &status)
 {
     auto state = std::make_shared<LookupState>();
     try {
@@ -176,9 +180,11 @@ std::string NetAddress::text() const
 {
     char buf[INET6_ADDRSTRLEN] = "";
     if (family() == AF_INET)
-        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&storage)->sin_addr, buf, sizeof buf);
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&storage)->sin_addr, buf,
+                    sizeof buf);
     else if (family() == AF_INET6)
-        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&storage)->sin6_addr, buf, sizeof buf);
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&storage)->sin6_addr, buf,
+                    sizeof buf);
     return buf;
 }
 
@@ -192,7 +198,10 @@ void SetNetworkTimeouts(int lookupMs, int receiveMs, int connectMs)
         g_connectMs = connectMs;
 }
 
-NetTimeouts NetworkTimeouts() { return {g_lookupMs.load(), g_receiveMs.load(), g_connectMs.load()}; }
+NetTimeouts NetworkTimeouts()
+{
+    return {g_lookupMs.load(), g_receiveMs.load(), g_connectMs.load()};
+}
 
 void SetHostResolver(HostResolver resolver)
 {
@@ -200,7 +209,10 @@ void SetHostResolver(HostResolver resolver)
     g_resolver = std::move(resolver);
 }
 
-bool NetStartup() { return true; }
+bool NetStartup()
+{
+    return true;
+}
 
 void NetCleanup() {}
 
@@ -209,7 +221,8 @@ std::optional<HostRecord> NetLookupByName(const std::string &host, const NetPump
     HostResolver resolver = currentResolver();
     if (!resolver)
         resolver = systemLookupByName;
-    return runLookup([host, resolver](HostRecord &out) { return resolver(host, out); }, pump, status);
+    return runLookup([host, resolver](HostRecord &out) { return resolver(host, out); }, pump,
+                     status);
 }
 
 std::optional<HostRecord> NetLookupByAddress(const void *address, size_t length, int family,
@@ -230,20 +243,24 @@ std::optional<HostRecord> NetLookupByAddress(const void *address, size_t length,
         status = NetCannotStart;
         return std::nullopt;
     }
-    return runLookup([addr](HostRecord &out) { return systemLookupByAddress(addr, out); }, pump, status);
+    return runLookup([addr](HostRecord &out) { return systemLookupByAddress(addr, out); }, pump,
+                     status);
 }
 
 int NetConnect(const NetAddress &address, int port, const NetPump &pump, int &status)
 {
-    if (port <= 0 || port > 65535 || (address.family() != AF_INET && address.family() != AF_INET6)) {
+    if (port <= 0 || port > 65535
+        || (address.family() != AF_INET && address.family() != AF_INET6)) {
         status = NetError;
         return -1;
     }
     NetAddress target = address;
     if (target.family() == AF_INET)
-        reinterpret_cast<sockaddr_in *>(&target.storage)->sin_port = htons(static_cast<uint16_t>(port));
+        reinterpret_cast<sockaddr_in *>(&target.storage)->sin_port
+            = htons(static_cast<uint16_t>(port));
     else
-        reinterpret_cast<sockaddr_in6 *>(&target.storage)->sin6_port = htons(static_cast<uint16_t>(port));
+        reinterpret_cast<sockaddr_in6 *>(&target.storage)->sin6_port
+            = htons(static_cast<uint16_t>(port));
 
     int fd = ::socket(target.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -299,16 +316,20 @@ bool NetSendAll(int socket, const char *data, size_t length, const NetPump &pump
     return true;
 }
 
-size_t NetReceive(int socket, char *buffer, size_t length, int flags, const NetPump &pump, int &status)
+size_t NetReceive(int socket, char *buffer, size_t length, int flags, const NetPump &pump,
+                  int &status)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_receiveMs.load());
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                        .count();
         short revents = 0;
-        status = waitForSocket(socket, POLLIN, static_cast<int>(std::max<long long>(left, 0)), pump, revents);
+        status = waitForSocket(socket, POLLIN, static_cast<int>(std::max<long long>(left, 0)), pump,
+                               revents);
         if (status != NetDone)
             return 0;
-        if ((revents & POLLNVAL) || ((revents & POLLERR) && !(revents & POLLIN) && socketError(socket) != 0)) {
+        if ((revents & POLLNVAL)
+            || ((revents & POLLERR) && !(revents & POLLIN) && socketError(socket) != 0)) {
             status = NetError;
             return 0;
         }
@@ -317,7 +338,7 @@ size_t NetReceive(int socket, char *buffer, size_t length, int flags, const NetP
             return static_cast<size_t>(n);
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
             continue; // readiness that went away: wait again, within the same limit
-        return 0; // a failed receive counts as end of data
+        return 0;     // a failed receive counts as end of data
     }
 }
 

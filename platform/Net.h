@@ -18,7 +18,13 @@
 namespace sylvix {
 
 // Results of a wait (the same numbers as the site model's wait results).
-enum NetStatus : int { NetDone = 0, NetCancelled = 1, NetTimedOut = 2, NetError = 3, NetCannotStart = 4 };
+enum NetStatus : int {
+    NetDone = 0,
+    NetCancelled = 1,
+    NetTimedOut = 2,
+    NetError = 3,
+    NetCannotStart = 4
+};
 
 struct NetAddress
 {
@@ -58,7 +64,8 @@ void SetHostResolver(HostResolver resolver);
 bool NetStartup();
 void NetCleanup();
 
-std::optional<HostRecord> NetLookupByName(const std::string &host, const NetPump &pump, int &status);
+std::optional<HostRecord> NetLookupByName(const std::string &host, const NetPump &pump,
+                                          int &status);
 // address: length bytes of an in_addr (AF_INET) or in6_addr (AF_INET6).
 // The record's name comes from the reverse lookup (a name is required); its
 // one address is the address given.
@@ -73,7 +80,8 @@ bool NetSendAll(int socket, const char *data, size_t length, const NetPump &pump
 // Waits until the socket is readable, then receives up to length bytes.
 // Returns the count when status is NetDone; 0 on end of data, on a failed
 // receive, and whenever status is not NetDone.
-size_t NetReceive(int socket, char *buffer, size_t length, int flags, const NetPump &pump, int &status);
+size_t NetReceive(int socket, char *buffer, size_t length, int flags, const NetPump &pump,
+                  int &status);
 void NetClose(int socket);
 
 } // namespace sylvix

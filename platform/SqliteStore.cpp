@@ -255,7 +255,7 @@ public:
 
     // Runs body in a transaction of its own, or inside the one in progress.
     // body returns false when the operation did not happen.
-    template <typename Body>
+    template<typename Body>
     bool write(Body &&body)
     {
         if (m_depth > 0) {
@@ -701,7 +701,7 @@ private:
         int64_t id = 0;
     };
 
-    template <typename Fill>
+    template<typename Fill>
     bool enumerate(Cursor &cursor, Sql after, Sql at, uint32_t index, Fill &&fill)
     {
         if (cursor.valid && index == cursor.index + 1 && cursor.epoch == m_c->epoch()) {

@@ -57,7 +57,8 @@ struct MapRun
 };
 
 // Runs sylvix-map on store with args; killed when it outlives the deadline.
-MapRun runMap(const std::vector<std::string> &args, const std::string &store, const std::string &outFile)
+MapRun runMap(const std::vector<std::string> &args, const std::string &store,
+              const std::string &outFile)
 {
     MapRun r;
     pid_t pid = ::fork();
@@ -172,9 +173,9 @@ protected:
     void buildSite()
     {
         std::string index = "<html><head><title>Hostile</title></head><body>\n";
-        for (const char *href :
-             {"loop/page.html", "/loop1.html", "ring/index.html", "knot/x.html", "fifo/page.html", "locked.html",
-              "binary.html", "empty.html", "big.html", "deep.html", "names.html", "/root/"})
+        for (const char *href : {"loop/page.html", "/loop1.html", "ring/index.html", "knot/x.html",
+                                 "fifo/page.html", "locked.html", "binary.html", "empty.html",
+                                 "big.html", "deep.html", "names.html", "/root/"})
             index += std::string("<a href=\"") + href + "\">x</a>\n";
         index += "</body></html>\n";
         write("index.html", index);
@@ -182,12 +183,14 @@ protected:
         // Itself and its parent, thousands of times each.
         std::string loop;
         for (int i = 0; i < kSelfLinks; ++i)
-            loop += "<a href=\"page.html\">me</a><a href=\"../index.html\">up</a><a href=\"./\">dir</a>\n";
+            loop += "<a href=\"page.html\">me</a><a href=\"../index.html\">up</a><a "
+                    "href=\"./\">dir</a>\n";
         write("loop/page.html", loop);
 
         // A directory that contains itself: ring/again/again/... is always
         // the same page under a longer URL, until the system gives up.
-        write("ring/index.html", "<a href=\"again/index.html\">deeper</a><a href=\"/index.html\">home</a>");
+        write("ring/index.html",
+              "<a href=\"again/index.html\">deeper</a><a href=\"/index.html\">home</a>");
         fs::create_directory_symlink(".", m_site + "/ring/again");
         // Links that lead to each other and never to a file.
         fs::create_directory_symlink("knot2", m_site + "/knot");
@@ -244,9 +247,10 @@ protected:
         m_longHref = longPath;
         m_longNameHref = std::string(300, 'n') + ".html";
         std::string names;
-        for (const std::string &href : std::vector<std::string>{
-                 "with blank.html", "with%20blank.html", "a%20b.html", "ünïcödé/päge.html", "sub/../index.html",
-                 "sub/./keep.html", "../outside.html", m_longHref, m_longNameHref})
+        for (const std::string &href :
+             std::vector<std::string>{"with blank.html", "with%20blank.html", "a%20b.html",
+                                      "ünïcödé/päge.html", "sub/../index.html", "sub/./keep.html",
+                                      "../outside.html", m_longHref, m_longNameHref})
             names += "<a href=\"" + href + "\">n</a>\n";
         write("names.html", names);
     }
@@ -280,8 +284,10 @@ protected:
     std::map<std::string, Row> mapCsv(const std::string &store, const std::string &url)
     {
         MapRun r = runMap({"--whole", "-q", "--format", "csv", url}, store, m_dir + "/map.csv");
-        EXPECT_TRUE(r.finished) << "sylvix-map did not finish within " << kMapDeadline.count() << " s";
-        EXPECT_EQ(r.status, 1) << "broken links are expected; output starts: " << r.out.substr(0, 2000);
+        EXPECT_TRUE(r.finished) << "sylvix-map did not finish within " << kMapDeadline.count()
+                                << " s";
+        EXPECT_EQ(r.status, 1) << "broken links are expected; output starts: "
+                               << r.out.substr(0, 2000);
         std::map<std::string, Row> byHref;
         auto rows = parseCsv(r.out);
         if (rows.size() < 2) {
@@ -303,7 +309,8 @@ protected:
                 continue;
             }
             auto field = [&](const char *name) { return rows[i][column[name]]; };
-            m_csvRows.push_back(Row{field("kind"), field("flags"), field("url"), field("href"), field("file")});
+            m_csvRows.push_back(
+                Row{field("kind"), field("flags"), field("url"), field("href"), field("file")});
             byHref.emplace(field("href"), m_csvRows.back()); // the first row of each link
         }
         return byHref;
@@ -311,8 +318,10 @@ protected:
 
     long peakKiB(const std::string &store, const std::string &url, size_t &nodes)
     {
-        MapRun r = runMap({"--whole", "-q", "--format", "summary", url}, store, m_dir + "/summary.txt");
-        EXPECT_TRUE(r.finished) << "sylvix-map did not finish within " << kMapDeadline.count() << " s";
+        MapRun r
+            = runMap({"--whole", "-q", "--format", "summary", url}, store, m_dir + "/summary.txt");
+        EXPECT_TRUE(r.finished) << "sylvix-map did not finish within " << kMapDeadline.count()
+                                << " s";
         long kib = -1;
         nodes = 0;
         std::istringstream lines(r.out);
@@ -413,7 +422,8 @@ TEST_F(HostileSite, DocumentRootAtTheFileSystemRootStaysInsideTheSite)
     // Every page that was found lies inside the site's directory.
     for (const Row &r : m_csvRows) {
         if (!r.broken() && r.kind == "HTML") {
-            EXPECT_EQ(r.file.rfind(m_dir + "/", 0), 0u) << r.url.substr(0, 200) << " -> " << r.file.substr(0, 200);
+            EXPECT_EQ(r.file.rfind(m_dir + "/", 0), 0u)
+                << r.url.substr(0, 200) << " -> " << r.file.substr(0, 200);
         }
     }
     EXPECT_LT(m_csvRows.size(), 50000u);

@@ -26,7 +26,8 @@ struct ToolRun
 
 ToolRun run(const std::string &args, const std::string &store)
 {
-    std::string cmd = "NORVANE_REGISTRY='" + store + "' " SYLVIX_BINARY_DIR "/cli/sylvix-map " + args + " 2>&1";
+    std::string cmd
+        = "NORVANE_REGISTRY='" + store + "' " SYLVIX_BINARY_DIR "/cli/sylvix-map " + args + " 2>&1";
     ToolRun r;
     FILE *p = ::popen(cmd.c_str(), "r");
     if (!p)
@@ -79,7 +80,8 @@ protected:
     {
         std::mt19937 rng(seed);
         auto name = [](int i) {
-            return i == 0 ? std::string("index.html") : "s" + std::to_string(i % 7) + "/p" + std::to_string(i) + ".html";
+            return i == 0 ? std::string("index.html")
+                          : "s" + std::to_string(i % 7) + "/p" + std::to_string(i) + ".html";
         };
         for (int i = 0; i < pages; ++i) {
             std::string body = "<html><head><title>P" + std::to_string(i) + "</title></head><body>";
@@ -110,13 +112,15 @@ TEST_F(MapTool, ExitStatusTellsBrokenLinksAndErrors)
     page("a.html", "<p>fine</p>");
     ToolRun ok = run("--whole", m_store);
     EXPECT_EQ(ok.status, 0) << ok.out;
-    EXPECT_NE(ok.out.find("http://localhost/a.html  [HTML ------]  " + m_dir + "/site/a.html"), std::string::npos)
+    EXPECT_NE(ok.out.find("http://localhost/a.html  [HTML ------]  " + m_dir + "/site/a.html"),
+              std::string::npos)
         << ok.out;
 
     page("a.html", "<img src=\"missing.gif\">");
     ToolRun broken = run("--whole --broken", m_store);
     EXPECT_EQ(broken.status, 1) << broken.out;
-    EXPECT_NE(broken.out.find("http://localhost/missing.gif  <- http://localhost/a.html"), std::string::npos)
+    EXPECT_NE(broken.out.find("http://localhost/missing.gif  <- http://localhost/a.html"),
+              std::string::npos)
         << broken.out;
 
     EXPECT_EQ(run("--format xml", m_store).status, 2);
@@ -127,7 +131,8 @@ TEST_F(MapTool, ExitStatusTellsBrokenLinksAndErrors)
     EXPECT_NE(bad.out.find("Can't interpret URL\n'not-a-url.html'"), std::string::npos) << bad.out;
     ToolRun missing = run("http://localhost/missing.html", m_store);
     EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.out.find("Can't interpret URL\n'http://localhost/missing.html'"), std::string::npos)
+    EXPECT_NE(missing.out.find("Can't interpret URL\n'http://localhost/missing.html'"),
+              std::string::npos)
         << missing.out;
     ToolRun remote = run("-r otherbox", m_store);
     EXPECT_EQ(remote.status, 2);
@@ -139,7 +144,8 @@ TEST_F(MapTool, MissingProgramKeyIsFatal)
     configure(false);
     ToolRun r = run("", m_store);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("The Norvane server must be installed to create a Web window"), std::string::npos)
+    EXPECT_NE(r.out.find("The Norvane server must be installed to create a Web window"),
+              std::string::npos)
         << r.out;
 }
 
@@ -150,7 +156,8 @@ TEST_F(MapTool, OutputIsTheSameWithAnyNumberOfJobsAndWithTheLiteralDesign)
     for (const char *format : {"tree", "csv"}) {
         ToolRun one = run(std::string("--whole -q --jobs 1 --format ") + format, m_store);
         ToolRun four = run(std::string("--whole -q --jobs 4 --format ") + format, m_store);
-        ToolRun literal = run(std::string("--whole -q --jobs 1 --literal --format ") + format, m_store);
+        ToolRun literal
+            = run(std::string("--whole -q --jobs 1 --literal --format ") + format, m_store);
         EXPECT_EQ(one.status, 1); // the random site has dead links
         EXPECT_GT(one.out.size(), 10000u);
         EXPECT_EQ(one.out, four.out) << format;

@@ -63,16 +63,19 @@ protected:
         const char *nginx = "/usr/sbin/nginx";
         if (::access(nginx, X_OK) != 0)
             GTEST_SKIP() << "nginx is not installed (make test installs nginx-light)";
-        std::string templ = (std::filesystem::temp_directory_path() / "sylvix-nginx-XXXXXX").string();
+        std::string templ
+            = (std::filesystem::temp_directory_path() / "sylvix-nginx-XXXXXX").string();
         m_dir = ::mkdtemp(templ.data());
         m_localPort = freePort();
         m_farPort = freePort();
         std::ostringstream conf;
-        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << m_dir << "/nginx.pid;\n"
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << m_dir
+             << "/nginx.pid;\n"
              << "error_log " << m_dir << "/error.log;\nevents { worker_connections 64; }\n"
              << "http {\n access_log off;\n default_type application/octet-stream;\n"
              << " types { text/html html; image/gif gif; }\n"
-             << " client_body_temp_path " << m_dir << "/tmp;\n proxy_temp_path " << m_dir << "/tmp;\n"
+             << " client_body_temp_path " << m_dir << "/tmp;\n proxy_temp_path " << m_dir
+             << "/tmp;\n"
              << " fastcgi_temp_path " << m_dir << "/tmp;\n uwsgi_temp_path " << m_dir << "/tmp;\n"
              << " scgi_temp_path " << m_dir << "/tmp;\n"
              << " server { listen 127.0.0.1:" << m_localPort << "; root " << m_dir << "/site; }\n"
@@ -87,7 +90,8 @@ protected:
             ::_exit(127);
         }
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!(accepts(m_localPort) && accepts(m_farPort)) && std::chrono::steady_clock::now() < until)
+        while (!(accepts(m_localPort) && accepts(m_farPort))
+               && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(accepts(m_farPort)) << "nginx did not start";
     }
@@ -112,12 +116,14 @@ protected:
 TEST_F(NginxMap, ExternalLinksAreCheckedParsedAndMarked)
 {
     const std::string far = "http://localhost:" + std::to_string(m_farPort);
-    write(m_dir + "/site/index.html", "<title>Home</title><a href=\"" + far + "/good.html\">good</a> <a href=\"" + far +
-                                          "/gone.html\">gone</a> <a href=\"" + far +
-                                          "/dir\">moved</a> <a href=\"local.html\">local</a>");
+    write(m_dir + "/site/index.html", "<title>Home</title><a href=\"" + far
+                                          + "/good.html\">good</a> <a href=\"" + far
+                                          + "/gone.html\">gone</a> <a href=\"" + far
+                                          + "/dir\">moved</a> <a href=\"local.html\">local</a>");
     write(m_dir + "/site/local.html", "<p>here</p>");
-    write(m_dir + "/far/good.html", "<title>Far good</title><a href=\"deeper.html\">deeper</a>"
-                                    "<img src=\"pic.gif\" alt=\"pic\"><a href=\"/nothing.html\">x</a>");
+    write(m_dir + "/far/good.html",
+          "<title>Far good</title><a href=\"deeper.html\">deeper</a>"
+          "<img src=\"pic.gif\" alt=\"pic\"><a href=\"/nothing.html\">x</a>");
     write(m_dir + "/far/deeper.html", "<title>Deeper</title>");
     write(m_dir + "/far/pic.gif", "GIF89a");
     write(m_dir + "/far/dir/index.html", "<title>Directory index</title>");
@@ -136,8 +142,9 @@ TEST_F(NginxMap, ExternalLinksAreCheckedParsedAndMarked)
         WriteString(*types, ".gif", "image/gif");
         WriteDword(*s->root()->createKey(kProgramKeyPath), "OutBound", 0); // the switch turns it on
     }
-    std::string cmd = "TMPDIR='" + m_dir + "/tmp' NORVANE_REGISTRY='" + store + "' " SYLVIX_BINARY_DIR
-                      "/cli/sylvix-map --depth 3 -q --check-external --format csv 2>&1";
+    std::string cmd = "TMPDIR='" + m_dir + "/tmp' NORVANE_REGISTRY='" + store
+                      + "' " SYLVIX_BINARY_DIR
+                        "/cli/sylvix-map --depth 3 -q --check-external --format csv 2>&1";
     FILE *p = ::popen(cmd.c_str(), "r");
     ASSERT_TRUE(p);
     std::string out;
@@ -165,11 +172,13 @@ TEST_F(NginxMap, ExternalLinksAreCheckedParsedAndMarked)
     EXPECT_NE(line(far + "/gone.html").find("BROKEN|EXTERNAL"), std::string::npos) << out;
     EXPECT_NE(line(far + "/nothing.html").find("BROKEN|EXTERNAL"), std::string::npos) << out;
     // nginx answers /dir with a redirect to /dir/ on its own address, which is followed.
-    EXPECT_NE(line("http://127.0.0.1:" + std::to_string(m_farPort) + "/dir/").find("Directory index"),
-              std::string::npos)
+    EXPECT_NE(
+        line("http://127.0.0.1:" + std::to_string(m_farPort) + "/dir/").find("Directory index"),
+        std::string::npos)
         << out;
-    EXPECT_NE(line("http://localhost:" + std::to_string(m_localPort) + "/local.html").find(",HTML,,"),
-              std::string::npos)
+    EXPECT_NE(
+        line("http://localhost:" + std::to_string(m_localPort) + "/local.html").find(",HTML,,"),
+        std::string::npos)
         << out;
     // The fetched documents' temporary files are gone when the tool ends.
     size_t left = 0;

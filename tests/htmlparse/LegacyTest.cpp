@@ -30,10 +30,10 @@ class TempFile
 {
 public:
     explicit TempFile(const std::string &content)
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("sylvix_legacy_" + std::to_string(::getpid()) + "_" +
-                  std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id())) +
-                  ".html"))
+        : m_path(std::filesystem::temp_directory_path()
+                 / ("sylvix_legacy_" + std::to_string(::getpid()) + "_"
+                    + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()))
+                    + ".html"))
     {
         std::ofstream(m_path, std::ios::binary) << content;
     }

@@ -31,16 +31,16 @@ bool Has(const std::vector<Error> &messages, int line, int level, const std::str
 }
 
 // A page with known faults, one kind per line.
-const char *const kFaultyPage = "<html>\n"                                      // 1
-                                "<head><title>Faults</title></head>\n"          // 2
-                                "<body>\n"                                      // 3
-                                "<p>fine</p>\n"                                 // 4
-                                "<blink2>made up</blink2>\n"                    // 5
-                                "<img src=\"map.gif\" alt=\"map\" ismap>\n"     // 6
-                                "<a href=\"x.html\" width=3>link</a>\n"         // 7
-                                "<p>value <font size=2>unquoted</font></p>\n"   // 8
-                                "<table><tr><td>cell</table>\n"                 // 9
-                                "</body>\n"                                     // 10
+const char *const kFaultyPage = "<html>\n"                                    // 1
+                                "<head><title>Faults</title></head>\n"        // 2
+                                "<body>\n"                                    // 3
+                                "<p>fine</p>\n"                               // 4
+                                "<blink2>made up</blink2>\n"                  // 5
+                                "<img src=\"map.gif\" alt=\"map\" ismap>\n"   // 6
+                                "<a href=\"x.html\" width=3>link</a>\n"       // 7
+                                "<p>value <font size=2>unquoted</font></p>\n" // 8
+                                "<table><tr><td>cell</table>\n"               // 9
+                                "</body>\n"                                   // 10
                                 "</html>\n";
 
 } // namespace
@@ -178,8 +178,8 @@ TEST(HtmlMessages, CutAtMaxBytes)
     EXPECT_EQ(messages[0].level, 1);
     EXPECT_EQ(messages[0].message,
               "The document is larger than 1000 bytes; only its first 1000 bytes were read");
-    EXPECT_EQ(messages[0].line, 1 + static_cast<int>(std::count(page.begin(),
-                                                                page.begin() + 1000, '\n')));
+    EXPECT_EQ(messages[0].line,
+              1 + static_cast<int>(std::count(page.begin(), page.begin() + 1000, '\n')));
     // What was read is parsed.
     int anchors = 0;
     for (const Block *p = BlockFirstChild(BlockFirstChild(doc->root())); p; p = BlockNext(p))

@@ -83,11 +83,11 @@ bool IsUtf8(std::string_view s)
 {
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80          ? 1
-                         : (c >> 5) == 6   ? 2
-                         : (c >> 4) == 14  ? 3
-                         : (c >> 3) == 30  ? 4
-                                           : 0;
+        const size_t n = c < 0x80         ? 1
+                         : (c >> 5) == 6  ? 2
+                         : (c >> 4) == 14 ? 3
+                         : (c >> 3) == 30 ? 4
+                                          : 0;
         if (n == 0 || i + n > s.size())
             return false;
         for (size_t k = 1; k < n; ++k)
@@ -106,8 +106,8 @@ void Dump(const Block *b, std::string &out)
             out += "T:" + std::string(BlockText(b)) + "\n";
             continue;
         }
-        out += "E:" + std::string(BlockName(b)) + "#" + std::to_string(BlockTag(b)) + "@" +
-               std::to_string(BlockLine(b));
+        out += "E:" + std::string(BlockName(b)) + "#" + std::to_string(BlockTag(b)) + "@"
+               + std::to_string(BlockLine(b));
         for (const char *attr : {"href", "src", "alt", "ISMAP", "action", "type", "value"})
             if (const char *v = HTMLGetAttr(b, attr))
                 out += std::string(" ") + attr + "=" + v;
@@ -130,31 +130,23 @@ std::string Fingerprint(const std::string &html)
 std::string GeneratedPage(int seed, size_t bytes)
 {
     std::mt19937 rng(seed);
-    std::string page =
-        "<html><head><title>Page " + std::to_string(seed) + "</title></head><body>\n";
+    std::string page
+        = "<html><head><title>Page " + std::to_string(seed) + "</title></head><body>\n";
     int n = 0;
     while (page.size() < bytes) {
         switch (rng() % 6) {
         case 0:
-            page += "<p>Text <a href=\"p" + std::to_string(n) + ".html\">link " +
-                    std::to_string(n) + "</a> more &amp; more\n";
+            page += "<p>Text <a href=\"p" + std::to_string(n) + ".html\">link " + std::to_string(n)
+                    + "</a> more &amp; more\n";
             break;
-        case 1:
-            page += "<img src=\"i" + std::to_string(n) + ".gif\" alt=\"pic\" ismap>\n";
-            break;
-        case 2:
-            page += "<table><tr><td>cell<td><font size=2>x</table>\n";
-            break;
+        case 1: page += "<img src=\"i" + std::to_string(n) + ".gif\" alt=\"pic\" ismap>\n"; break;
+        case 2: page += "<table><tr><td>cell<td><font size=2>x</table>\n"; break;
         case 3:
-            page += "<form action=\"/cgi-bin/f" + std::to_string(n) +
-                    "\"><input type=submit value=Send></form>\n";
+            page += "<form action=\"/cgi-bin/f" + std::to_string(n)
+                    + "\"><input type=submit value=Send></form>\n";
             break;
-        case 4:
-            page += "<ul><li>one<li><b>two</ul><blink2>odd</blink2>\n";
-            break;
-        default:
-            page += "<div><span>plain</span></div>\n";
-            break;
+        case 4: page += "<ul><li>one<li><b>two</ul><blink2>odd</blink2>\n"; break;
+        default: page += "<div><span>plain</span></div>\n"; break;
         }
         ++n;
     }

@@ -27,7 +27,8 @@ std::string Stamp(time_t t)
     return buf;
 }
 
-std::string Line(const std::string &client, time_t t, const std::string &request = "GET /a.html HTTP/1.0",
+std::string Line(const std::string &client, time_t t,
+                 const std::string &request = "GET /a.html HTTP/1.0",
                  const std::string &status = "200")
 {
     return client + " - - [" + Stamp(t) + " +0200] \"" + request + "\" " + status + " 512";
@@ -80,7 +81,10 @@ protected:
             text += lines[i] + (i + 1 < lines.size() || lastEol ? eol : "");
         m_dir.write("srv/logs/access.log", text);
     }
-    Names read(const char *path = "/a.html", int days = 1) { return Clients(ReadAccessLog(path, days, m_now)); }
+    Names read(const char *path = "/a.html", int days = 1)
+    {
+        return Clients(ReadAccessLog(path, days, m_now));
+    }
 
     TempDir m_dir;
     std::unique_ptr<ConfigKey> m_server, m_logs;
@@ -95,9 +99,16 @@ TEST_F(AccessLog, DayWindowIsStrictAndOrderFree)
 {
     const time_t twoDays = m_now - 2 * 86400;
     writeLog({Line("inside", twoDays + 1), Line("exact", twoDays), Line("future", m_now + 3600)});
-    const struct { int days; Names clients; } cases[] = {
-        {3, {"future", "exact", "inside"}}, {2, {"future", "inside"}}, {1, {"future"}},
-        {0, {"future"}}, {-5, {}}, // the window lies wholly in the future
+    const struct
+    {
+        int days;
+        Names clients;
+    } cases[] = {
+        {3, {"future", "exact", "inside"}},
+        {2, {"future", "inside"}},
+        {1, {"future"}},
+        {0, {"future"}},
+        {-5, {}}, // the window lies wholly in the future
     };
     for (const auto &c : cases)
         EXPECT_EQ(read("/a.html", c.days), c.clients) << c.days;
@@ -107,8 +118,10 @@ TEST_F(AccessLog, PathIsExactAndEveryMethodCounts)
 {
     const time_t t = m_now - 600;
     writeLog({Line("get", t), Line("upper", t + 1, "GET /A.html HTTP/1.0"),
-              Line("head", t + 2, "HEAD /a.html HTTP/1.0", "304"), Line("query", t + 3, "GET /a.html?x=1 HTTP/1.0"),
-              Line("longer", t + 4, "GET /a.htmlx HTTP/1.0"), Line("post", t + 5, "POST /a.html HTTP/1.0", "404"),
+              Line("head", t + 2, "HEAD /a.html HTTP/1.0", "304"),
+              Line("query", t + 3, "GET /a.html?x=1 HTTP/1.0"),
+              Line("longer", t + 4, "GET /a.htmlx HTTP/1.0"),
+              Line("post", t + 5, "POST /a.html HTTP/1.0", "404"),
               Line("tricky", t + 6, "POST /GET/a.html HTTP/1.0")});
     std::vector<LogRecord> got = ReadAccessLog("/a.html", 1, m_now);
     ASSERT_EQ(Clients(got), (Names{"post", "head", "get"}));
@@ -150,7 +163,10 @@ TEST_F(AccessLog, FirstAndLastLinesAreReadWhateverTheLineEnds)
 
 TEST_F(AccessLog, LocationFollowsTheLocalStore)
 {
-    const struct { const char *root, *dir, *name, *expected; } cases[] = {
+    const struct
+    {
+        const char *root, *dir, *name, *expected;
+    } cases[] = {
         {"c:\\srv", "logs", "access.log", "c:\\srv/logs/access.log"},
         {"/srv/", "logs/", "a", "/srv/logs/a"},
         {"/srv", "/var/log/norvane", "a", "/var/log/norvane/a"},
@@ -180,14 +196,18 @@ TEST_F(AccessLog, LocationFollowsTheLocalStore)
     // The server's configuration on another machine does not move the log.
     auto remote = OpenSqliteStore(m_dir / "remote.db");
     ASSERT_TRUE(remote);
-    WriteString(*remote->root()->createKey(std::string(kServerKeyPath) + "\\Logs"), "LogDir", "/nowhere");
+    WriteString(*remote->root()->createKey(std::string(kServerKeyPath) + "\\Logs"), "LogDir",
+                "/nowhere");
     m_logs.reset();
     m_server.reset();
     UseStores(OpenSqliteStore(m_dir / "r.db"), std::move(remote));
     EXPECT_EQ(read().size(), 2u);
 
     // No "TransferLog", no log; no store at all, nothing either.
-    LocalStore()->root()->openKey(std::string(kServerKeyPath) + "\\Logs")->deleteValue("TransferLog");
+    LocalStore()
+        ->root()
+        ->openKey(std::string(kServerKeyPath) + "\\Logs")
+        ->deleteValue("TransferLog");
     EXPECT_EQ(AccessLogPath(), "");
     EXPECT_EQ(read().size(), 0u);
     CloseConfiguration();
@@ -200,10 +220,13 @@ TEST_F(AccessLog, ManyAndLongLinesAcrossChunks)
     Names lines, expected;
     const time_t t = m_now - 80000;
     for (int i = 0; i < 20000; ++i) {
-        std::string client = "c" + std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x');
-        lines.push_back(Line(client, t + i, i % 3 == 0 ? "GET /a.html HTTP/1.0" : "GET /b.html HTTP/1.0"));
+        std::string client
+            = "c" + std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x');
+        lines.push_back(
+            Line(client, t + i, i % 3 == 0 ? "GET /a.html HTTP/1.0" : "GET /b.html HTTP/1.0"));
         if (i % 5000 == 1)
-            lines.back() += " " + std::string(300000, 'z'); // beyond a chunk; only the start matters
+            lines.back()
+                += " " + std::string(300000, 'z'); // beyond a chunk; only the start matters
         if (i % 3 == 0)
             expected.insert(expected.begin(), client);
     }
@@ -222,8 +245,16 @@ TEST_F(AccessLog, TimesAcrossAZoneChange)
     {
         const char *saved = std::getenv("TZ");
         std::string savedZone = saved ? saved : "";
-        Zone() { setenv("TZ", "Australia/Lord_Howe", 1); tzset(); }
-        ~Zone() { saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ"); tzset(); }
+        Zone()
+        {
+            setenv("TZ", "Australia/Lord_Howe", 1);
+            tzset();
+        }
+        ~Zone()
+        {
+            saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
+            tzset();
+        }
     } zone;
 
     struct tm tm = {};
@@ -273,27 +304,41 @@ TEST(ParseLogLine, Fields)
 {
     using namespace std::string_literals;
     const std::string ok = "10/Oct/2000:13:55:36";
-    const struct { std::string line, fields; } cases[] = {
+    const struct
+    {
+        std::string line, fields;
+    } cases[] = {
         {"1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] \"GET /a.html HTTP/1.0\" 200 2326",
          "1.2.3.4|" + ok + "|GET|/a.html|HTTP/1.0\"|200|+"},
-        {"h\t- - [10/Oct/2000:13:55:36 -0700] \"HEAD /a HTTP/1.1\" 304 0", "h|" + ok + "|HEAD|/a|HTTP/1.1\"|304|+"},
+        {"h\t- - [10/Oct/2000:13:55:36 -0700] \"HEAD /a HTTP/1.1\" 304 0",
+         "h|" + ok + "|HEAD|/a|HTTP/1.1\"|304|+"},
         // The quoted method wins over letters earlier in the path.
         {"h - - [10/Oct/2000:13:55:36 +0000] \"POST /GET/x HTTP/1.0\" 201 0",
          "h|" + ok + "|POST|/GET/x|HTTP/1.0\"|201|+"},
         // An unknown method falls back to searching, then to the first blank.
-        {"h - - [10/Oct/2000:13:55:36 +0000] \"PUT /x/GET/y HTTP/1.0\" 201 0", "h|" + ok + "|GET|/y|HTTP/1.0\"|201|+"},
-        {"h - - [10/Oct/2000:13:55:36 +0000] \"OPTIONS * HTTP/1.0\" 200 0", "h|" + ok + "|||\"OPTIONS|*|+"},
-        {"h - - [10/Oct/2000:13:55:36 +0000] GET /plain HTTP/1.0 200 0", "h|" + ok + "|GET|/plain|HTTP/1.0|200|+"},
-        {"h - - [10/Oct/2000:13:55:36 +0000] \"GET /a\" 200 0", "h|" + ok + "|GET|/a|\"|200|+"}, // no protocol
+        {"h - - [10/Oct/2000:13:55:36 +0000] \"PUT /x/GET/y HTTP/1.0\" 201 0",
+         "h|" + ok + "|GET|/y|HTTP/1.0\"|201|+"},
+        {"h - - [10/Oct/2000:13:55:36 +0000] \"OPTIONS * HTTP/1.0\" 200 0",
+         "h|" + ok + "|||\"OPTIONS|*|+"},
+        {"h - - [10/Oct/2000:13:55:36 +0000] GET /plain HTTP/1.0 200 0",
+         "h|" + ok + "|GET|/plain|HTTP/1.0|200|+"},
+        {"h - - [10/Oct/2000:13:55:36 +0000] \"GET /a\" 200 0",
+         "h|" + ok + "|GET|/a|\"|200|+"}, // no protocol
         // Long fields are cut.
-        {std::string(300, 'c') + " [10/Oct/2000:13:55:36] \"GET /a " + std::string(40, 'p') + "\" 123456789 0",
+        {std::string(300, 'c') + " [10/Oct/2000:13:55:36] \"GET /a " + std::string(40, 'p')
+             + "\" 123456789 0",
          std::string(256, 'c') + "|" + ok + "|GET|/a|" + std::string(32, 'p') + "|1234567|+"},
         // Times that are not well formed.
-        {"h [10/Xyz/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200", "h|10/Xyz/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
-        {"h [10/oct/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200", "h|10/oct/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
-        {"h [30/Feb/2000:13:55:36] \"GET /a HTTP/1.0\" 200", "h|30/Feb/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
-        {"h [29/Feb/2000:24:00:00] \"GET /a HTTP/1.0\" 200", "h|29/Feb/2000:24:00:00|GET|/a|HTTP/1.0\"|200|"},
-        {"h [1/Oct/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200", "h|1/Oct/2000:13:55:36 |GET|/a|HTTP/1.0\"|200|"},
+        {"h [10/Xyz/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200",
+         "h|10/Xyz/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
+        {"h [10/oct/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200",
+         "h|10/oct/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
+        {"h [30/Feb/2000:13:55:36] \"GET /a HTTP/1.0\" 200",
+         "h|30/Feb/2000:13:55:36|GET|/a|HTTP/1.0\"|200|"},
+        {"h [29/Feb/2000:24:00:00] \"GET /a HTTP/1.0\" 200",
+         "h|29/Feb/2000:24:00:00|GET|/a|HTTP/1.0\"|200|"},
+        {"h [1/Oct/2000:13:55:36 +0000] \"GET /a HTTP/1.0\" 200",
+         "h|1/Oct/2000:13:55:36 |GET|/a|HTTP/1.0\"|200|"},
         {"h [x] \"GET /a HTTP/1.0\" 200", "h|x|GET|/a|HTTP/1.0\"|200|"},
         {"h [] GET", "h||GET||||"},
         {"h\0x - [10/Oct/2000:13:55:36 +0000] \"GET /a\0b HTTP/1.0\" 2\0 0"s, // NUL is an ordinary byte
@@ -310,8 +355,8 @@ TEST(ParseLogLine, Fields)
         const bool parsed = ParseLogLine(c.line, o);
         EXPECT_EQ(parsed, !c.fields.empty()) << c.line;
         if (parsed) {
-            EXPECT_EQ(o.client + "|" + o.time + "|" + o.method + "|" + o.path + "|" + o.protocol + "|" + o.status
-                          + "|" + (o.timeValid ? "+" : ""),
+            EXPECT_EQ(o.client + "|" + o.time + "|" + o.method + "|" + o.path + "|" + o.protocol
+                          + "|" + o.status + "|" + (o.timeValid ? "+" : ""),
                       c.fields);
         }
     }

@@ -7,8 +7,7 @@ using namespace sylvix::test;
 
 namespace {
 class Config : public ServerFixture
-{
-};
+{};
 } // namespace
 
 TEST_F(Config, DocumentMapPrefixes)
@@ -97,7 +96,8 @@ TEST_F(Config, RootFromServerAndRedirectLookup)
     };
     EXPECT_EQ(lookup("/a/x.html"), "/target-a.html");
     EXPECT_EQ(lookup("/A/X.HTML"), "/target-a.html");
-    EXPECT_EQ(lookup("http://other.host:99/a/x.html"), "/target-a.html"); // host and port not compared
+    EXPECT_EQ(lookup("http://other.host:99/a/x.html"),
+              "/target-a.html"); // host and port not compared
     EXPECT_EQ(lookup("/b/"), "/target-b/");
     EXPECT_EQ(lookup("/b/x.html"), "<none>");
     EXPECT_EQ(lookup("/a/"), "<none>");

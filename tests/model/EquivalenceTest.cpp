@@ -38,12 +38,12 @@ std::string dump(SiteNode *root, int maxDepth)
         auto [n, d] = stack.back();
         stack.pop_back();
         out.append(static_cast<size_t>(d), ' ');
-        out += n->url.str() + "|" + n->href.str() + "|" + n->label.str() + "|" + n->localPath.str() + "|" +
-               n->title.str() + "|" + n->mimeType.str() + "|" + std::to_string(n->kind) + "|" +
-               std::to_string(n->flags) + "|" + std::to_string(n->loaded()) + "|" + std::to_string(n->depth) +
-               "|" + std::to_string(n->stat.mtime) + "|" + std::to_string(n->stat.size) + "|" +
-               (n->equivalent ? pathOf(n->equivalent) : "-") + "|" +
-               std::to_string(n->diagnostics ? n->diagnostics->size() : 0) + "\n";
+        out += n->url.str() + "|" + n->href.str() + "|" + n->label.str() + "|" + n->localPath.str()
+               + "|" + n->title.str() + "|" + n->mimeType.str() + "|" + std::to_string(n->kind)
+               + "|" + std::to_string(n->flags) + "|" + std::to_string(n->loaded()) + "|"
+               + std::to_string(n->depth) + "|" + std::to_string(n->stat.mtime) + "|"
+               + std::to_string(n->stat.size) + "|" + (n->equivalent ? pathOf(n->equivalent) : "-")
+               + "|" + std::to_string(n->diagnostics ? n->diagnostics->size() : 0) + "\n";
         if (d >= maxDepth)
             continue;
         std::vector<SiteNode *> kids;
@@ -62,18 +62,27 @@ protected:
     {
         std::mt19937 rng(seed);
         const int pages = 25;
-        auto name = [](int i) { return i == 0 ? std::string("index.html") : "p" + std::to_string(i) + ".html"; };
+        auto name = [](int i) {
+            return i == 0 ? std::string("index.html") : "p" + std::to_string(i) + ".html";
+        };
         for (int i = 0; i < pages; ++i) {
-            std::string body = "<html><head><title>Page " + std::to_string(i) + "</title></head><body>";
+            std::string body
+                = "<html><head><title>Page " + std::to_string(i) + "</title></head><body>";
             int links = 2 + static_cast<int>(rng() % 6);
             for (int k = 0; k < links; ++k) {
                 switch (rng() % 8) {
                 case 0: body += "<a href=\"" + name(i) + "\">self</a>"; break;
                 case 1: body += "<a href=\"./\">up</a>"; break;
-                case 2: body += "<img src=\"img" + std::to_string(rng() % 3) + ".gif\" alt=\"i\">"; break;
-                case 3: body += "<a href=\"missing" + std::to_string(rng() % 2) + ".html\">gone</a>"; break;
+                case 2:
+                    body += "<img src=\"img" + std::to_string(rng() % 3) + ".gif\" alt=\"i\">";
+                    break;
+                case 3:
+                    body += "<a href=\"missing" + std::to_string(rng() % 2) + ".html\">gone</a>";
+                    break;
                 case 4: body += "<a href=\"/index.html\">home</a>"; break;
-                default: body += "<a href=\"" + name(static_cast<int>(rng() % pages)) + "\">p</a>"; break;
+                default:
+                    body += "<a href=\"" + name(static_cast<int>(rng() % pages)) + "\">p</a>";
+                    break;
                 }
             }
             if (i % 7 == 3)
@@ -85,7 +94,10 @@ protected:
         doc("img1.gif", "GIF89a");
         // Same times on every run, so that both trees read the same status.
         for (auto &e : std::filesystem::recursive_directory_iterator(m_dir / "docs")) {
-            struct utimbuf t{1500000000, 1500000000};
+            struct utimbuf t
+            {
+                1500000000, 1500000000
+            };
             ::utime(e.path().c_str(), &t);
         }
     }
@@ -117,7 +129,10 @@ protected:
             if (step == 75) {
                 // A page changes on disk: refreshing it rebuilds its children.
                 std::string p = m_dir / "docs/p3.html";
-                struct utimbuf t{2000000000, 2000000000};
+                struct utimbuf t
+                {
+                    2000000000, 2000000000
+                };
                 ::utime(p.c_str(), &t);
             }
         }
@@ -141,9 +156,10 @@ TEST_F(Equivalence, LazyMirrorsAndIndexGiveTheLiteralTree)
         size_t at = 0;
         while (at < literal.size() && at < lazy.size() && literal[at] == lazy[at])
             ++at;
-        EXPECT_TRUE(literal == lazy) << "seed " << seed << ", first difference at " << at << ":\n"
-                                     << literal.substr(at > 300 ? at - 300 : 0, 600) << "\n--- lazy:\n"
-                                     << lazy.substr(at > 300 ? at - 300 : 0, 600);
+        EXPECT_TRUE(literal == lazy)
+            << "seed " << seed << ", first difference at " << at << ":\n"
+            << literal.substr(at > 300 ? at - 300 : 0, 600) << "\n--- lazy:\n"
+            << lazy.substr(at > 300 ? at - 300 : 0, 600);
         EXPECT_GT(literal.size(), 1000u);
     }
 }
@@ -174,7 +190,8 @@ TEST(EquivalenceIndex, FindsWhatTheOutwardWalkFinds)
                 default: from = nodes[rng() % nodes.size()]; break;
                 }
                 SharedStr url = nodes[rng() % nodes.size()]->url;
-                ASSERT_EQ(IndexFindEquivalent(start, url, from), WalkFindEquivalent(start, url, from))
+                ASSERT_EQ(IndexFindEquivalent(start, url, from),
+                          WalkFindEquivalent(start, url, from))
                     << "round " << round << " query " << q;
             }
         };

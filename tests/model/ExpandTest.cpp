@@ -107,7 +107,8 @@ TEST_F(Expand, BaseElementMovesTheDocument)
 
 TEST_F(Expand, ImageMapsFromTheConfiguration)
 {
-    doc("index.html", R"(<a href="/~imagemap/nav"><img src="nav.gif" ismap></a><a href="/~imagemap/none">x</a>)");
+    doc("index.html",
+        R"(<a href="/~imagemap/nav"><img src="nav.gif" ismap></a><a href="/~imagemap/none">x</a>)");
     set("ImageMaps\\nav", "Image", m_dir / "docs/nav.gif");
     set("ImageMaps\\nav", "1", "rect /one.html 0,0 10,10");
     set("ImageMaps\\nav", "D1", "Area one");
@@ -168,9 +169,13 @@ TEST_F(Expand, SelfLinkMirrorsItsParent)
 
 TEST_F(Expand, RefreshTestSeesChangedFiles)
 {
-    std::string page = doc("index.html", R"(<a href="x.html">x</a><a href="http://far.away/">far</a>)");
+    std::string page
+        = doc("index.html", R"(<a href="x.html">x</a><a href="http://far.away/">far</a>)");
     std::string x = doc("x.html", "<p>x</p>");
-    struct utimbuf old{1000000, 1000000};
+    struct utimbuf old
+    {
+        1000000, 1000000
+    };
     ::utime(x.c_str(), &old);
     SiteNode *r = root("http://localhost/index.html");
     auto kids = children(r);
@@ -179,7 +184,10 @@ TEST_F(Expand, RefreshTestSeesChangedFiles)
             ExpandNode(k);
     EXPECT_EQ(NeedsReload(kids[0]), 1); // untouched
     EXPECT_EQ(NeedsReload(kids[1]), 1); // external
-    struct utimbuf newer{2000000, 2000000};
+    struct utimbuf newer
+    {
+        2000000, 2000000
+    };
     ::utime(x.c_str(), &newer);
     EXPECT_EQ(NeedsReload(kids[0]), 0);
     ExpandNode(kids[0]);

@@ -30,7 +30,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double secondsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // What the peer does with one connection: read the request, send the
 // pieces (pausing between them), then keep the connection open for holdMs
@@ -114,7 +117,8 @@ private:
             ::send(fd, reply.pieces[i].data(), reply.pieces[i].size(), MSG_NOSIGNAL);
         }
         // Until the other side gives up (end of data) or the time is up.
-        while (reply.holdMs > 0 && readable(fd, reply.holdMs) && ::recv(fd, buf, sizeof buf, 0) > 0) {
+        while (reply.holdMs > 0 && readable(fd, reply.holdMs)
+               && ::recv(fd, buf, sizeof buf, 0) > 0) {
         }
     }
 
@@ -178,7 +182,9 @@ protected:
             m_questions.push_back({t, c});
             return m_answerYes;
         };
-        hooks.errorBox = [this](const std::string &t, const std::string &c) { m_errors.push_back({t, c}); };
+        hooks.errorBox = [this](const std::string &t, const std::string &c) {
+            m_errors.push_back({t, c});
+        };
         InstallNotifyHooks(hooks);
     }
     void TearDown() override
@@ -254,7 +260,12 @@ protected:
 TEST_F(HttpFetch, SendsTheRequestAndKeepsTheAnswer)
 {
     ScriptServer peer;
-    const struct { std::string path; const char *method; std::string requestLine; } cases[] = {
+    const struct
+    {
+        std::string path;
+        const char *method;
+        std::string requestLine;
+    } cases[] = {
         {"/dir/page.html?q=1&r=2", nullptr, "GET /dir/page.html?q=1&r=2"},
         {"/a/b/", nullptr, "GET /a/b/"},
         {"/", nullptr, "GET /"},
@@ -298,28 +309,46 @@ TEST_F(HttpFetch, AnswersDecideTheOutcome)
         const char *type = nullptr; // nullptr: none
         uint32_t kind = Unknown;
     } cases[] = {
-        {"not found", {{"HTTP/1.0 404 Not Found\r\nContent-type: text/html\r\n\r\n<h1>404</h1>"}}, "BROKEN -",
+        {"not found",
+         {{"HTTP/1.0 404 Not Found\r\nContent-type: text/html\r\n\r\n<h1>404</h1>"}},
+         "BROKEN -",
          "text/html"},
         {"server error", {{"HTTP/1.1 500 Oops\r\n\r\n"}}, "BROKEN -"},
-        {"length 0 reads to the end", {{ok + "Content-length: 0\r\n\r\n", "abc", "def"}}, "'abcdef'"},
+        {"length 0 reads to the end",
+         {{ok + "Content-length: 0\r\n\r\n", "abc", "def"}},
+         "'abcdef'"},
         {"length shorter than the body", {{ok + "Content-Length: 5\r\n\r\n0123456789"}}, "'01234'"},
-        {"closed in the middle of the body", {{ok + "Content-Length: 100\r\n\r\n", "forty"}}, "'forty'"},
-        {"status line without a number", {{"HTTP/1.0 OK\r\n" + ok + "Content-type: text/plain\r\n\r\nplain"}},
-         "'plain'", "text/plain", TextDoc},
+        {"closed in the middle of the body",
+         {{ok + "Content-Length: 100\r\n\r\n", "forty"}},
+         "'forty'"},
+        {"status line without a number",
+         {{"HTTP/1.0 OK\r\n" + ok + "Content-type: text/plain\r\n\r\nplain"}},
+         "'plain'",
+         "text/plain",
+         TextDoc},
         {"status line without white space", {{"HTTP/1.0\r\n" + ok + "\r\nx"}}, "BROKEN -"},
         {"nothing at all", {}, "BROKEN -"},
         {"3000-character header line",
-         {{ok + "X-Long: " + std::string(3000 - 8, 'x') + "\r\nContent-type: text/plain\r\n\r\nafter"}}, "'after'",
-         "text/plain", TextDoc},
+         {{ok + "X-Long: " + std::string(3000 - 8, 'x')
+           + "\r\nContent-type: text/plain\r\n\r\nafter"}},
+         "'after'",
+         "text/plain",
+         TextDoc},
         {"header names ignore case",
-         {{"HTTP/1.0 203 Partial\r\ncontent-TYPE:\timage/gif\r\nno colon here\r\nContent-length:\r\n\r\nGIF"}},
-         "'GIF'", "image/gif", Image},
+         {{"HTTP/1.0 203 Partial\r\ncontent-TYPE:\timage/gif\r\nno colon "
+           "here\r\nContent-length:\r\n\r\nGIF"}},
+         "'GIF'",
+         "image/gif",
+         Image},
         {"silent peer", {{}, 0, 5000}, "NOTVER -"},
         {"stalls after the status line", {{ok}, 0, 5000}, "NOTVER -"},
         {"stalls in a header line", {{ok + "Content-ty"}, 0, 5000}, "NOTVER -"},
         {"stalls in the body", {{ok + "Content-length: 50\r\n\r\n", "part"}, 0, 5000}, "'part'"},
-        {"slow but within the limit", {{ok, "Content-type: text/plain\r\n", "\r\n", "slow"}, 100, 0}, "'slow'",
-         "text/plain", TextDoc},
+        {"slow but within the limit",
+         {{ok, "Content-type: text/plain\r\n", "\r\n", "slow"}, 100, 0},
+         "'slow'",
+         "text/plain",
+         TextDoc},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -366,7 +395,8 @@ TEST_F(HttpFetch, FollowsRedirects)
     EXPECT_EQ(outcome(n), "'text'");
 
     // "Redirect:" hands the node back to resolution, which finds b external...
-    a.push({{"HTTP/1.0 200 OK\r\nRedirect: " + b.base() + "/r.html\r\nContent-type: text/html\r\n\r\n"}});
+    a.push({{"HTTP/1.0 200 OK\r\nRedirect: " + b.base()
+             + "/r.html\r\nContent-type: text/html\r\n\r\n"}});
     b.push({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<p>r</p>"}});
     n = node(a.base() + "/go");
     EXPECT_EQ(ResolveNode(n), 1);
@@ -383,9 +413,10 @@ TEST_F(HttpFetch, FollowsRedirects)
     EXPECT_EQ(n->localPath.str(), m_dir / "docs/index.html");
 
     // Endless redirects end broken after the first request and ten more.
-    for (const std::string &reply : {"HTTP/1.0 302 Found\r\nLocation: " + a.base() + "/loop\r\n\r\n",
-                                     std::string("HTTP/1.0 301 Moved\r\n\r\n"), // no location
-                                     "HTTP/1.0 200 OK\r\nRedirect: " + a.base() + "/loop\r\n\r\n"}) {
+    for (const std::string &reply :
+         {"HTTP/1.0 302 Found\r\nLocation: " + a.base() + "/loop\r\n\r\n",
+          std::string("HTTP/1.0 301 Moved\r\n\r\n"), // no location
+          "HTTP/1.0 200 OK\r\nRedirect: " + a.base() + "/loop\r\n\r\n"}) {
         SCOPED_TRACE(reply);
         a.setDefault({{reply}});
         const size_t before = a.requests().size();
@@ -405,7 +436,8 @@ TEST_F(HttpFetch, CancelEndsTheWaitAtOnce)
     peer.push({{"HTTP/1.0 200 OK\r\n"}, 0, 5000}); // then nothing for 5 s
     // The peer's URL is numeric, so that no lookup by name hangs.
     const std::string numeric = "http://127.0.0.1:" + std::to_string(peer.port());
-    for (const std::string &url : {std::string("http://slow.example:8080/x.html"), numeric + "/wait"}) {
+    for (const std::string &url :
+         {std::string("http://slow.example:8080/x.html"), numeric + "/wait"}) {
         SiteNode *n = node(url);
         n->flags |= EXTERNAL;
         const uint32_t flags = n->flags;
@@ -418,7 +450,8 @@ TEST_F(HttpFetch, CancelEndsTheWaitAtOnce)
         EXPECT_EQ(n->flags, flags) << url;
     }
     // Only the lookup tells of it; nobody is asked anything.
-    EXPECT_EQ(m_errors, (std::vector<Prompt>{{"Connection to slow.example canceled by user", "Connect Canceled"}}));
+    EXPECT_EQ(m_errors, (std::vector<Prompt>{
+                            {"Connection to slow.example canceled by user", "Connect Canceled"}}));
     EXPECT_TRUE(m_questions.empty());
     EXPECT_TRUE(verifyExternal);
 
@@ -434,8 +467,9 @@ TEST_F(HttpFetch, LookupFailuresAskOnce)
 {
     installSlowResolver();
     SetNetworkTimeouts(300, -1, -1);
-    const Prompt dns{"Perhaps you are disconnected from the Net.\nGive up looking for external documents?",
-                     "DNS Problem"};
+    const Prompt dns{
+        "Perhaps you are disconnected from the Net.\nGive up looking for external documents?",
+        "DNS Problem"};
     for (const char *url : {"http://no.such.host.example/", "http://slow.example/" /* times out */,
                             "http://300.1.2.3:8080/" /* reads as an address, but is none */,
                             "http://1.2.3.4.5:8080/"}) {

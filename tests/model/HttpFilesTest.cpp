@@ -26,7 +26,10 @@ public:
             m_old = old;
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() { m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str()); }
+    ~ScopedEnv()
+    {
+        m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str());
+    }
 
 private:
     std::string m_name;
@@ -44,7 +47,10 @@ long numberOf(const std::string &path, const std::string &dir, const std::string
     return digits.find_first_not_of("0123456789") == std::string::npos ? std::stol(digits) : -1;
 }
 
-bool exists(const std::string &p) { return std::filesystem::exists(p); }
+bool exists(const std::string &p)
+{
+    return std::filesystem::exists(p);
+}
 
 } // namespace
 
@@ -66,7 +72,8 @@ TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
     const std::string gif = MakeTempName(".gif");
     EXPECT_EQ(numberOf(gif, dir.path(), ".gif"), n + 3);
     EXPECT_EQ(numberOf(MakeTempName(""), dir.path(), ""), n + 4);
-    EXPECT_EQ(numberOf(MakeTempName("/../../evil"), dir.path(), ""), n + 5); // would leave the directory
+    EXPECT_EQ(numberOf(MakeTempName("/../../evil"), dir.path(), ""),
+              n + 5); // would leave the directory
 
     DeleteTempFile(first);
     EXPECT_FALSE(exists(first));
@@ -108,9 +115,10 @@ TEST(HttpTempFiles, DeletedAtExit)
 {
     TempDir dir;
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    const int status = std::system(("TMPDIR='" + dir.path() + "' SYLVIX_TEMPFILE_CHILD='" + dir.path() + "' '" + exe
-                                    + "' --gtest_filter=HttpTempFiles.ChildLeavesFiles >/dev/null")
-                                       .c_str());
+    const int status
+        = std::system(("TMPDIR='" + dir.path() + "' SYLVIX_TEMPFILE_CHILD='" + dir.path() + "' '"
+                       + exe + "' --gtest_filter=HttpTempFiles.ChildLeavesFiles >/dev/null")
+                          .c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::vector<std::string> left;
     for (const auto &e : std::filesystem::directory_iterator(dir.path()))
@@ -133,9 +141,13 @@ TEST(HttpDate, ThreeFormsAsLocalTime)
         t.tm_sec = s;
         return ::timegm(&t) - zoneHours * 3600;
     };
-    const time_t nov6 = local(1994, 11, 6, 8, 49, 37, 1);   // winter: one hour ahead of UTC
+    const time_t nov6 = local(1994, 11, 6, 8, 49, 37, 1); // winter: one hour ahead of UTC
     const time_t jan1900 = local(1900, 1, 1, 0, 0, 0, 1); // nothing fits
-    const struct { const char *text; time_t expected; } cases[] = {
+    const struct
+    {
+        const char *text;
+        time_t expected;
+    } cases[] = {
         {"Sunday, 06-Nov-94 08:49:37 GMT", nov6},
         {"Sun, 06 Nov 1994 08:49:37 GMT", nov6},
         {"Sun Nov  6 08:49:37 1994", nov6},

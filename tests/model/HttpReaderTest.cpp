@@ -85,16 +85,42 @@ TEST(HttpLineReader, SplitsLinesAsSent)
     const std::string a2047(2047, 'a'), a2048(2048, 'a'), b10(10, 'b');
     // The pieces received, how the data ends, then the lines read until an
     // empty one, and the status each came with.
-    const struct { const char *name; std::vector<std::string> pieces; int endStatus; std::vector<std::string> lines;
-                   std::vector<int> statuses; } cases[] = {
-        {"CR LF and LF", {"one\r\ntwo\nthree\r\n\r\n"}, WaitDone, {"one", "two", "three"}, {0, 0, 0}},
-        {"pieces split anywhere", {"o", "ne\r", "\n", "t", "wo\n\n"}, WaitDone, {"one", "two"}, {0, 0}},
+    const struct
+    {
+        const char *name;
+        std::vector<std::string> pieces;
+        int endStatus;
+        std::vector<std::string> lines;
+        std::vector<int> statuses;
+    } cases[] = {
+        {"CR LF and LF",
+         {"one\r\ntwo\nthree\r\n\r\n"},
+         WaitDone,
+         {"one", "two", "three"},
+         {0, 0, 0}},
+        {"pieces split anywhere",
+         {"o", "ne\r", "\n", "t", "wo\n\n"},
+         WaitDone,
+         {"one", "two"},
+         {0, 0}},
         {"carriage returns inside a line are dropped", {"a\rb\r\r\n\n"}, WaitDone, {"ab"}, {0}},
         {"end of data ends a line", {"last"}, WaitDone, {"last"}, {0}},
         {"a long line goes on as the next", {a2048 + b10 + "\n\n"}, WaitDone, {a2048, b10}, {0, 0}},
-        {"the line feed after 2048 characters is an empty line", {a2048 + "\nnext\n"}, WaitDone, {a2048}, {0}},
-        {"carriage returns do not count", {a2047 + "\r\r\rab\n\n"}, WaitDone, {a2047 + "a", "b"}, {0, 0}},
-        {"a time-out ends the line with its status", {"partial"}, WaitTimedOut, {"partial"}, {WaitTimedOut}},
+        {"the line feed after 2048 characters is an empty line",
+         {a2048 + "\nnext\n"},
+         WaitDone,
+         {a2048},
+         {0}},
+        {"carriage returns do not count",
+         {a2047 + "\r\r\rab\n\n"},
+         WaitDone,
+         {a2047 + "a", "b"},
+         {0, 0}},
+        {"a time-out ends the line with its status",
+         {"partial"},
+         WaitTimedOut,
+         {"partial"},
+         {WaitTimedOut}},
         {"a cancel likewise", {"line\n", "x"}, WaitCancelled, {"line", "x"}, {0, WaitCancelled}},
     };
     for (const auto &c : cases) {
@@ -118,9 +144,10 @@ TEST_F(HttpReading, HeadersSetTheNode)
 {
     SiteNode *n = node();
     n->query = SharedStr("old=1");
-    HttpMemorySource source({"HTTP/1.0 200 OK\r\nContent-type: image/gif\r\n"
-                             "Last-modified: Sunday, 06-Nov-94 08:49:37 GMT\r\nContent-length: 7\r\n"
-                             "Location: http://other.example:81/x/y.gif\r\n\r\nGIF89a!extra"});
+    HttpMemorySource source(
+        {"HTTP/1.0 200 OK\r\nContent-type: image/gif\r\n"
+         "Last-modified: Sunday, 06-Nov-94 08:49:37 GMT\r\nContent-length: 7\r\n"
+         "Location: http://other.example:81/x/y.gif\r\n\r\nGIF89a!extra"});
     HttpReader reader(source);
     EXPECT_EQ(reader.readAnswer(n), AnswerDone);
     EXPECT_EQ(reader.statusNumber(), 200);
@@ -142,14 +169,21 @@ TEST_F(HttpReading, HeadersSetTheNode)
     EXPECT_EQ(n->kind, Unknown);
     ASSERT_TRUE(n->localPath);
     EXPECT_EQ(slurp(n->localPath.str()), "abcde");
-    EXPECT_EQ(std::filesystem::path(n->localPath.str()).filename().string().find('.'), std::string::npos);
+    EXPECT_EQ(std::filesystem::path(n->localPath.str()).filename().string().find('.'),
+              std::string::npos);
 }
 
 TEST_F(HttpReading, BodyAndHeadersAreBounded)
 {
-    const struct { const char *head; int64_t size; bool kept; } cases[] = {
+    const struct
+    {
+        const char *head;
+        int64_t size;
+        bool kept;
+    } cases[] = {
         {"HTTP/1.0 200 OK\r\n\r\n", HttpReader::kMaxBody, true},
-        {"HTTP/1.0 200 OK\r\nContent-length: 999999999999\r\n\r\n", 999999999999LL, true}, // cut as well
+        {"HTTP/1.0 200 OK\r\nContent-length: 999999999999\r\n\r\n", 999999999999LL,
+         true},                                       // cut as well
         {"HTTP/1.0 200 OK\r\nX-Endless: ", 0, false}, // headers that never end
     };
     for (const auto &c : cases) {
@@ -162,7 +196,8 @@ TEST_F(HttpReading, BodyAndHeadersAreBounded)
         if (c.kept) {
             EXPECT_EQ(n->stat.size, c.size);
             EXPECT_EQ(reader.bodyBytes(), HttpReader::kMaxBody);
-            EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(n->localPath.str())), HttpReader::kMaxBody);
+            EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(n->localPath.str())),
+                      HttpReader::kMaxBody);
             DeleteTempFile(n->localPath.str());
         } else {
             EXPECT_TRUE(n->flags & NOTVER);

@@ -19,7 +19,8 @@ class TempDir
 public:
     TempDir()
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "sylvix-test-XXXXXX").string();
+        std::string templ
+            = (std::filesystem::temp_directory_path() / "sylvix-test-XXXXXX").string();
         m_path = ::mkdtemp(templ.data());
     }
     ~TempDir()

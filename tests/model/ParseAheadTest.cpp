@@ -37,7 +37,8 @@ protected:
             for (int k = 0; k < 6; ++k)
                 body += "<a href=\"p" + std::to_string(rng() % 60) + ".html\">x</a>";
             if (i % 3 == 0)
-                body += "<p><b>bad <i>nesting</b></i><table><tr><td>cell</table><font color=red>old</font>";
+                body += "<p><b>bad <i>nesting</b></i><table><tr><td>cell</table><font "
+                        "color=red>old</font>";
             if (i % 5 == 0)
                 body += "<img src=nope.gif><div></span></div>";
             body += "</body></html>";
@@ -53,7 +54,8 @@ protected:
         WalkOptions w;
         w.ahead = ahead;
         w.visit = [&](SiteNode *n, int depth) {
-            out += std::to_string(depth) + " " + n->url.str() + " " + n->title.str() + " " + messagesOf(n) + "\n";
+            out += std::to_string(depth) + " " + n->url.str() + " " + n->title.str() + " "
+                   + messagesOf(n) + "\n";
             return true;
         };
         WalkWholeTree(root, w);

@@ -200,8 +200,9 @@ TEST_F(Resolve, KindsFromTypes)
     {
         const char *file;
         uint32_t kind;
-    } cases[] = {{"a.html", Html}, {"b.gif", Image}, {"c.txt", TextDoc}, {"d.au", Audio}, {"e.mpg", Video},
-                 {"f.ps", TextDoc}, {"g.sh", Program}, {"h.bin", Unknown}, {"noext", Unknown}, {"I.HTML", Html}};
+    } cases[] = {{"a.html", Html},   {"b.gif", Image},  {"c.txt", TextDoc}, {"d.au", Audio},
+                 {"e.mpg", Video},   {"f.ps", TextDoc}, {"g.sh", Program},  {"h.bin", Unknown},
+                 {"noext", Unknown}, {"I.HTML", Html}};
     for (const Case &c : cases) {
         doc(c.file, "x");
         SiteNode *n = node(std::string("http://localhost/") + c.file);

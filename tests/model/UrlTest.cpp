@@ -1,5 +1,5 @@
-#include "model/SiteNode.h"
 #include "model/Url.h"
+#include "model/SiteNode.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,10 @@ struct Parts
     const char *url;
 };
 
-std::string str(const SharedStr &s) { return s.present() ? s.str() : "<none>"; }
+std::string str(const SharedStr &s)
+{
+    return s.present() ? s.str() : "<none>";
+}
 
 void expectParts(SiteNode *n, const Parts &p, const std::string &what)
 {
@@ -41,17 +44,27 @@ TEST(Url, AbsoluteUrlsSplitIntoParts)
         const char *text;
         Parts parts;
     } cases[] = {
-        {"HTTP://Host:8080", {"HTTP", "Host", 8080, "/", "<none>", "<none>", "<none>", false, "HTTP://Host:8080/"}},
-        {"http://host/a/b", {"http", "host", 80, "/a/", "b", "<none>", "<none>", false, "http://host/a/b"}},
-        {"http://host/a/b/", {"http", "host", 80, "/a/b/", "<none>", "<none>", "<none>", false, "http://host/a/b/"}},
-        {"http://h/page.html?x=1#y", {"http", "h", 80, "/", "page.html", "x=1#y", "<none>", false, "http://h/page.html?x=1#y"}},
-        {"http://h/page.html#y?x", {"http", "h", 80, "/", "page.html", "<none>", "y?x", false, "http://h/page.html"}},
+        {"HTTP://Host:8080",
+         {"HTTP", "Host", 8080, "/", "<none>", "<none>", "<none>", false, "HTTP://Host:8080/"}},
+        {"http://host/a/b",
+         {"http", "host", 80, "/a/", "b", "<none>", "<none>", false, "http://host/a/b"}},
+        {"http://host/a/b/",
+         {"http", "host", 80, "/a/b/", "<none>", "<none>", "<none>", false, "http://host/a/b/"}},
+        {"http://h/page.html?x=1#y",
+         {"http", "h", 80, "/", "page.html", "x=1#y", "<none>", false, "http://h/page.html?x=1#y"}},
+        {"http://h/page.html#y?x",
+         {"http", "h", 80, "/", "page.html", "<none>", "y?x", false, "http://h/page.html"}},
         {"ftp://h/x", {"ftp", "h", 80, "/", "x", "<none>", "<none>", false, "ftp://h/x"}},
         {"http://h:80/x", {"http", "h", 80, "/", "x", "<none>", "<none>", false, "http://h/x"}},
-        {"http://h/../x.html", {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
-        {"http://h/a/../../x.html", {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
-        {"http://h/a/b/../c/", {"http", "h", 80, "/a/c/", "<none>", "<none>", "<none>", false, "http://h/a/c/"}},
-        {"http://h/p.html?next=/a/b", {"http", "h", 80, "/", "p.html", "next=/a/b", "<none>", false, "http://h/p.html?next=/a/b"}},
+        {"http://h/../x.html",
+         {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
+        {"http://h/a/../../x.html",
+         {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
+        {"http://h/a/b/../c/",
+         {"http", "h", 80, "/a/c/", "<none>", "<none>", "<none>", false, "http://h/a/c/"}},
+        {"http://h/p.html?next=/a/b",
+         {"http", "h", 80, "/", "p.html", "next=/a/b", "<none>", false,
+          "http://h/p.html?next=/a/b"}},
         // No host to inherit: completed with defaults, broken, no URL text.
         {"foo.html", {"<none>", "", 80, "/", "foo.html", "<none>", "<none>", true, ""}},
         {"http://h:x/", {"http", "h", 80, "/", "<none>", "<none>", "<none>", true, ""}},

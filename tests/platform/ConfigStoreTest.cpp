@@ -186,17 +186,29 @@ TEST_F(StoreTest, QuerySizeLimitsAndTypedReads)
                 && key->setValue("empty", ValueType::Binary, ""));
 
     // Strings count their terminating zero.
-    const struct { const char *name; size_t max; bool ok; } queries[] = {
-        {"s", 3, false}, {"s", 4, true}, {"bin", 4, true}, {"bin", 3, false},
-        {"empty", 0, true}, {"missing", SIZE_MAX, false}};
+    const struct
+    {
+        const char *name;
+        size_t max;
+        bool ok;
+    } queries[] = {{"s", 3, false},   {"s", 4, true},     {"bin", 4, true},
+                   {"bin", 3, false}, {"empty", 0, true}, {"missing", SIZE_MAX, false}};
     for (const auto &c : queries) {
         ConfigValue v;
         EXPECT_EQ(key->queryValue(c.name, v, c.max), c.ok) << c.name << " " << c.max;
     }
 
     // A failed read leaves the output alone.
-    const struct { const char *name; size_t max; bool ok; } strings[] = {
-        {"259", 259, true}, {"260", 259, false}, {"260", 260, true}, {"num", 259, false}, {"missing", 259, false}};
+    const struct
+    {
+        const char *name;
+        size_t max;
+        bool ok;
+    } strings[] = {{"259", 259, true},
+                   {"260", 259, false},
+                   {"260", 260, true},
+                   {"num", 259, false},
+                   {"missing", 259, false}};
     for (const auto &c : strings) {
         std::string text = "kept";
         EXPECT_EQ(ReadString(*key, c.name, text, c.max), c.ok) << c.name << " " << c.max;
@@ -204,11 +216,21 @@ TEST_F(StoreTest, QuerySizeLimitsAndTypedReads)
     }
 
     using NumberReader = bool (*)(ConfigKey &, std::string_view, uint32_t &);
-    const struct { NumberReader read; const char *name; bool ok; uint32_t value; } numbers[] = {
-        {ReadBinary32, "bin", true, 0x01020304}, {ReadBinary32, "short", true, 0x0105},
-        {ReadBinary32, "num", false, 99}, {ReadBinary32, "long", false, 99}, {ReadBinary32, "s", false, 99},
-        {ReadDword, "num", true, 80}, {ReadDword, "bin", true, 0x01020304},
-        {ReadDword, "short", false, 99}, {ReadDword, "s", false, 99}};
+    const struct
+    {
+        NumberReader read;
+        const char *name;
+        bool ok;
+        uint32_t value;
+    } numbers[] = {{ReadBinary32, "bin", true, 0x01020304},
+                   {ReadBinary32, "short", true, 0x0105},
+                   {ReadBinary32, "num", false, 99},
+                   {ReadBinary32, "long", false, 99},
+                   {ReadBinary32, "s", false, 99},
+                   {ReadDword, "num", true, 80},
+                   {ReadDword, "bin", true, 0x01020304},
+                   {ReadDword, "short", false, 99},
+                   {ReadDword, "s", false, 99}};
     for (const auto &c : numbers) {
         uint32_t n = 99;
         EXPECT_EQ(c.read(*key, c.name, n), c.ok) << c.name;
@@ -222,12 +244,14 @@ TEST_F(StoreTest, TransactionsNestAndSurviveExceptions)
     auto key = root->createKey("Tx");
     // Inner transactions run inside the outer one; the outer decides.
     EXPECT_FALSE(store->transaction([&] {
-        EXPECT_TRUE(store->transaction([&] { return WriteString(*key, "inner", "1") && key->createKey("Sub"); }));
+        EXPECT_TRUE(store->transaction(
+            [&] { return WriteString(*key, "inner", "1") && key->createKey("Sub"); }));
         return false;
     }));
     EXPECT_EQ(key->countValues() + key->countKeys(), 0u);
     EXPECT_TRUE(store->transaction([&] {
-        return store->transaction([&] { return WriteString(*key, "inner", "1"); }) && WriteString(*key, "outer", "2");
+        return store->transaction([&] { return WriteString(*key, "inner", "1"); })
+               && WriteString(*key, "outer", "2");
     }));
     // A throwing callback leaves no transaction behind.
     EXPECT_THROW(store->transaction([&]() -> bool {
@@ -284,7 +308,8 @@ TEST(StoreOpen, FailuresAndDefaultPath)
     std::string error;
     EXPECT_FALSE(OpenSqliteStore(dir.file(""), &error)); // a directory
     EXPECT_NE(error.find("cannot open configuration store"), std::string::npos) << error;
-    std::ofstream(dir.file("junk.db")) << "this is not a database, but it is long enough to look like a header";
+    std::ofstream(dir.file("junk.db"))
+        << "this is not a database, but it is long enough to look like a header";
     EXPECT_FALSE(OpenSqliteStore(dir.file("junk.db"), &error));
     EXPECT_NE(error.find("junk.db"), std::string::npos) << error;
     EXPECT_TRUE(OpenSqliteStore(dir.file("a/b/registry.db"), &error)) << error; // parents are made

@@ -65,8 +65,8 @@ std::string Show(const std::vector<RegOperation> &ops)
     return out.str();
 }
 
-RegOperation Op(Kind kind, std::string path, std::string name = {}, ValueType type = ValueType::String,
-                std::string data = {})
+RegOperation Op(Kind kind, std::string path, std::string name = {},
+                ValueType type = ValueType::String, std::string data = {})
 {
     return {kind, std::move(path), std::move(name), type, std::move(data)};
 }
@@ -74,14 +74,21 @@ RegOperation Op(Kind kind, std::string path, std::string name = {}, ValueType ty
 TEST(RegFileParse, AcceptedForms)
 {
     // Entries: K [key], T [-tree], V "value"=..., X "value"=-.
-    constexpr Kind K = Kind::CreateKey, T = Kind::DeleteTree, V = Kind::SetValue, X = Kind::DeleteValue;
+    constexpr Kind K = Kind::CreateKey, T = Kind::DeleteTree, V = Kind::SetValue,
+                   X = Kind::DeleteValue;
     constexpr ValueType S = ValueType::String, D = ValueType::Dword, B = ValueType::Binary;
-    const struct { const char *title; std::string text; std::vector<RegOperation> expected; } cases[] = {
+    const struct
+    {
+        const char *title;
+        std::string text;
+        std::vector<RegOperation> expected;
+    } cases[] = {
         {"strings and escapes",
-         kHeader + "[HKEY_LOCAL_MACHINE\\Soft]\n\"a\\\\b\\\"c\"=\"c:\\\\dir \\\"x\\\"\"\n"
-                   "\"raw\"=\"c:\\dir\"\n@=\"def\"\n",
-         {Op(K, "Soft"), Op(V, "Soft", "a\\b\"c", S, "c:\\dir \"x\""), Op(V, "Soft", "raw", S, "c:\\dir"),
-          Op(V, "Soft", "", S, "def")}},
+         kHeader
+             + "[HKEY_LOCAL_MACHINE\\Soft]\n\"a\\\\b\\\"c\"=\"c:\\\\dir \\\"x\\\"\"\n"
+               "\"raw\"=\"c:\\dir\"\n@=\"def\"\n",
+         {Op(K, "Soft"), Op(V, "Soft", "a\\b\"c", S, "c:\\dir \"x\""),
+          Op(V, "Soft", "raw", S, "c:\\dir"), Op(V, "Soft", "", S, "def")}},
         {"dwords, blanks around =, short root",
          kHeader + "[hklm\\A\\B]\n\"n\" = dword:0000001a\n\"m\"=DWORD:FFFFFFFF\n\"z\"=dword:0\n",
          {Op(K, "A\\B"), Op(V, "A\\B", "n", D, Le32(0x1a)), Op(V, "A\\B", "m", D, Le32(0xffffffff)),
@@ -96,10 +103,13 @@ TEST(RegFileParse, AcceptedForms)
         {"hex(1) and hex(4) become string and dword",
          kHeader + "[HKLM\\T]\n\"s\"=hex(1):68,00,e9,00,0a,00,00,00\n\"d\"=hex(4):05,00,00,00\n",
          {Op(K, "T"), Op(V, "T", "s", S, "h\xc3\xa9\n"), Op(V, "T", "d", D, Le32(5))}},
-        {"REGEDIT4 hex(1) is bytes", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\T]\n\"s\"=hex(1):61,62,00\n",
+        {"REGEDIT4 hex(1) is bytes",
+         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\T]\n\"s\"=hex(1):61,62,00\n",
          {Op(K, "T"), Op(V, "T", "s", S, "ab")}},
         {"deletions, URL paths as key names",
-         kHeader + "[-HKEY_LOCAL_MACHINE\\Old\\Tree]\n[HKEY_LOCAL_MACHINE\\Access\\Basic\\/docs/]\n\"v\"=-\n@=-\n",
+         kHeader
+             + "[-HKEY_LOCAL_MACHINE\\Old\\Tree]\n[HKEY_LOCAL_MACHINE\\Access\\Basic\\/docs/"
+               "]\n\"v\"=-\n@=-\n",
          {Op(T, "Old\\Tree"), Op(K, "Access\\Basic\\/docs/"), Op(X, "Access\\Basic\\/docs/", "v"),
           Op(X, "Access\\Basic\\/docs/", "")}},
         {"the root itself, key names with ] and quotes",
@@ -118,7 +128,11 @@ TEST(RegFileParse, ErrorsNameFileAndLine)
 {
     const std::string k = kHeader + "[HKLM\\K]\n"; // lines 1-3
     // The text, the expected start of the error and a part of its message.
-    const struct { std::string text; const char *where, *message; } cases[] = {
+    const struct
+    {
+        std::string text;
+        const char *where, *message;
+    } cases[] = {
         {"", "t.reg:1: ", "header"},
         {"\n\n[HKLM\\K]\n", "t.reg:3: ", "not a registry file"},
         {"REGEDIT5\n", "t.reg:1: ", "not a registry file"},
@@ -240,13 +254,15 @@ TEST_F(RegImport, ExportThenImportGivesTheSameStore)
 TEST_F(RegImport, Utf16FilesAreDecoded)
 {
     std::string utf16;
-    for (char16_t c : std::u16string(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Caf\u00e9]\r\n"
-                                     u"\"Name\"=\"\u65e5\u672c \U0001F600\"\r\n\"Port\"=dword:00000050\r\n")) {
+    for (char16_t c : std::u16string(
+             u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Caf\u00e9]\r\n"
+             u"\"Name\"=\"\u65e5\u672c \U0001F600\"\r\n\"Port\"=dword:00000050\r\n")) {
         utf16 += static_cast<char>(c & 0xff);
         utf16 += static_cast<char>(c >> 8);
     }
     std::string error, name;
-    for (const std::string &bytes : {"\xff\xfe" + utf16, utf16}) { // with and without a byte-order mark
+    for (const std::string &bytes :
+         {"\xff\xfe" + utf16, utf16}) { // with and without a byte-order mark
         std::ofstream(dir.file("u.reg"), std::ios::binary) << bytes;
         ASSERT_TRUE(ImportRegFile(*target, dir.file("u.reg"), error)) << error;
     }
@@ -270,7 +286,8 @@ TEST_F(RegImport, ImportIsAllOrNothing)
     fill();
     const std::string before = Dump(*source);
     std::string error;
-    std::string text = kHeader + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n[HKEY_LOCAL_MACHINE\\New]\n\"a\"=\"1\"\n";
+    std::string text
+        = kHeader + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n[HKEY_LOCAL_MACHINE\\New]\n\"a\"=\"1\"\n";
     for (int i = 0; i < 50; ++i)
         text += "\"v" + std::to_string(i) + "\"=dword:00000001\n";
     text += "\"last\"=dword:nothex\n";
@@ -280,7 +297,8 @@ TEST_F(RegImport, ImportIsAllOrNothing)
 
     // A failure while applying rolls back what was applied before it.
     std::vector<RegOperation> ops;
-    ASSERT_TRUE(ParseRegText(kHeader + "[-HKLM\\SOFTWARE]\n[HKLM\\New]\n\"a\"=\"1\"\n", "ok.reg", ops, error));
+    ASSERT_TRUE(ParseRegText(kHeader + "[-HKLM\\SOFTWARE]\n[HKLM\\New]\n\"a\"=\"1\"\n", "ok.reg",
+                             ops, error));
     ops.push_back(Op(Kind::CreateKey, "New\\\\Bad"));
     ops.back().line = 9;
     EXPECT_FALSE(ApplyRegOperations(*source, ops, "ok.reg", error));

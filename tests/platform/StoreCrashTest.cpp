@@ -88,14 +88,16 @@ std::string regFile(char tag)
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
     const char other = tag == 'A' ? 'B' : 'A';
     text += std::string("[-HKEY_LOCAL_MACHINE\\Crash\\Only") + other + "]\r\n\r\n";
-    text += std::string("[HKEY_LOCAL_MACHINE\\Crash\\Only") + tag + "]\r\n\"Mark\"=\"" + tag + "\"\r\n\r\n";
+    text += std::string("[HKEY_LOCAL_MACHINE\\Crash\\Only") + tag + "]\r\n\"Mark\"=\"" + tag
+            + "\"\r\n\r\n";
     for (int k = 0; k < kImportKeys; ++k) {
         text += "[HKEY_LOCAL_MACHINE\\Crash\\K" + std::to_string(k) + "]\r\n";
         for (int v = 0; v < kImportValues; ++v) {
-            text += "\"v" + std::to_string(v) + "\"=\"" + tag + "-" + std::to_string(k) + "-" +
-                    std::to_string(v) + "-" + std::string(32, tag) + "\"\r\n";
+            text += "\"v" + std::to_string(v) + "\"=\"" + tag + "-" + std::to_string(k) + "-"
+                    + std::to_string(v) + "-" + std::string(32, tag) + "\"\r\n";
             if (v % 50 == 0)
-                text += "\"b" + std::to_string(v) + "\"=hex:" + (tag == 'A' ? "0a,0b" : "0b,0a,0b") + "\r\n";
+                text += "\"b" + std::to_string(v) + "\"=hex:" + (tag == 'A' ? "0a,0b" : "0b,0a,0b")
+                        + "\r\n";
         }
         text += "\r\n";
     }
@@ -129,15 +131,16 @@ char importState(ConfigStore &store, std::string &why)
         ConfigValue value;
         for (uint32_t i = 0; key->enumValue(i, value); ++i) {
             if (value.type == ValueType::Binary) {
-                if (value.data != (tag == 'A' ? std::string("\x0a\x0b") : std::string("\x0b\x0a\x0b"))) {
+                if (value.data
+                    != (tag == 'A' ? std::string("\x0a\x0b") : std::string("\x0b\x0a\x0b"))) {
                     why = name + "\\" + value.name + " holds the other file's bytes";
                     return '?';
                 }
                 continue;
             }
             ++strings;
-            if (value.data.empty() || value.data[0] != tag ||
-                value.data.size() < 32 || value.data.substr(value.data.size() - 32) != std::string(32, tag)) {
+            if (value.data.empty() || value.data[0] != tag || value.data.size() < 32
+                || value.data.substr(value.data.size() - 32) != std::string(32, tag)) {
                 why = name + "\\" + value.name + " = '" + value.data + "' in a store marked " + tag;
                 return '?';
             }
@@ -186,7 +189,8 @@ TEST(StoreCrash, KilledImportLeavesTheOldOrTheNewFileWhole)
     std::uniform_int_distribution<int64_t> delay(0, whole.count());
     int killedMidway = 0, finished = 0, rounds = 0;
     const Clock::time_point start = Clock::now();
-    for (int round = 0; round < kRounds && (round < kMinRounds || Clock::now() - start < kRoundBudget); ++round) {
+    for (int round = 0;
+         round < kRounds && (round < kMinRounds || Clock::now() - start < kRoundBudget); ++round) {
         ++rounds;
         SCOPED_TRACE("round " + std::to_string(round));
         const char target = state == 'A' ? 'B' : 'A';
@@ -213,8 +217,8 @@ TEST(StoreCrash, KilledImportLeavesTheOldOrTheNewFileWhole)
     // The moments are random, but over the rounds spread across the import
     // some must fall inside it.
     EXPECT_GT(killedMidway, 0);
-    std::printf("import killed %d times: %d before its commit, %d after it, %d ran to the end\n", rounds,
-                killedMidway, rounds - killedMidway - finished, finished);
+    std::printf("import killed %d times: %d before its commit, %d after it, %d ran to the end\n",
+                rounds, killedMidway, rounds - killedMidway - finished, finished);
 }
 
 // ---- A multi-key write in ConfigStore::transaction ----
@@ -225,7 +229,10 @@ constexpr int kPaths = 24; // protected paths
 // order, allow and deny classes and realm list, and the revision number.
 // The number of entries changes from one generation to the next, so a
 // write also deletes values and keys.
-int entriesFor(uint32_t generation, int path) { return 1 + static_cast<int>((generation + static_cast<uint32_t>(path)) % 9); }
+int entriesFor(uint32_t generation, int path)
+{
+    return 1 + static_cast<int>((generation + static_cast<uint32_t>(path)) % 9);
+}
 
 std::string entryName(int i)
 {
@@ -257,7 +264,8 @@ bool writeGeneration(ConfigStore &store, uint32_t generation)
                 if (!sub)
                     return false;
                 for (int i = 1; i <= n; ++i)
-                    if (!WriteString(*sub, entryName(i), std::string(list) == "realm" ? "user u" + g : "10.0." + g))
+                    if (!WriteString(*sub, entryName(i),
+                                     std::string(list) == "realm" ? "user u" + g : "10.0." + g))
                         return false;
             }
         }
@@ -328,7 +336,8 @@ TEST(StoreCrash, KilledTransactionLeavesTheOldOrTheNewStateWhole)
     uint32_t known = 0; // the last generation the writer reported committed
     int rounds = 0, commitsSeen = 0;
     const Clock::time_point start = Clock::now();
-    for (; rounds < kRounds && (rounds < kMinRounds || Clock::now() - start < kRoundBudget); ++rounds) {
+    for (; rounds < kRounds && (rounds < kMinRounds || Clock::now() - start < kRoundBudget);
+         ++rounds) {
         SCOPED_TRACE("round " + std::to_string(rounds));
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
@@ -370,7 +379,8 @@ TEST(StoreCrash, KilledTransactionLeavesTheOldOrTheNewStateWhole)
         ASSERT_GE(now, 0) << why;
         // The last one reported, or the one after it when the kill came
         // between its commit and the report.
-        ASSERT_TRUE(now == known || now == known + 1) << "store at " << now << ", last commit seen " << known;
+        ASSERT_TRUE(now == known || now == known + 1)
+            << "store at " << now << ", last commit seen " << known;
         known = static_cast<uint32_t>(now);
     }
     EXPECT_GT(commitsSeen, 0);

@@ -16,7 +16,7 @@ namespace {
 // Runs fn in a forked child, its result the exit code. The child first waits
 // for end-of-file on gate[0], which comes when the parent closes gate[1]:
 // so children forked before that start together.
-template <typename Fn>
+template<typename Fn>
 pid_t Fork(const int gate[2], Fn fn)
 {
     pid_t pid = fork();

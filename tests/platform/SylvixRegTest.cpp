@@ -54,17 +54,19 @@ TEST(SylvixReg, CommandsAndExitCodes)
     const std::string store = dir.file("registry.db");
     const std::string other = dir.file("other.db");
     const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
-    std::ofstream(dir.file("in.reg")) << "Windows Registry Editor Version 5.00\n\n"
-                                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto\\Sylvix\\CurrentVersion]\n"
-                                         "\"OutBound\"=dword:00000001\n"
-                                         "\"BrowserCommand\"=\"browser \\\"%s\\\"\"\n";
+    std::ofstream(dir.file("in.reg"))
+        << "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto\\Sylvix\\CurrentVersion]\n"
+           "\"OutBound\"=dword:00000001\n"
+           "\"BrowserCommand\"=\"browser \\\"%s\\\"\"\n";
     std::ofstream(dir.file("bad.reg")) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n";
 
     const Step steps[] = {
         // Keys by full name, without the root, in any case.
         {{"set", key, "ServerName", "localhost"}},
         {{"set", "SOFTWARE\\Tavrin\\WebServer\\CurrentVersion", "TCP Port", "--dword", "0x1f90"}},
-        {{"set", "hklm\\software\\tavrin\\webserver\\currentversion", "RevNumber", "--binary-hex", "07 00,00:00"}},
+        {{"set", "hklm\\software\\tavrin\\webserver\\currentversion", "RevNumber", "--binary-hex",
+          "07 00,00:00"}},
         {{"set", key + "\\DocMap", "/", "c:\\root"}},
         {{"set", key, "--string", "--", "--dash", "-v"}},
         {{"get", key, "tcp port"}, 0, "8080\n"},
@@ -77,7 +79,10 @@ TEST(SylvixReg, CommandsAndExitCodes)
         {{"delete", key, "ServerName"}},
         {{"get", key, "ServerName"}, 1, nullptr, "value not found"},
         {{"delete", "SOFTWARE\\Tavrin"}},
-        {{"list", key}, 1, nullptr, "key not found: HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion"},
+        {{"list", key},
+         1,
+         nullptr,
+         "key not found: HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion"},
 
         {{"import", dir.file("in.reg")}},
         {{"export", "HKLM\\SOFTWARE\\Kelto"},
@@ -91,7 +96,11 @@ TEST(SylvixReg, CommandsAndExitCodes)
         {{"--store", other, "import", "-"}, 0, nullptr, nullptr, dir.file("all.reg")},
         {{"--store", other, "export", "-o", dir.file("again.reg")}},
         // Without --store the tool uses $NORVANE_REGISTRY.
-        {{"get", "SOFTWARE\\Kelto\\Sylvix\\CurrentVersion", "OutBound"}, 0, "1\n", nullptr, "/dev/null",
+        {{"get", "SOFTWARE\\Kelto\\Sylvix\\CurrentVersion", "OutBound"},
+         0,
+         "1\n",
+         nullptr,
+         "/dev/null",
          "NORVANE_REGISTRY=" + Quote(other)},
 
         {{"set", "A", "keep", "1"}},
@@ -119,7 +128,8 @@ TEST(SylvixReg, CommandsAndExitCodes)
         for (const std::string &a : s.args)
             cmd += " " + Quote(a);
         SCOPED_TRACE(cmd);
-        cmd += " <" + Quote(s.input) + " >" + Quote(dir.file("out")) + " 2>" + Quote(dir.file("err"));
+        cmd += " <" + Quote(s.input) + " >" + Quote(dir.file("out")) + " 2>"
+               + Quote(dir.file("err"));
         const int status = std::system(cmd.c_str());
         const std::string out = ReadAll(dir.file("out")), err = ReadAll(dir.file("err"));
         EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, s.code) << err;
