@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -13,13 +12,6 @@
 using namespace sylvix::html;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct Outcome
 {
@@ -170,9 +162,7 @@ TEST(HtmlRobustness, EmptyBlankAndGarbage)
         std::string garbage(size, '\0');
         for (char &c : garbage)
             c = static_cast<char>(rng());
-        const auto start = Clock::now();
         Outcome o = RunParse(garbage);
-        EXPECT_LT(SecondsSince(start), 30.0);
         size_t elements = 0;
         std::string text;
         CountRecursively(o.doc->root(), elements, text);
@@ -187,9 +177,7 @@ TEST(HtmlRobustness, CheckerThatCannotFinishIsStopped)
     // libtidy 5.6 never returns from this one by itself.
     const std::string page = "<html><body>\n<p>before\n<tr><dl></table>\n<p>after</p>\n"
                              "<a href=\"still.html\">found</a></body></html>\n";
-    const auto start = Clock::now();
     Outcome o = RunParse(page);
-    EXPECT_LT(SecondsSince(start), 20.0);
     EXPECT_TRUE(Mentions(o.messages, "Markup checks stopped here"));
     std::string dump;
     Dump(o.doc->root(), dump);
@@ -209,9 +197,7 @@ TEST(HtmlRobustness, HugePage)
     }
     page += "</body></html>\n";
 
-    const auto start = Clock::now();
     Outcome o = RunParse(page);
-    EXPECT_LT(SecondsSince(start), 120.0);
     ASSERT_NE(o.doc->root(), nullptr);
     // Nothing is lost: every link is in the tree.
     size_t found = 0;
@@ -268,9 +254,7 @@ TEST(HtmlRobustness, DeepNesting)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const auto start = Clock::now();
         Outcome o = RunParse(c.html);
-        EXPECT_LT(SecondsSince(start), 60.0);
         ASSERT_NE(o.doc->root(), nullptr);
         EXPECT_LE(TreeDepth(o.doc->root()), MaxBlockDepth);
         size_t elements = 0;

@@ -17,7 +17,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -87,6 +87,13 @@ public:
         return m_requests;
     }
     size_t connections() const { return m_connections; }
+    // Waits until every accepted connection is closed again, so that the
+    // descriptors this process holds are the client's alone.
+    void waitIdle()
+    {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_closed == m_connections; });
+    }
 
 private:
     static bool readable(int fd, int ms)
@@ -124,16 +131,22 @@ private:
 
     void run()
     {
-        for (int fd; (fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(fd)) {
+        for (int fd; (fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             ++m_connections;
             serve(fd);
+            ::close(fd);
+            std::lock_guard lock(m_mutex);
+            ++m_closed;
+            m_idle.notify_all();
         }
     }
 
     int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int m_port = 0;
     std::atomic<size_t> m_connections{0};
+    size_t m_closed = 0; // guarded by m_mutex
     mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
     std::deque<Reply> m_replies;
     Reply m_default{{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<html></html>"}};
     std::vector<std::string> m_requests;
@@ -222,13 +235,13 @@ protected:
         return text + (n->localPath ? "'" + slurp(n->localPath.str()) + "'" : "-");
     }
 
-    // Lookups of "slow.example" take 1.5 s, all of them fail.
+    // Lookups of "slow.example" take 2.5 s, all of them fail.
     void installSlowResolver()
     {
         SetHostResolver([busy = m_slowLookups](const std::string &host, HostRecord &) {
             if (host == "slow.example") {
                 ++*busy;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
                 --*busy;
             }
             return EAI_NONAME;
@@ -354,9 +367,7 @@ TEST_F(HttpFetch, AnswersDecideTheOutcome)
         SCOPED_TRACE(c.name);
         peer.push(c.reply);
         SiteNode *n = node(peer.base() + "/doc");
-        const auto start = Clock::now();
         EXPECT_EQ(ResolveNode(n), 1);
-        EXPECT_LT(secondsSince(start), 3.0);
         EXPECT_EQ(outcome(n), c.outcome);
         EXPECT_EQ(n->mimeType.present() ? n->mimeType.str() : "(none)", c.type ? c.type : "(none)");
         if (!(n->flags & BROKEN)) {
@@ -444,9 +455,9 @@ TEST_F(HttpFetch, CancelEndsTheWaitAtOnce)
         cancelAfter(100);
         const auto start = Clock::now();
         EXPECT_EQ(FetchOverHttp(n), 0) << url;
-        const double took = secondsSince(start);
-        std::printf("cancel at 0.100 s returned after %.3f s: %s\n", took, url.c_str());
-        EXPECT_LT(took, 1.0) << url;
+        // The bound is the behaviour: without the cancel the lookup takes
+        // 2.5 s and the peer stays silent for 5 s. Generous for loaded machines.
+        EXPECT_LT(secondsSince(start), 2.0) << url;
         EXPECT_EQ(n->flags, flags) << url;
     }
     // Only the lookup tells of it; nobody is asked anything.
@@ -527,10 +538,10 @@ TEST_F(HttpFetch, ThousandChecksLeakNothing)
     SetUrl(warm, peer.base() + "/warm.html", nullptr);
     ASSERT_EQ(ResolveNode(warm), 1);
     FreeNode(warm);
+    peer.waitIdle();
     const size_t fdsBefore = countEntries("/proc/self/fd");
     const size_t filesBefore = countEntries(m_tmp);
 
-    const auto start = Clock::now();
     constexpr int kChecks = 1000;
     int ok = 0;
     for (int i = 0; i < kChecks; ++i) {
@@ -540,9 +551,8 @@ TEST_F(HttpFetch, ThousandChecksLeakNothing)
               && std::filesystem::file_size(n->localPath.str()) == 20;
         FreeNode(n);
     }
-    const double took = secondsSince(start);
-    std::printf("%d checks in %.2f s (%.2f ms each)\n", kChecks, took, took * 1000 / kChecks);
     EXPECT_EQ(ok, kChecks);
+    peer.waitIdle();
     EXPECT_EQ(countEntries("/proc/self/fd"), fdsBefore);
     EXPECT_EQ(countEntries(m_tmp), filesBefore);
 }

@@ -17,13 +17,6 @@ using namespace sylvix;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point t)
-{
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 // A listening socket on 127.0.0.1 that accepts when asked.
 class Listener
 {
@@ -120,11 +113,9 @@ TEST_F(Net, ConnectSendReceive)
     EXPECT_EQ(NetReceive(fd, buf, sizeof buf, 0, nullptr, status), 5u);
     EXPECT_EQ(std::string(buf, 5), "hello");
 
-    // The other side closes: end of data, without waiting for the limit.
+    // The other side closes: end of data (NetDone), not the limit (NetTimedOut).
     ::close(peer);
-    auto start = Clock::now();
     EXPECT_EQ(NetReceive(fd, buf, sizeof buf, 0, nullptr, status), 0u);
     EXPECT_EQ(status, NetDone);
-    EXPECT_LT(secondsSince(start), 1.0);
     NetClose(fd);
 }
