@@ -2,6 +2,8 @@
 // and once by libtidy with the settings the parser module uses, in one
 // process, with nothing else done. What a whole-site map cannot beat.
 
+#include "htmlparse/MarkupCheck.h"
+
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <tidy/tidy.h>
@@ -37,18 +39,7 @@ void tidyParse(const std::string &bytes)
     tidyBufInit(&sink);
     tidySetErrorBuffer(tdoc, &sink);
     tidySetMessageCallback(tdoc, countMessage);
-    tidyOptSetBool(tdoc, TidyQuiet, yes);
-    tidyOptSetBool(tdoc, TidyShowWarnings, yes);
-    tidyOptSetBool(tdoc, TidyShowInfo, yes);
-    tidyOptSetInt(tdoc, TidyShowErrors, 1000000000ul);
-    tidyOptSetBool(tdoc, TidyFixUri, no);
-    tidyOptSetBool(tdoc, TidyFixBackslash, no);
-    tidyOptSetBool(tdoc, TidyLiteralAttribs, yes);
-    tidyOptSetBool(tdoc, TidyLowerLiterals, no);
-    tidyOptSetBool(tdoc, TidyDropEmptyElems, no);
-    tidyOptSetBool(tdoc, TidyDropEmptyParas, no);
-    tidyOptSetBool(tdoc, TidyCoerceEndTags, no);
-    tidyOptSetInt(tdoc, TidyAccessibilityCheckLevel, 0);
+    sylvix::html::ConfigureTidy(tdoc);
     tidySetInCharEncoding(tdoc, "utf8");
     TidyBuffer input;
     tidyBufInit(&input);

@@ -1,5 +1,7 @@
 #include "cli/RegFile.h"
 
+#include "platform/TextUtil.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,32 +30,11 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IEquals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool IStartsWith(std::string_view s, std::string_view prefix)
-{
-    return s.size() >= prefix.size() && IEquals(s.substr(0, prefix.size()), prefix);
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = AsciiLower(c);
+    c = lowerAscii(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
@@ -130,26 +111,6 @@ bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool byteEscapes, std::
     return true;
 }
 
-// Length of the valid UTF-8 sequence at s[i] with its code point, or 0.
-size_t DecodeUtf8(std::string_view s, size_t i, uint32_t &cp)
-{
-    auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size())
-        return 0;
-    cp = len == 1 ? c : c & (0x7f >> len);
-    for (size_t k = 1; k < len; ++k) {
-        if ((b(i + k) & 0xc0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3f);
-    }
-    static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
-        return 0;
-    return len;
-}
-
 std::string Utf8ToUtf16Le(std::string_view s)
 {
     std::string out;
@@ -159,7 +120,7 @@ std::string Utf8ToUtf16Le(std::string_view s)
     };
     for (size_t i = 0; i < s.size();) {
         uint32_t cp = 0;
-        size_t len = DecodeUtf8(s, i, cp);
+        size_t len = decodeUtf8(s, i, cp);
         if (len == 0) {
             put(kEscapedByteBase + static_cast<unsigned char>(s[i]));
             ++i;
@@ -227,12 +188,6 @@ bool ValidKeyPath(std::string_view path)
     if (path.front() == '\\' || path.back() == '\\')
         return false;
     return path.find("\\\\") == std::string_view::npos;
-}
-
-std::string RootedPath(const std::string &relative)
-{
-    return relative.empty() ? std::string(kRegRootName)
-                            : std::string(kRegRootName) + "\\" + relative;
 }
 
 bool ParseHexBytes(std::string_view list, std::string &out)
@@ -392,7 +347,7 @@ private:
                             error);
             op.kind = RegOperation::Kind::SetValue;
             op.type = ValueType::String;
-        } else if (IStartsWith(data, "dword:")) {
+        } else if (startsWithNoCase(data, "dword:")) {
             uint32_t v = 0;
             if (!ParseHexNumber(Trim(data.substr(6)), 8, v))
                 return fail("invalid dword (expected 1 to 8 hex digits): " + std::string(data),
@@ -401,7 +356,7 @@ private:
             op.type = ValueType::Dword;
             for (int k = 0; k < 4; ++k)
                 op.data += static_cast<char>((v >> (8 * k)) & 0xff);
-        } else if (IStartsWith(data, "hex")) {
+        } else if (startsWithNoCase(data, "hex")) {
             if (!hexValue(data, op, error))
                 return false;
         } else {
@@ -506,11 +461,17 @@ bool ExportKey(ConfigKey &key, const std::string &rooted, std::string &out, std:
 
 } // namespace
 
+std::string RootedPath(const std::string &relative)
+{
+    return relative.empty() ? std::string(kRegRootName)
+                            : std::string(kRegRootName) + "\\" + relative;
+}
+
 bool StripRegRoot(std::string_view text, std::string &relative)
 {
     size_t slash = text.find('\\');
     std::string_view head = text.substr(0, slash);
-    if (!IEquals(head, kRegRootName) && !IEquals(head, "HKLM"))
+    if (!equalsNoCase(head, kRegRootName) && !equalsNoCase(head, "HKLM"))
         return false;
     relative
         = slash == std::string_view::npos ? std::string() : std::string(text.substr(slash + 1));

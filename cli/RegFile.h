@@ -43,6 +43,8 @@ struct RegOperation
 // "HKEY_LOCAL_MACHINE\A\B" or "HKLM\A\B" (any case) gives "A\B"; false when
 // the text does not start with one of those root names.
 bool StripRegRoot(std::string_view text, std::string &relative);
+// The reverse: "A\B" gives "HKEY_LOCAL_MACHINE\A\B", "" the root name alone.
+std::string RootedPath(const std::string &relative);
 
 // The file's bytes as UTF-8 text: UTF-16 (LE or BE) with a byte-order mark,
 // or UTF-8 with or without one.

@@ -40,12 +40,6 @@ int Failed(const std::string &message)
     return ExitFailed;
 }
 
-std::string Rooted(const std::string &relative)
-{
-    return relative.empty() ? std::string(kRegRootName)
-                            : std::string(kRegRootName) + "\\" + relative;
-}
-
 bool ParseKeyArgument(const std::string &text, std::string &relative, std::string &error)
 {
     if (!StripRegRoot(text, relative)) {
@@ -145,7 +139,7 @@ private:
     {
         std::unique_ptr<ConfigKey> key = m_store->root()->openKey(relative);
         if (!key)
-            Failed("key not found: " + Rooted(relative));
+            Failed("key not found: " + RootedPath(relative));
         return key;
     }
 
@@ -219,7 +213,7 @@ private:
             return ExitFailed;
         ConfigValue value;
         if (!key->queryValue(m_args[1], value))
-            return Failed("value not found: \"" + m_args[1] + "\" in " + Rooted(relative));
+            return Failed("value not found: \"" + m_args[1] + "\" in " + RootedPath(relative));
         switch (value.type) {
         case ValueType::String: std::cout << value.data << "\n"; break;
         case ValueType::Dword:
@@ -290,7 +284,8 @@ private:
             return ExitFailed;
         std::unique_ptr<ConfigKey> key = m_store->root()->createKey(relative);
         if (!key)
-            return Failed("cannot create key " + Rooted(relative) + ": " + m_store->lastError());
+            return Failed("cannot create key " + RootedPath(relative) + ": "
+                          + m_store->lastError());
         if (!key->setValue(positional[1], type, data))
             return Failed("cannot set value \"" + positional[1] + "\": " + m_store->lastError());
         return ExitOk;
@@ -333,14 +328,14 @@ private:
             if (!key)
                 return ExitFailed;
             if (!key->deleteValue(m_args[1]))
-                return Failed("cannot delete value \"" + m_args[1] + "\" in " + Rooted(relative)
+                return Failed("cannot delete value \"" + m_args[1] + "\" in " + RootedPath(relative)
                               + ": " + m_store->lastError());
             return ExitOk;
         }
         if (relative.empty())
             return Failed("refusing to delete the root key");
         if (!m_store->root()->deleteTree(relative))
-            return Failed("cannot delete " + Rooted(relative) + ": " + m_store->lastError());
+            return Failed("cannot delete " + RootedPath(relative) + ": " + m_store->lastError());
         return ExitOk;
     }
 

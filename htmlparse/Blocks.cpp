@@ -2,6 +2,7 @@
 
 #include "htmlparse/HtmlParse.h"
 #include "htmlparse/TagTable.h"
+#include "platform/TextUtil.h"
 
 #include <libxml/tree.h>
 
@@ -33,16 +34,11 @@ const xmlNode *SkipNonBlocks(const xmlNode *n)
     return n;
 }
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(const xmlChar *a, const char *b)
 {
     for (;; ++a, ++b) {
-        const char ca = AsciiLower(static_cast<char>(*a));
-        if (ca != AsciiLower(*b))
+        const char ca = lowerAscii(static_cast<char>(*a));
+        if (ca != lowerAscii(*b))
             return false;
         if (ca == '\0')
             return true;

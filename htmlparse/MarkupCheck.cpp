@@ -1,6 +1,7 @@
 #include "htmlparse/MarkupCheck.h"
 
 #include "htmlparse/MessageList.h"
+#include "platform/TextUtil.h"
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
@@ -132,23 +133,8 @@ void MakeUtf8(std::string &text)
         return;
     std::string out = text.substr(0, i);
     while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t n = c < 0x80                 ? 1
-                         : c >= 0xC2 && c <= 0xDF ? 2
-                         : c >= 0xE0 && c <= 0xEF ? 3
-                         : c >= 0xF0 && c <= 0xF4 ? 4
-                                                  : 0;
-        bool ok = n != 0 && i + n <= text.size();
-        for (size_t k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-        if (ok && n == 3) { // no overlong forms, no surrogates
-            const auto d = static_cast<unsigned char>(text[i + 1]);
-            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);
-        } else if (ok && n == 4) {
-            const auto d = static_cast<unsigned char>(text[i + 1]);
-            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
-        }
-        if (ok) {
+        const size_t n = utf8Length(text, i);
+        if (n != 0) {
             out.append(text, i, n);
             i += n;
         } else {
@@ -243,19 +229,7 @@ void RunTidy(TidyArena &arena, std::string_view bytes, const char *encoding, Che
     tidySetErrorBuffer(tdoc, &sink);
     tidySetAppData(tdoc, &context);
     tidySetMessageCallback(tdoc, OnTidyMessage);
-
-    tidyOptSetBool(tdoc, TidyQuiet, yes);
-    tidyOptSetBool(tdoc, TidyShowWarnings, yes);
-    tidyOptSetBool(tdoc, TidyShowInfo, yes);
-    tidyOptSetInt(tdoc, TidyShowErrors, 1000000000ul); // we cap ourselves, after sorting
-    tidyOptSetBool(tdoc, TidyFixUri, no);
-    tidyOptSetBool(tdoc, TidyFixBackslash, no);
-    tidyOptSetBool(tdoc, TidyLiteralAttribs, yes);
-    tidyOptSetBool(tdoc, TidyLowerLiterals, no);
-    tidyOptSetBool(tdoc, TidyDropEmptyElems, no);
-    tidyOptSetBool(tdoc, TidyDropEmptyParas, no);
-    tidyOptSetBool(tdoc, TidyCoerceEndTags, no);
-    tidyOptSetInt(tdoc, TidyAccessibilityCheckLevel, 0);
+    ConfigureTidy(tdoc);
     tidySetInCharEncoding(tdoc, encoding);
 
     TidyBuffer input;
@@ -284,6 +258,22 @@ bool RunTidyGuarded(TidyArena &arena, std::string_view bytes, const char *encodi
 }
 
 } // namespace
+
+void ConfigureTidy(TidyDoc tdoc)
+{
+    tidyOptSetBool(tdoc, TidyQuiet, yes);
+    tidyOptSetBool(tdoc, TidyShowWarnings, yes);
+    tidyOptSetBool(tdoc, TidyShowInfo, yes);
+    tidyOptSetInt(tdoc, TidyShowErrors, 1000000000ul); // we cap ourselves, after sorting
+    tidyOptSetBool(tdoc, TidyFixUri, no);
+    tidyOptSetBool(tdoc, TidyFixBackslash, no);
+    tidyOptSetBool(tdoc, TidyLiteralAttribs, yes);
+    tidyOptSetBool(tdoc, TidyLowerLiterals, no);
+    tidyOptSetBool(tdoc, TidyDropEmptyElems, no);
+    tidyOptSetBool(tdoc, TidyDropEmptyParas, no);
+    tidyOptSetBool(tdoc, TidyCoerceEndTags, no);
+    tidyOptSetInt(tdoc, TidyAccessibilityCheckLevel, 0);
+}
 
 void InitMarkupCheck()
 {

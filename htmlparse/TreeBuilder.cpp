@@ -1,6 +1,7 @@
 #include "htmlparse/TreeBuilder.h"
 
 #include "htmlparse/HtmlParse.h"
+#include "platform/TextUtil.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
@@ -180,25 +181,14 @@ void RepairUtf8(xmlChar *text)
 {
     if (text == nullptr)
         return;
-    for (xmlChar *p = text; *p != 0;) {
-        const unsigned c = *p;
-        const int n = c < 0x80                 ? 1
-                      : c >= 0xC2 && c <= 0xDF ? 2
-                      : c >= 0xE0 && c <= 0xEF ? 3
-                      : c >= 0xF0 && c <= 0xF4 ? 4
-                                               : 0;
-        bool ok = n != 0;
-        for (int k = 1; ok && k < n; ++k)
-            ok = (p[k] & 0xC0) == 0x80; // also stops at the terminating 0
-        if (ok && n == 3)
-            ok = !(c == 0xE0 && p[1] < 0xA0) && !(c == 0xED && p[1] >= 0xA0);
-        else if (ok && n == 4)
-            ok = !(c == 0xF0 && p[1] < 0x90) && !(c == 0xF4 && p[1] >= 0x90);
-        if (ok) {
-            p += n;
+    const std::string_view s(reinterpret_cast<const char *>(text));
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = utf8Length(s, i);
+        if (n != 0) {
+            i += n;
         } else {
-            *p = '?';
-            ++p;
+            text[i] = '?'; // one byte for another: s stays valid
+            ++i;
         }
     }
 }

@@ -1,7 +1,7 @@
 #include "model/AccessLog.h"
 
 #include "model/Config.h"
-#include "model/Text.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <array>
@@ -24,8 +24,6 @@ struct LineView
     int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
 };
 
-constexpr std::array<std::string_view, 12> kMonths
-    = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::array<std::string_view, 3> kMethods = {"GET", "HEAD", "POST"};
 
 bool isDigit(char c)
@@ -60,10 +58,10 @@ void parseTime(std::string_view D, LineView &v)
         return;
     if (D[3] != '/' || D[7] != '/' || D[12] != ':' || D[15] != ':' || D[18] != ':')
         return;
-    auto month = std::find(kMonths.begin(), kMonths.end(), D.substr(4, 3));
-    if (month == kMonths.end())
+    auto month = std::find(kMonthNames.begin(), kMonthNames.end(), D.substr(4, 3));
+    if (month == kMonthNames.end())
         return;
-    v.month = static_cast<int>(month - kMonths.begin()) + 1;
+    v.month = static_cast<int>(month - kMonthNames.begin()) + 1;
     v.day = digitsAt(D, 1, 2);
     v.year = digitsAt(D, 8, 4);
     v.hour = digitsAt(D, 13, 2);

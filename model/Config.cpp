@@ -1,8 +1,8 @@
 #include "model/Config.h"
 
 #include "model/SiteNode.h"
-#include "model/Text.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <chrono>
 #include <unordered_map>

@@ -8,8 +8,8 @@
 #include "model/ParseAhead.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
-#include "model/Text.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <cctype>
 #include <cstring>

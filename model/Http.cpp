@@ -7,6 +7,7 @@
 #include "model/Notify.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
+#include "platform/TextUtil.h"
 
 #include <netinet/in.h>
 
@@ -39,17 +40,8 @@ bool readsAsFourNumbers(std::string_view s, long long (&parts)[4], size_t &end)
                 return false;
             ++i;
         }
-        while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
-            ++i;
-        bool negative = false;
-        if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-            negative = s[i++] == '-';
-        if (i >= s.size() || s[i] < '0' || s[i] > '9')
+        if (!readCNumber(s, i, 1LL << 40, parts[k]))
             return false;
-        long long v = 0;
-        for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
-            v = std::min(v * 10 + (s[i] - '0'), 1LL << 40);
-        parts[k] = negative ? -v : v;
     }
     end = i;
     return true;

@@ -1,6 +1,6 @@
 #include "model/Http.h"
 
-#include "model/Text.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <cstring>
@@ -57,17 +57,9 @@ int scan(std::string_view text, const char *format, Fields &f)
             ++converted;
             break;
         case 'd': {
-            while (i < text.size() && isSpace(text[i]))
-                ++i;
-            bool negative = false;
-            if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-                negative = text[i++] == '-';
-            if (i >= text.size() || text[i] < '0' || text[i] > '9')
+            if (!readCNumber(text, i, kNumberLimit, f.numbers[f.numberCount]))
                 return converted;
-            long long v = 0;
-            for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-                v = std::min(v * 10 + (text[i] - '0'), kNumberLimit);
-            f.numbers[f.numberCount++] = negative ? -v : v;
+            ++f.numberCount;
             ++converted;
             break;
         }
@@ -84,12 +76,10 @@ int scan(std::string_view text, const char *format, Fields &f)
 // 1 to 12 from the first three letters, ignoring case; 0 when none fits.
 int monthNumber(std::string_view word)
 {
-    static const char *const names[12]
-        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     if (word.size() < 3)
         return 0;
     for (int m = 0; m < 12; ++m)
-        if (equalsNoCase(word.substr(0, 3), names[m]))
+        if (equalsNoCase(word.substr(0, 3), kMonthNames[m]))
             return m + 1;
     return 0;
 }

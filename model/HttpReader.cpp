@@ -5,8 +5,8 @@
 #include "model/HttpSource.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
-#include "model/Text.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <unistd.h>
 
@@ -19,25 +19,13 @@ namespace sylvix {
 
 namespace {
 
-// Decimal number at the start of text as the C library reads one: leading
-// white space, a sign, digits as far as they go; clamped instead of
-// overflowing.
+// The number at the start of text, 0 when there is none.
 int64_t leadingNumber(std::string_view text, int64_t limit)
 {
     size_t i = 0;
-    while (i < text.size() && isSpace(text[i]))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t v = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const int digit = text[i] - '0';
-        v = v > (limit - digit) / 10 ? limit : v * 10 + digit;
-    }
-    return negative ? -v : v;
+    long long v = 0;
+    readCNumber(text, i, limit, v);
+    return v;
 }
 
 bool writeAll(int fd, const char *data, size_t length)

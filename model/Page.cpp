@@ -2,8 +2,8 @@
 
 #include "model/Expand.h"
 #include "model/Resolve.h"
-#include "model/Text.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,8 +3,8 @@
 #include "model/Config.h"
 #include "model/Http.h"
 #include "model/SiteNode.h"
-#include "model/Text.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -323,15 +323,7 @@ void NormalizeLocalPath(std::string &path)
     for (char &c : path)
         if (c == '\\')
             c = '/';
-    for (;;) {
-        size_t m = path.find("/../");
-        if (m == std::string::npos || m < 2)
-            return;
-        size_t from = path.rfind('/', m - 2);
-        if (from == std::string::npos)
-            return;
-        path.erase(from, m + 3 - from);
-    }
+    removeDotSegments(path);
 }
 
 } // namespace sylvix

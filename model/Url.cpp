@@ -2,7 +2,7 @@
 
 #include "model/NodeInternals.h"
 #include "model/SiteNode.h"
-#include "model/Text.h"
+#include "platform/TextUtil.h"
 
 #include <cctype>
 #include <cstdio>
@@ -16,36 +16,13 @@ bool isAlnum(char c)
     return std::isalnum(static_cast<unsigned char>(c)) != 0;
 }
 
-// Removes "/x/../" pairs the way the server does; a leading "/../" stays.
-void removeDotSegments(std::string &dir)
-{
-    for (;;) {
-        size_t m = dir.find("/../");
-        if (m == std::string::npos || m < 2)
-            return;
-        size_t from = dir.rfind('/', m - 2);
-        if (from == std::string::npos)
-            return;
-        dir.erase(from, m + 3 - from);
-    }
-}
-
 int32_t parsePort(std::string_view s)
 {
     // Decimal digits after the ":", as far as they go.
-    int64_t v = 0;
     size_t i = 0;
-    bool neg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        neg = s[i] == '-';
-        ++i;
-    }
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        v = v * 10 + (s[i] - '0');
-        if (v > INT32_MAX)
-            v = INT32_MAX;
-    }
-    return static_cast<int32_t>(neg ? -v : v);
+    long long v = 0;
+    readCNumber(s, i, INT32_MAX, v);
+    return static_cast<int32_t>(v);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 // pointing at a newer key.
 
 #include "platform/ConfigStore.h"
+#include "platform/TextUtil.h"
 
 #include <sqlite3.h>
 
@@ -29,16 +30,6 @@ constexpr int kBusyTimeoutMs = 5000;
 // Tries beyond the first when the busy timeout ran out (another process held
 // the write lock for longer than that).
 constexpr int kBusyRetries = 3;
-
-std::string AsciiLower(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
 
 // Splits a "\"-separated path; false when a part is empty ("a\\b", "\a").
 bool SplitPath(std::string_view path, std::vector<std::string_view> &parts)
@@ -532,7 +523,7 @@ public:
             if (!exists(m_id))
                 return false;
             for (std::string_view part : parts) {
-                std::string lower = AsciiLower(part);
+                std::string lower = toLowerAscii(part);
                 Query find(*m_c, SqlFindChild);
                 find.bind(1, id).bindText(2, lower);
                 int rc = find.step();
@@ -630,7 +621,7 @@ public:
     {
         std::lock_guard lock(m_c->mutex());
         Query q(*m_c, SqlQueryValue);
-        q.bind(1, m_id).bindText(2, AsciiLower(name));
+        q.bind(1, m_id).bindText(2, toLowerAscii(name));
         if (!q.row()) {
             m_c->setError("value not found: " + std::string(name));
             return false;
@@ -653,7 +644,7 @@ public:
         std::lock_guard lock(m_c->mutex());
         return m_c->write([&] {
             Query q(*m_c, SqlSetValue);
-            q.bind(1, m_id).bindText(2, name).bindText(3, AsciiLower(name));
+            q.bind(1, m_id).bindText(2, name).bindText(3, toLowerAscii(name));
             q.bind(4, static_cast<int64_t>(type)).bindBlob(5, data);
             if (!q.done())
                 return false;
@@ -670,7 +661,7 @@ public:
         std::lock_guard lock(m_c->mutex());
         return m_c->write([&] {
             Query q(*m_c, SqlDeleteValue);
-            q.bind(1, m_id).bindText(2, AsciiLower(name));
+            q.bind(1, m_id).bindText(2, toLowerAscii(name));
             if (!q.done())
                 return false;
             if (q.changes() == 0) {
@@ -762,7 +753,7 @@ private:
         full = m_path;
         for (std::string_view part : parts) {
             Query q(*m_c, SqlFindChild);
-            q.bind(1, id).bindText(2, AsciiLower(part));
+            q.bind(1, id).bindText(2, toLowerAscii(part));
             if (!q.row()) {
                 std::string missing = full;
                 append(missing, std::string(part));

@@ -1,0 +1,94 @@
+#include "platform/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using namespace sylvix;
+
+TEST(TextUtil, CaseFoldingIsAsciiOnly)
+{
+    EXPECT_EQ(toLowerAscii("MiXeD-09_Z\xC3\x84"), "mixed-09_z\xC3\x84"); // Ä stays
+    EXPECT_TRUE(equalsNoCase("Content-TYPE", "content-type"));
+    EXPECT_FALSE(equalsNoCase("abc", "abcd"));
+    EXPECT_FALSE(equalsNoCase("@[", "`{")); // neighbours of the letters do not fold
+    EXPECT_TRUE(startsWithNoCase("HTTP/1.0", "http/"));
+    EXPECT_FALSE(startsWithNoCase("HT", "http"));
+}
+
+TEST(TextUtil, Utf8)
+{
+    const struct
+    {
+        std::string text;
+        size_t firstLength; // of the sequence at 0
+    } cases[] = {
+        {"a", 1},
+        {"\xC3\xA4", 2},
+        {"\xE2\x82\xAC", 3},
+        {"\xF0\x9F\x98\x80", 4},
+        {"\xF4\x8F\xBF\xBF", 4}, // U+10FFFF
+        {"\xC0\xAF", 0},         // overlong "/"
+        {"\xE0\x80\xAF", 0},     // overlong
+        {"\xED\xA0\x80", 0},     // surrogate
+        {"\xF4\x90\x80\x80", 0}, // past U+10FFFF
+        {"\xE2\x82", 0},         // cut short
+        {"\x80", 0},             // continuation alone
+        {"\xC3(", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        EXPECT_EQ(utf8Length(c.text, 0), c.firstLength);
+        EXPECT_EQ(isUtf8("ok " + c.text + " ok"), c.firstLength == c.text.size());
+    }
+    uint32_t cp = 0;
+    EXPECT_EQ(decodeUtf8("\xE2\x82\xAC", 0, cp), 3u);
+    EXPECT_EQ(cp, 0x20ACu);
+}
+
+TEST(TextUtil, NumbersReadAsTheCLibraryDoes)
+{
+    const struct
+    {
+        const char *text;
+        long long limit;
+        bool found;
+        long long value;
+        size_t end;
+    } cases[] = {
+        {"42abc", 1000, true, 42, 2},
+        {" \t-17 ", 1000, true, -17, 5},
+        {"+8", 1000, true, 8, 2},
+        {"99999999999999999999999", LLONG_MAX, true, LLONG_MAX, 23},
+        {"65536", INT_MAX, true, 65536, 5},
+        {"1234", 100, true, 100, 4}, // clamped, still read to the end
+        {"-", 1000, false, 7, 0},
+        {" x1", 1000, false, 7, 0},
+        {"", 1000, false, 7, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        size_t i = 0;
+        long long v = 7;
+        EXPECT_EQ(readCNumber(c.text, i, c.limit, v), c.found);
+        EXPECT_EQ(v, c.value);
+        EXPECT_EQ(i, c.end);
+    }
+}
+
+TEST(TextUtil, DotSegments)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/a/b/../c", "/a/c"},   {"/a/b/c/../../d/", "/a/d/"},
+        {"/a/../../b", "/../b"},                         // cannot climb above the root
+        {"/../x", "/../x"},      {"/a/b/..", "/a/b/.."}, // only a complete segment counts
+        {"/a/./b", "/a/./b"},
+    };
+    for (const auto &[in, out] : cases) {
+        std::string path = in;
+        removeDotSegments(path);
+        EXPECT_EQ(path, out) << in;
+    }
+    EXPECT_EQ(kMonthNames[0], "Jan");
+    EXPECT_EQ(kMonthNames[11], "Dec");
+}
