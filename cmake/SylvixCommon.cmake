@@ -13,15 +13,20 @@ if(SYLVIX_SANITIZE)
   target_link_options(sylvix_common INTERFACE -fsanitize=address,undefined)
 endif()
 
-# add_sylvix_test(NAME name SOURCES ... LIBS ... [GUI])
+# add_sylvix_test(NAME name SOURCES ... LIBS ... [TOOLS target ...] [GUI])
+# Each tool is built before the test, which finds it through a define named
+# after it: sylvix-reg as SYLVIX_REG_PATH.
 function(add_sylvix_test)
-  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;TOOLS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} GTest::gtest GTest::gtest_main)
-  target_compile_definitions(${T_NAME} PRIVATE
-    SYLVIX_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
-    SYLVIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    SYLVIX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  target_link_libraries(${T_NAME} PRIVATE sylvix_common sylvix_testsupport ${T_LIBS}
+    GTest::gtest GTest::gtest_main)
+  foreach(tool IN LISTS T_TOOLS)
+    string(TOUPPER "${tool}" define)
+    string(REPLACE "-" "_" define "${define}")
+    target_compile_definitions(${T_NAME} PRIVATE ${define}_PATH="$<TARGET_FILE:${tool}>")
+    add_dependencies(${T_NAME} ${tool})
+  endforeach()
   set(props ENVIRONMENT "NORVANE_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.unused.db")
   if(T_GUI)
     # One value per property: a list value would be split on its way through

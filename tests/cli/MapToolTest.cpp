@@ -26,8 +26,7 @@ struct ToolRun
 
 ToolRun run(const std::string &args, const std::string &store)
 {
-    std::string cmd
-        = "NORVANE_REGISTRY='" + store + "' " SYLVIX_BINARY_DIR "/cli/sylvix-map " + args + " 2>&1";
+    std::string cmd = "NORVANE_REGISTRY='" + store + "' " SYLVIX_MAP_PATH " " + args + " 2>&1";
     ToolRun r;
     FILE *p = ::popen(cmd.c_str(), "r");
     if (!p)

@@ -3,6 +3,9 @@
 
 #include "model/Config.h"
 #include "platform/ConfigStore.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/ScriptServer.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +29,7 @@ namespace {
 
 int freePort()
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    return test::LoopbackListener().port();
 }
 
 bool accepts(int port)
@@ -63,9 +58,6 @@ protected:
         const char *nginx = "/usr/sbin/nginx";
         if (::access(nginx, X_OK) != 0)
             GTEST_SKIP() << "nginx is not installed (make test installs nginx-light)";
-        std::string templ
-            = (std::filesystem::temp_directory_path() / "sylvix-nginx-XXXXXX").string();
-        m_dir = ::mkdtemp(templ.data());
         m_localPort = freePort();
         m_farPort = freePort();
         std::ostringstream conf;
@@ -102,11 +94,10 @@ protected:
             ::kill(m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (!m_dir.empty())
-            std::filesystem::remove_all(m_dir);
     }
 
-    std::string m_dir;
+    test::TempDir m_tmp;
+    const std::string m_dir = m_tmp.path();
     int m_localPort = 0, m_farPort = 0;
     pid_t m_pid = -1;
 };
@@ -142,19 +133,11 @@ TEST_F(NginxMap, ExternalLinksAreCheckedParsedAndMarked)
         WriteString(*types, ".gif", "image/gif");
         WriteDword(*s->root()->createKey(kProgramKeyPath), "OutBound", 0); // the switch turns it on
     }
-    std::string cmd = "TMPDIR='" + m_dir + "/tmp' NORVANE_REGISTRY='" + store
-                      + "' " SYLVIX_BINARY_DIR
-                        "/cli/sylvix-map --depth 3 -q --check-external --format csv 2>&1";
-    FILE *p = ::popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
-    std::string out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        out.append(buf.data(), n);
-    int st = ::pclose(p);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 1) << out; // broken links found
+    const test::ToolRun map = test::runTool(
+        SYLVIX_MAP_PATH, {"--depth", "3", "-q", "--check-external", "--format", "csv"},
+        {{"TMPDIR", m_dir + "/tmp"}, {"NORVANE_REGISTRY", store}});
+    const std::string &out = map.out;
+    EXPECT_EQ(map.status, 1) << out << map.err; // broken links found
 
     auto line = [&](const std::string &url) {
         size_t at = out.find("," + url + ",");

@@ -2,6 +2,7 @@
 #include "model/Config.h"
 
 #include "ModelFixture.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -241,21 +242,12 @@ TEST_F(AccessLog, TimesAcrossAZoneChange)
 {
     if (!std::filesystem::exists("/usr/share/zoneinfo/Australia/Lord_Howe"))
         GTEST_SKIP() << "no time zone data";
-    struct Zone
+    struct ZoneReset
     {
-        const char *saved = std::getenv("TZ");
-        std::string savedZone = saved ? saved : "";
-        Zone()
-        {
-            setenv("TZ", "Australia/Lord_Howe", 1);
-            tzset();
-        }
-        ~Zone()
-        {
-            saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
-            tzset();
-        }
-    } zone;
+        ~ZoneReset() { tzset(); } // after tz below has put TZ back
+    } reset;
+    ScopedEnv tz("TZ", "Australia/Lord_Howe");
+    tzset();
 
     struct tm tm = {};
     tm.tm_year = 2024 - 1900;

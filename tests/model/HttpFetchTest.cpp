@@ -1,6 +1,8 @@
 // Remote checks against scripted HTTP peers on loopback.
 
 #include "ModelFixture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/ScriptServer.h"
 
 #include "model/Events.h"
 #include "model/Http.h"
@@ -8,19 +10,10 @@
 #include "model/Resolve.h"
 #include "model/Url.h"
 
-#include <arpa/inet.h>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <deque>
-#include <mutex>
 #include <thread>
 
 using namespace sylvix;
@@ -35,131 +28,7 @@ double secondsSince(Clock::time_point t)
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// What the peer does with one connection: read the request, send the
-// pieces (pausing between them), then keep the connection open for holdMs
-// or until the other side closes it, then close.
-struct Reply
-{
-    std::vector<std::string> pieces;
-    int pauseMs = 0;
-    int holdMs = 0;
-};
-
-// A peer on 127.0.0.1 that answers one connection after another with the
-// queued replies (then with the default one), and keeps the requests it got.
-class ScriptServer
-{
-public:
-    ScriptServer()
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        EXPECT_EQ(::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(m_listen, 64), 0);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~ScriptServer()
-    {
-        ::shutdown(m_listen, SHUT_RDWR); // wakes the accept
-        m_thread.join();
-        ::close(m_listen);
-    }
-
-    int port() const { return m_port; }
-    std::string base() const { return "http://localhost:" + std::to_string(m_port); }
-    void push(Reply r)
-    {
-        std::lock_guard lock(m_mutex);
-        m_replies.push_back(std::move(r));
-    }
-    void setDefault(Reply r)
-    {
-        std::lock_guard lock(m_mutex);
-        m_default = std::move(r);
-    }
-    std::vector<std::string> requests() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
-    }
-    size_t connections() const { return m_connections; }
-    // Waits until every accepted connection is closed again, so that the
-    // descriptors this process holds are the client's alone.
-    void waitIdle()
-    {
-        std::unique_lock lock(m_mutex);
-        m_idle.wait(lock, [this] { return m_closed == m_connections; });
-    }
-
-private:
-    static bool readable(int fd, int ms)
-    {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-
-    void serve(int fd)
-    {
-        std::string request;
-        char buf[4096];
-        ssize_t n;
-        while (request.find("\r\n\r\n") == std::string::npos && readable(fd, 2000)
-               && (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
-            request.append(buf, static_cast<size_t>(n));
-        Reply reply;
-        {
-            std::lock_guard lock(m_mutex);
-            m_requests.push_back(request);
-            reply = m_replies.empty() ? m_default : m_replies.front();
-            if (!m_replies.empty())
-                m_replies.pop_front();
-        }
-        for (size_t i = 0; i < reply.pieces.size(); ++i) {
-            if (i > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
-            ::send(fd, reply.pieces[i].data(), reply.pieces[i].size(), MSG_NOSIGNAL);
-        }
-        // Until the other side gives up (end of data) or the time is up.
-        while (reply.holdMs > 0 && readable(fd, reply.holdMs)
-               && ::recv(fd, buf, sizeof buf, 0) > 0) {
-        }
-    }
-
-    void run()
-    {
-        for (int fd; (fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            ++m_connections;
-            serve(fd);
-            ::close(fd);
-            std::lock_guard lock(m_mutex);
-            ++m_closed;
-            m_idle.notify_all();
-        }
-    }
-
-    int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int m_port = 0;
-    std::atomic<size_t> m_connections{0};
-    size_t m_closed = 0; // guarded by m_mutex
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    std::deque<Reply> m_replies;
-    Reply m_default{{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<html></html>"}};
-    std::vector<std::string> m_requests;
-    std::thread m_thread;
-};
-
 const std::string kUserAgent = " HTTP/1.0\r\nUser-Agent: Kelto-Sylvix-Browser/1.0\r\n\r\n";
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 size_t countEntries(const std::string &dir)
 {
@@ -185,9 +54,7 @@ protected:
         WriteString(*m_server, "ServerName", "localhost");
         verifyExternal = true;
         std::filesystem::create_directories(m_tmp);
-        if (const char *old = std::getenv("TMPDIR"))
-            m_oldTmp = old;
-        ::setenv("TMPDIR", m_tmp.c_str(), 1);
+        m_tmpEnv.emplace("TMPDIR", m_tmp.c_str());
         mainThread = std::this_thread::get_id();
         NotifyHooks hooks;
         hooks.status = [this](const std::string &t) { m_status.push_back(t); };
@@ -214,7 +81,7 @@ protected:
         SetNetworkTimeouts(15000, 10000, 10000);
         RequestCancel(0);
         mainThread.reset();
-        m_oldTmp ? ::setenv("TMPDIR", m_oldTmp->c_str(), 1) : ::unsetenv("TMPDIR");
+        m_tmpEnv.reset();
         verifyExternal = false;
         ServerFixture::TearDown();
     }
@@ -232,7 +99,7 @@ protected:
     {
         std::string text = n->flags & BROKEN ? "BROKEN " : "";
         text += n->flags & NOTVER ? "NOTVER " : "";
-        return text + (n->localPath ? "'" + slurp(n->localPath.str()) + "'" : "-");
+        return text + (n->localPath ? "'" + readFile(n->localPath.str()) + "'" : "-");
     }
 
     // Lookups of "slow.example" take 2.5 s, all of them fail.
@@ -260,7 +127,7 @@ protected:
     }
 
     const std::string m_tmp = m_dir / "tmp";
-    std::optional<std::string> m_oldTmp;
+    std::optional<ScopedEnv> m_tmpEnv;
     std::vector<SiteNode *> m_nodes;
     std::vector<std::string> m_status;
     std::vector<Prompt> m_questions, m_errors;
@@ -295,13 +162,11 @@ TEST_F(HttpFetch, SendsTheRequestAndKeepsTheAnswer)
         EXPECT_EQ(ResolveNode(n), 1);
         EXPECT_EQ(peer.requests().back(), c.requestLine + kUserAgent);
         EXPECT_EQ(outcome(n), "'<html></html>'");
+        // How headers set the node is the reader's test; here: they arrive.
         EXPECT_TRUE(n->flags & EXTERNAL);
         EXPECT_EQ(n->kind, Html);
-        EXPECT_EQ(n->mimeType.str(), "text/html");
-        EXPECT_EQ(n->stat.size, 13);
         EXPECT_EQ(n->stat.mtime, ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"));
         EXPECT_EQ(n->localPath.view().substr(0, m_tmp.size() + 3), m_tmp + "/sy");
-        EXPECT_EQ(std::filesystem::path(n->localPath.str()).extension().string(), ".html");
     }
     EXPECT_EQ(peer.requests().size(), std::size(cases));
     EXPECT_EQ(m_status.empty() ? "" : m_status.back(), "Connecting to localhost...");

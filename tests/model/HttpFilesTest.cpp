@@ -1,6 +1,8 @@
 // Temporary files for fetched documents, and the dates of HTTP headers.
 
 #include "ModelFixture.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/ScopedEnv.h"
 
 #include "model/Http.h"
 
@@ -15,26 +17,6 @@ using namespace sylvix;
 using namespace sylvix::test;
 
 namespace {
-
-// Sets an environment variable for one scope.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const char *value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 // "sy<n><ext>" in dir: n, or -1 when path is not of that form.
 long numberOf(const std::string &path, const std::string &dir, const std::string &ext)
@@ -115,11 +97,9 @@ TEST(HttpTempFiles, DeletedAtExit)
 {
     TempDir dir;
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    const int status
-        = std::system(("TMPDIR='" + dir.path() + "' SYLVIX_TEMPFILE_CHILD='" + dir.path() + "' '"
-                       + exe + "' --gtest_filter=HttpTempFiles.ChildLeavesFiles >/dev/null")
-                          .c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const ToolRun child = runTool(exe, {"--gtest_filter=HttpTempFiles.ChildLeavesFiles"},
+                                  {{"TMPDIR", dir.path()}, {"SYLVIX_TEMPFILE_CHILD", dir.path()}});
+    EXPECT_EQ(child.status, 0) << child.out;
     std::vector<std::string> left;
     for (const auto &e : std::filesystem::directory_iterator(dir.path()))
         left.push_back(e.path().filename().string());

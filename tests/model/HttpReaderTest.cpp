@@ -2,6 +2,7 @@
 // wait can have, and arbitrary input.
 
 #include "ModelFixture.h"
+#include "tests/support/ScopedEnv.h"
 
 #include "model/Http.h"
 #include "model/HttpMemorySource.h"
@@ -16,12 +17,6 @@ using namespace sylvix::test;
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The reader's files go to a private temporary directory.
 class HttpReading : public ServerFixture
 {
@@ -30,15 +25,13 @@ protected:
     {
         ServerFixture::SetUp();
         std::filesystem::create_directories(m_tmp);
-        if (const char *old = std::getenv("TMPDIR"))
-            m_oldTmp = old;
-        ::setenv("TMPDIR", m_tmp.c_str(), 1);
+        m_tmpEnv.emplace("TMPDIR", m_tmp.c_str());
     }
     void TearDown() override
     {
         for (SiteNode *n : m_nodes)
             FreeNode(n);
-        m_oldTmp ? ::setenv("TMPDIR", m_oldTmp->c_str(), 1) : ::unsetenv("TMPDIR");
+        m_tmpEnv.reset();
         ServerFixture::TearDown();
     }
     SiteNode *node()
@@ -50,7 +43,7 @@ protected:
         return n;
     }
     const std::string m_tmp = m_dir / "tmp";
-    std::optional<std::string> m_oldTmp;
+    std::optional<ScopedEnv> m_tmpEnv;
     std::vector<SiteNode *> m_nodes;
 };
 
@@ -158,7 +151,7 @@ TEST_F(HttpReading, HeadersSetTheNode)
     EXPECT_EQ(n->url.str(), "http://other.example:81/x/y.gif?old=1");
     ASSERT_TRUE(n->localPath);
     EXPECT_EQ(std::filesystem::path(n->localPath.str()).extension().string(), ".gif");
-    EXPECT_EQ(slurp(n->localPath.str()), "GIF89a!");
+    EXPECT_EQ(readFile(n->localPath.str()), "GIF89a!");
 
     // Without a length the size is what arrived; no type, no extension. A
     // network error reads as the end of data.
@@ -168,7 +161,7 @@ TEST_F(HttpReading, HeadersSetTheNode)
     EXPECT_EQ(n->stat.size, 5);
     EXPECT_EQ(n->kind, Unknown);
     ASSERT_TRUE(n->localPath);
-    EXPECT_EQ(slurp(n->localPath.str()), "abcde");
+    EXPECT_EQ(readFile(n->localPath.str()), "abcde");
     EXPECT_EQ(std::filesystem::path(n->localPath.str()).filename().string().find('.'),
               std::string::npos);
 }

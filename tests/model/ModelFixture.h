@@ -5,6 +5,7 @@
 
 #include "model/Config.h"
 #include "model/SiteNode.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,36 +14,6 @@
 #include <string>
 
 namespace sylvix::test {
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string templ
-            = (std::filesystem::temp_directory_path() / "sylvix-test-XXXXXX").string();
-        m_path = ::mkdtemp(templ.data());
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string &path() const { return m_path; }
-    std::string operator/(const std::string &rel) const { return m_path + "/" + rel; }
-
-    std::string write(const std::string &rel, const std::string &content) const
-    {
-        std::filesystem::path p = std::filesystem::path(m_path) / rel;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << content;
-        return p.string();
-    }
-
-private:
-    std::string m_path;
-};
 
 // Opens a fresh store in dir and the configuration on it, with the
 // server's key and the program's key present.

@@ -1,6 +1,7 @@
 #include "platform/ConfigStore.h"
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,22 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
-// Sets an environment variable for one scope.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const char *value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char *m_name;
-    std::optional<std::string> m_old;
-};
+using test::ScopedEnv;
+using test::TempDir;
 
 class StoreTest : public ::testing::Test
 {

@@ -2,6 +2,7 @@
 // and cancel bounds of the waits are checked through HTTP in HttpFetchTest.)
 
 #include "platform/Net.h"
+#include "tests/support/ScriptServer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,36 +11,13 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <thread>
 
 using namespace sylvix;
 
 namespace {
 
-// A listening socket on 127.0.0.1 that accepts when asked.
-class Listener
-{
-public:
-    Listener()
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(m_fd, 8), 0);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
-    }
-    ~Listener() { ::close(m_fd); }
-    int port() const { return m_port; }
-    int accept() { return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC); }
-
-private:
-    int m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int m_port = 0;
-};
+using Listener = test::LoopbackListener;
 
 NetAddress loopback()
 {

@@ -2,7 +2,7 @@
 
 #include "platform/ConfigStore.h"
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +12,8 @@
 
 namespace sylvix {
 namespace {
+
+using test::TempDir;
 
 // Runs fn in a forked child, its result the exit code. The child first waits
 // for end-of-file on gate[0], which comes when the parent closes gate[1]:

@@ -1,37 +1,17 @@
 // The sylvix-reg tool, run as a real process on real stores.
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace sylvix {
 namespace {
 
-const std::string kTool = SYLVIX_BINARY_DIR "/cli/sylvix-reg";
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using namespace test;
 
 // One run of the tool, and what it should give. out and err are checked when
 // set: out whole, err as a part (errors always start with "sylvix-reg: ").
@@ -43,13 +23,11 @@ struct Step
     const char *out = nullptr;
     const char *err = nullptr;
     std::string input = "/dev/null"; // file for standard input
-    std::string env = {};
+    std::vector<std::pair<std::string, std::string>> env = {};
 };
 
 TEST(SylvixReg, CommandsAndExitCodes)
 {
-    if (!std::filesystem::exists(kTool))
-        GTEST_SKIP() << kTool << " is not built";
     TempDir dir;
     const std::string store = dir.file("registry.db");
     const std::string other = dir.file("other.db");
@@ -101,7 +79,7 @@ TEST(SylvixReg, CommandsAndExitCodes)
          "1\n",
          nullptr,
          "/dev/null",
-         "NORVANE_REGISTRY=" + Quote(other)},
+         {{"NORVANE_REGISTRY", other}}},
 
         {{"set", "A", "keep", "1"}},
         {{}, 2, nullptr, "no command given"},
@@ -122,27 +100,23 @@ TEST(SylvixReg, CommandsAndExitCodes)
         {{"--store", dir.file(""), "list", "A"}, 1, nullptr, "cannot open configuration store"},
     };
     for (const Step &s : steps) {
-        std::string cmd = s.env + " " + Quote(kTool);
+        std::vector<std::string> args;
         if (s.env.empty() && (s.args.empty() || s.args[0] != "--store"))
-            cmd += " --store " + Quote(store);
-        for (const std::string &a : s.args)
-            cmd += " " + Quote(a);
-        SCOPED_TRACE(cmd);
-        cmd += " <" + Quote(s.input) + " >" + Quote(dir.file("out")) + " 2>"
-               + Quote(dir.file("err"));
-        const int status = std::system(cmd.c_str());
-        const std::string out = ReadAll(dir.file("out")), err = ReadAll(dir.file("err"));
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, s.code) << err;
+            args = {"--store", store};
+        args.insert(args.end(), s.args.begin(), s.args.end());
+        SCOPED_TRACE(testing::PrintToString(args));
+        const ToolRun run = runTool(SYLVIX_REG_PATH, args, s.env, readFile(s.input));
+        EXPECT_EQ(run.status, s.code) << run.err;
         if (s.out) {
-            EXPECT_EQ(out, s.out);
+            EXPECT_EQ(run.out, s.out);
         }
         if (s.err) {
-            EXPECT_EQ(err.rfind("sylvix-reg: ", 0), 0u) << err;
-            EXPECT_NE(err.find(s.err), std::string::npos) << err;
+            EXPECT_EQ(run.err.rfind("sylvix-reg: ", 0), 0u) << run.err;
+            EXPECT_NE(run.err.find(s.err), std::string::npos) << run.err;
         }
     }
-    EXPECT_EQ(ReadAll(dir.file("again.reg")), ReadAll(dir.file("all.reg")));
-    EXPECT_NE(ReadAll(dir.file("all.reg")).find("\"OutBound\"=dword:00000001"), std::string::npos);
+    EXPECT_EQ(readFile(dir.file("again.reg")), readFile(dir.file("all.reg")));
+    EXPECT_NE(readFile(dir.file("all.reg")).find("\"OutBound\"=dword:00000001"), std::string::npos);
 }
 
 } // namespace

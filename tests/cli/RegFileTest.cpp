@@ -1,6 +1,6 @@
 #include "cli/RegFile.h"
 
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 
 namespace sylvix {
 namespace {
+
+using test::TempDir;
 
 using Kind = RegOperation::Kind;
 

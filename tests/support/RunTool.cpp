@@ -1,0 +1,62 @@
+#include "tests/support/RunTool.h"
+
+#include "tests/support/TempDir.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+namespace sylvix::test {
+
+ToolRun runTool(const std::string &path, const std::vector<std::string> &args,
+                const std::vector<std::pair<std::string, std::string>> &env,
+                const std::string &input, int deadlineSeconds)
+{
+    TempDir io;
+    const std::string in = io.write("in", input), out = io / "out", err = io / "err";
+    std::vector<char *> argv{const_cast<char *>(path.c_str())};
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+
+    ToolRun run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fds[] = {::open(in.c_str(), O_RDONLY),
+                           ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                           ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+        for (int i = 0; i < 3; ++i)
+            if (fds[i] < 0 || ::dup2(fds[i], i) < 0)
+                ::_exit(127);
+        for (const auto &[name, value] : env)
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        ::execv(path.c_str(), argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0)
+        return run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+    int status = 0;
+    pid_t done = 0;
+    while (deadlineSeconds > 0 && (done = ::waitpid(pid, &status, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            run.finished = false;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (done != pid && ::waitpid(pid, &status, 0) != pid)
+        return run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(out);
+    run.err = readFile(err);
+    return run;
+}
+
+} // namespace sylvix::test
