@@ -14,6 +14,7 @@
 #include "model/Page.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
+#include "platform/TextUtil.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -67,6 +68,7 @@ size_t walkTree(const html::Block *root)
                     (void)std::string(v);
         } else {
             check(html::BlockText(it.b) != nullptr, "a text block without text");
+            check(isUtf8(html::BlockText(it.b)), "a text block that is not UTF-8");
         }
         (void)html::BlockLine(it.b);
         for (const html::Block *c = html::BlockFirstChild(it.b); c; c = html::BlockNext(c))

@@ -199,6 +199,7 @@ TEST(HtmlMessages, EmptyDocument)
     EXPECT_EQ(doc->root(), nullptr);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].message, "The document is empty");
+    EXPECT_EQ(ParseBytes(" \n\t\n ", [](const Error &) { return 1; })->root(), nullptr);
 }
 
 TEST(HtmlMessages, NotesAboutTheDocumentOutrankOthersUnderTheCap)

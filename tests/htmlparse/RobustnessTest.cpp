@@ -71,25 +71,6 @@ void CountRecursively(const Block *b, size_t &elements, std::string &text)
     }
 }
 
-bool IsUtf8(std::string_view s)
-{
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80         ? 1
-                         : (c >> 5) == 6  ? 2
-                         : (c >> 4) == 14 ? 3
-                         : (c >> 3) == 30 ? 4
-                                          : 0;
-        if (n == 0 || i + n > s.size())
-            return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += n;
-    }
-    return true;
-}
-
 // Serialises a tree and its messages so two parses can be compared.
 void Dump(const Block *b, std::string &out)
 {
@@ -147,31 +128,6 @@ std::string GeneratedPage(int seed, size_t bytes)
 
 } // namespace
 
-TEST(HtmlRobustness, EmptyBlankAndGarbage)
-{
-    Outcome empty = RunParse("");
-    EXPECT_EQ(empty.doc->root(), nullptr);
-    EXPECT_TRUE(Mentions(empty.messages, "The document is empty"));
-
-    Outcome blank = RunParse(" \n\t\n ");
-    EXPECT_EQ(blank.doc->root(), nullptr);
-
-    std::mt19937 rng(12345);
-    for (size_t size : {size_t{1}, size_t{7}, size_t{4096}, size_t{1} << 20}) {
-        SCOPED_TRACE(size);
-        std::string garbage(size, '\0');
-        for (char &c : garbage)
-            c = static_cast<char>(rng());
-        Outcome o = RunParse(garbage);
-        size_t elements = 0;
-        std::string text;
-        CountRecursively(o.doc->root(), elements, text);
-        EXPECT_TRUE(IsUtf8(text));
-        EXPECT_LE(TreeDepth(o.doc->root()), MaxBlockDepth);
-        EXPECT_LE(o.messages.size(), ParseOptions{}.maxMessages + 8);
-    }
-}
-
 TEST(HtmlRobustness, CheckerThatCannotFinishIsStopped)
 {
     // libtidy 5.6 never returns from this one by itself.
@@ -191,7 +147,7 @@ TEST(HtmlRobustness, HugePage)
     std::string page = "<html><head><title>Big</title></head><body>\n";
     const std::string row = "<p>Row of text with <a href=\"target.html\">a link</a> in it.</p>\n";
     size_t anchors = 0;
-    while (page.size() < (50u << 20)) {
+    while (page.size() < CheckMaxBytes + (1u << 20)) { // just past the checker's limit
         page += row;
         ++anchors;
     }

@@ -237,19 +237,10 @@ TEST_F(Resolve, PathsTooLongAndOddFilesAreBrokenNotFatal)
     EXPECT_EQ(n->firstChild(), nullptr);
 }
 
-TEST(NormalizeLocalPath, SeparatorsAndDotSegments)
+// (Dot segments alone are tested with removeDotSegments.)
+TEST(NormalizeLocalPath, SeparatorsThenDotSegments)
 {
-    struct Case
-    {
-        const char *in, *out;
-    } cases[] = {{"c:\\root\\a\\..\\b.html", "c:/root/b.html"},
-                 {"/srv/docs/a/b/../../c", "/srv/docs/c"},
-                 {"/srv/docs/a/b/../../c/", "/srv/docs/c/"},
-                 {"/../x", "/../x"},
-                 {"/a/../../x/", "/../x/"}};
-    for (const Case &c : cases) {
-        std::string p = c.in;
-        NormalizeLocalPath(p);
-        EXPECT_EQ(p, c.out) << c.in;
-    }
+    std::string p = "c:\\root\\a\\..\\b.html";
+    NormalizeLocalPath(p);
+    EXPECT_EQ(p, "c:/root/b.html");
 }
