@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Measures sylvix-map on a generated site: wall and CPU time, peak memory,
-# pages and nodes per second, memory per node. When BUILD_DIR/bench/parse-floor
-# is built, runs it on the same site as the floor to compare against.
+# Measures the whole-site map on a generated site, side by side in one run:
+# --jobs 1 against the parse floor (libxml2 + libtidy over the same pages in
+# one process), --no-diagnostics --jobs 1 against the libxml2-only floor,
+# --jobs N against --jobs 1; peak memory; pages parsed against pages in the
+# site; and whether every planted broken link is reported.
 #
 # usage: bench/run.sh BUILD_DIR [PAGES]      (PAGES defaults to 10000)
 set -euo pipefail
@@ -24,6 +26,7 @@ store=$out/registry.db
 
 [ -x "$map" ] || die "$map is not built"
 [ -x "$reg_tool" ] || die "$reg_tool is not built"
+[ -x "$floor" ] || die "$floor is not built"
 command -v python3 >/dev/null || die "python3 is needed"
 
 if [ ! -x /usr/bin/time ]; then
@@ -87,48 +90,52 @@ count_of() {
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
-jobs=$(nproc)
-echo "== sylvix-map --whole --format summary --jobs 1"
-measure map1 "$map" --whole --format summary --quiet --jobs 1 || die "sylvix-map --jobs 1 failed"
-cat "$out/map1.out"
-echo
-echo "== sylvix-map --whole --format summary (--jobs $jobs, the default)"
-measure mapn "$map" --whole --format summary --quiet || die "sylvix-map failed"
-cat "$out/mapn.out"
-
-# Throughput counts the nodes the walk visited; memory is shared by the nodes
-# alive at the end.
-visited=$(count_of "$out/map1.out" "nodes visited")
-alive=$(count_of "$out/map1.out" "nodes alive")
-parsed=$(count_of "$out/map1.out" "documents parsed")
-site_bytes=$(value bytes "$out/totals.txt")
-
-have_floor=0
-if [ -x "$floor" ]; then
-    echo
-    echo "== parse-floor $out/site"
-    measure floor "$floor" "$out/site" || die "parse-floor failed"
-    cat "$out/floor.out"
-    have_floor=1
-fi
-
-echo
-echo "== results ($pages pages, $(value links "$out/totals.txt") links, $((site_bytes / 1048576)) MB of files)"
-printf '%-16s %12s %12s %12s %10s %10s\n' "" "map -j1" "map -j$jobs" "floor" "j1/floor" "jN/floor"
-row() { # LABEL V1 VN VF
-    local r1=n/a rn=n/a
-    if [ "$have_floor" = 1 ]; then r1=$(ratio "$2" "$4"); rn=$(ratio "$3" "$4"); fi
-    printf '%-16s %12s %12s %12s %10s %10s\n' "$1" "$2" "$3" "$4" "$r1" "$rn"
+jobs=${JOBS:-$(nproc)}
+[ "$jobs" -ge 2 ] || jobs=2
+echo "== load before: $(uptime | sed 's/.*load average/load average/')"
+run_map() { # NAME ARGS...: one whole map, its summary printed
+    local name=$1
+    shift
+    echo "== sylvix-map --whole --format summary $*"
+    measure "$name" "$map" --whole --format summary --quiet "$@" || die "sylvix-map $* failed"
+    grep -E '^(mode|documents parsed|broken|nodes visited|wall seconds|peak rss KiB):' "$out/$name.out"
 }
-fw=-; fc=-; fr=-
-if [ "$have_floor" = 1 ]; then
-    fw=$(wall_s "$out/floor.time"); fc=$(cpu_s "$out/floor.time"); fr=$(rss_kb "$out/floor.time")
+run_map map1 --jobs 1
+run_map links1 --jobs 1 --no-diagnostics
+run_map mapn --jobs "$jobs"
+echo "== parse-floor $out/site"
+measure floor "$floor" "$out/site" || die "parse-floor failed"
+echo "== parse-floor --xml-only $out/site"
+measure xmlfloor "$floor" --xml-only "$out/site" || die "parse-floor --xml-only failed"
+echo "== sylvix-map --whole --broken --jobs $jobs"
+measure broken "$map" --whole --broken --quiet --jobs "$jobs" || die "sylvix-map --broken failed"
+echo "== load after: $(uptime | sed 's/.*load average/load average/')"
+
+site_pages=$(value pages "$out/totals.txt")
+planted=$(value broken_links "$out/totals.txt")
+parsed=$(count_of "$out/map1.out" "documents parsed")
+floor_pages=$(count_of "$out/floor.out" "pages parsed")
+reported=$(wc -l <"$out/broken.out")
+counted=$(count_of "$out/map1.out" "broken")
+
+echo
+echo "== results ($pages pages, $(value links "$out/totals.txt") links, $(($(value bytes "$out/totals.txt") / 1048576)) MB of files)"
+printf '%-34s %10s %10s %12s %8s %s\n' "run" "wall (s)" "CPU (s)" "peak RSS KB" "ratio" "against"
+line() { # LABEL NAME BASE-NAME BASE-LABEL
+    local w
+    w=$(wall_s "$out/$2.time")
+    printf '%-34s %10s %10s %12s %8s %s\n' "$1" "$w" "$(cpu_s "$out/$2.time")" \
+        "$(rss_kb "$out/$2.time")" "${3:+$(ratio "$w" "$(wall_s "$out/$3.time")")}" "$4"
+}
+line "parse floor (libxml2 + libtidy)" floor
+line "parse floor (libxml2 only)" xmlfloor
+line "map --jobs 1" map1 floor "parse floor (goal <= 1.5)"
+line "map --no-diagnostics --jobs 1" links1 xmlfloor "libxml2 floor (goal <= 1.5)"
+line "map --jobs $jobs" mapn map1 "map --jobs 1 (goal <= 0.6)"
+echo "pages in the site $site_pages, HTML files the floor read $floor_pages, documents the map parsed $parsed"
+echo "planted broken links $planted, BROKEN nodes counted $counted, lines of --broken $reported"
+if [ "$reported" = "$planted" ]; then
+    echo "every planted broken link reported"
+else
+    echo "MISMATCH: $planted planted, $reported reported"
 fi
-row "wall (s)" "$(wall_s "$out/map1.time")" "$(wall_s "$out/mapn.time")" "$fw"
-row "CPU (s)" "$(cpu_s "$out/map1.time")" "$(cpu_s "$out/mapn.time")" "$fc"
-row "peak RSS (KB)" "$(rss_kb "$out/map1.time")" "$(rss_kb "$out/mapn.time")" "$fr"
-w1=$(wall_s "$out/map1.time"); wn=$(wall_s "$out/mapn.time")
-printf '%-16s %12s %12s\n' "pages/s" "$(ratio "${parsed:-$pages}" "$w1")" "$(ratio "${parsed:-$pages}" "$wn")"
-printf '%-16s %12s %12s\n' "nodes/s" "$(ratio "${visited:-0}" "$w1")" "$(ratio "${visited:-0}" "$wn")"
-echo "nodes visited $visited, alive $alive, documents parsed $parsed"
-printf '%-16s %s\n' "bytes per node" "$(ratio "$(( $(rss_kb "$out/map1.time") * 1024 ))" "${alive:-0}")"

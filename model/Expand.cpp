@@ -1,5 +1,6 @@
 #include "model/Expand.h"
 
+#include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Events.h"
 #include "model/NodeInternals.h"
@@ -65,6 +66,8 @@ void AdoptEquivalent(SiteNode *node, SiteNode *source)
 {
     PrepareChange(node);
     node->flags = source->flags;
+    node->cause = source->cause;
+    node->httpStatus = source->httpStatus;
     node->kind = source->kind;
     node->mimeType = source->mimeType;
     if (source->title)
@@ -198,6 +201,7 @@ void ExpandImageMap(SiteNode *node)
     auto values = ImageMapValues(node->file.view());
     if (!node->file || !values) {
         node->flags |= BROKEN;
+        node->cause = CauseNoImageMap;
         return;
     }
     node->flags &= ~BROKEN;

@@ -1,5 +1,6 @@
 #include "model/Http.h"
 
+#include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Events.h"
 #include "model/HttpReader.h"
@@ -219,6 +220,7 @@ int FetchOverHttp(SiteNode *node)
             return result;
         if (g_redirectsTaken >= kMaxHttpRedirects) {
             node->flags |= BROKEN;
+            node->cause = CauseRedirectLoop;
             return 1;
         }
         ++g_redirectsTaken;

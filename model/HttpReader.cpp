@@ -1,5 +1,6 @@
 #include "model/HttpReader.h"
 
+#include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Http.h"
 #include "model/HttpSource.h"
@@ -156,8 +157,10 @@ HttpAnswer HttpReader::readAnswer(SiteNode *node)
 
     if (m_statusNumber == 301 || m_statusNumber == 302)
         return AnswerFollow;
+    node->httpStatus = static_cast<uint16_t>(std::clamp(m_statusNumber, 0, 999));
     if (m_statusNumber < 200 || m_statusNumber > 299) {
         node->flags |= BROKEN;
+        node->cause = CauseHttpStatus;
         return AnswerDone;
     }
     node->flags &= ~BROKEN;

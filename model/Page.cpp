@@ -5,6 +5,8 @@
 #include "model/Url.h"
 #include "platform/TextUtil.h"
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,6 +144,8 @@ void CollectLinkEvents(const html::Block *top, std::vector<LinkEvent> &out)
             break;
         }
         }
+        if (e.type == LinkEvent::Child)
+            e.line = static_cast<uint32_t>(std::max(0, html::BlockLine(b)));
         out.push_back(std::move(e));
     });
 }
@@ -181,6 +185,20 @@ bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
 }
 
 namespace {
+std::atomic<bool> g_markupChecks{true};
+} // namespace
+
+void SetMarkupChecks(bool on)
+{
+    g_markupChecks = on;
+}
+
+bool MarkupChecks()
+{
+    return g_markupChecks;
+}
+
+namespace {
 // Where OnParserMessage puts the messages of the document being parsed.
 thread_local DiagnosticList *g_currentMessages = nullptr;
 } // namespace
@@ -197,7 +215,7 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     PageEvents page;
     g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
-    options.diagnostics = diagnostics;
+    options.diagnostics = diagnostics && MarkupChecks();
     auto doc = html::ParseBytes(
         bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;
@@ -227,6 +245,7 @@ void ApplyLinkEvents(SiteNode *node, const std::vector<LinkEvent> &events)
             SiteNode *child = AddChild(node, e.href, e.label ? e.label->c_str() : nullptr);
             if (e.flags)
                 child->flags |= e.flags;
+            child->line = e.line;
             if (e.method)
                 child->method = SharedStr(*e.method);
             break;

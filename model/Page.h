@@ -20,6 +20,7 @@ struct LinkEvent
     std::string href;                  // Child, Base
     std::optional<std::string> label;  // Child: label; Title: the text (none: no text)
     std::optional<std::string> method; // Child of a form
+    uint32_t line = 0;                 // Child: line of its element (0: unknown)
 };
 
 struct PageEvents
@@ -36,6 +37,10 @@ void CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out);
 PageEvents ParsePageFile(const std::string &path);
 // Without diagnostics the markup check is left out: the events are the same.
 PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics = true);
+
+// Off: no page gets a markup check, for runs that only want the links.
+void SetMarkupChecks(bool on);
+bool MarkupChecks();
 // The bytes ParsePageFile parses: at most one byte over the parser's limit,
 // so that it notices a cut. False when the file cannot be read.
 bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st = nullptr);

@@ -60,11 +60,11 @@ void ParseAhead::request(const std::vector<std::string> &paths)
 {
     {
         std::lock_guard lock(m_mutex);
-        for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
-            if (m_entries.count(*it))
+        for (const std::string &path : paths) {
+            if (m_entries.count(path))
                 continue;
-            m_entries.emplace(*it, Entry());
-            m_stack.push_back(*it);
+            m_entries.emplace(path, Entry());
+            m_queue.push_back(path);
             ++m_stats.requested;
         }
     }
@@ -73,6 +73,8 @@ void ParseAhead::request(const std::vector<std::string> &paths)
 
 Diagnostics ParseAhead::checkLater(std::string bytes)
 {
+    if (!MarkupChecks())
+        return Diagnostics();
     std::unique_lock lock(m_mutex);
     if (m_threads.empty() || m_checks.size() >= kMaxPendingChecks) {
         ++m_stats.checksAtOnce;
@@ -93,7 +95,7 @@ void ParseAhead::work()
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [&] {
-            return m_stop || !m_checks.empty() || (!m_stack.empty() && m_doneCount < m_maxReady);
+            return m_stop || !m_checks.empty() || (!m_queue.empty() && m_doneCount < m_maxReady);
         });
         if (m_stop)
             return;
@@ -105,8 +107,8 @@ void ParseAhead::work()
             lock.lock();
             continue;
         }
-        std::string path = std::move(m_stack.back());
-        m_stack.pop_back();
+        std::string path = std::move(m_queue.front());
+        m_queue.pop_front();
         auto it = m_entries.find(path);
         if (it == m_entries.end() || it->second.state != State::Queued)
             continue; // taken by the walk meanwhile

@@ -26,8 +26,8 @@ public:
     ParseAhead(const ParseAhead &) = delete;
     ParseAhead &operator=(const ParseAhead &) = delete;
 
-    // The walk will need these documents soon, the first of the list first;
-    // a later request is needed before earlier ones (the walk goes deep first).
+    // The walk will need these documents soon, in the order asked for (it
+    // goes level by level, so earlier requests are needed first).
     void request(const std::vector<std::string> &paths);
 
     // The page parsed from path when a worker has read (or is reading) it
@@ -60,7 +60,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::vector<std::string> m_stack;                             // next to parse at the back
+    std::deque<std::string> m_queue;                              // next to parse at the front
     std::deque<std::packaged_task<Diagnostics::List()>> m_checks; // first come, first done
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::string> m_doneOrder;

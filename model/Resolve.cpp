@@ -1,5 +1,6 @@
 #include "model/Resolve.h"
 
+#include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Http.h"
 #include "model/SiteNode.h"
@@ -9,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace sylvix {
 
@@ -61,7 +64,76 @@ void takeStatus(SiteNode *node)
         node->flags &= ~BROKEN;
     } else {
         node->flags |= BROKEN;
+        node->cause = CauseNoSuchFile;
     }
+}
+
+// path without "." and ".." segments or repeated separators, by the text
+// alone (symbolic links stay as they are); nullopt when ".." climbs above
+// its start.
+std::optional<std::string> lexicallyClean(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string_view::npos)
+            j = path.size();
+        std::string_view seg = path.substr(i, j - i);
+        if (seg == "..") {
+            if (parts.empty())
+                return std::nullopt;
+            parts.pop_back();
+        } else if (!seg.empty() && seg != ".") {
+            parts.push_back(seg);
+        }
+        i = j + 1;
+    }
+    std::string out = !path.empty() && path[0] == '/' ? "/" : "";
+    for (size_t k = 0; k < parts.size(); ++k) {
+        if (k)
+            out += '/';
+        out += parts[k];
+    }
+    return out;
+}
+
+// Whether path lies in the served directory dir. Decided on the text, so
+// that a file outside is never even looked at; a symbolic link inside a
+// served directory is followed, as the server follows it.
+bool insideServed(const std::string &path, std::string dir)
+{
+    NormalizeLocalPath(dir);
+    auto p = lexicallyClean(path);
+    auto d = lexicallyClean(dir);
+    if (!p || !d)
+        return false;
+    if (d->empty() || *d == "/")
+        return d->empty() ? (*p)[0] != '/' : (*p)[0] == '/';
+    return p->compare(0, d->size(), *d) == 0 && (p->size() == d->size() || (*p)[d->size()] == '/');
+}
+
+// FindProgramFile that never looks above dir.
+std::optional<std::string> programWithin(const std::string &path, const std::string &dir)
+{
+    std::string p = path;
+    for (;;) {
+        size_t cut = p.rfind('/');
+        if (cut == std::string::npos)
+            return std::nullopt;
+        p.resize(cut);
+        if (p.empty() || !insideServed(p, dir))
+            return std::nullopt;
+        if (isReadableRegularFile(p))
+            return p;
+    }
+}
+
+void markOutside(SiteNode *node, const std::string &path)
+{
+    node->localPath = SharedStr(path);
+    node->flags |= BROKEN;
+    node->cause = CauseOutsideSite;
 }
 
 int resolveLocal(SiteNode *node, int redirectsLeft)
@@ -87,6 +159,10 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
         if (equalsNoCase(rest, "icons/")) {
             std::string path = S + "icons/" + F;
             NormalizeLocalPath(path);
+            if (!insideServed(path, S + "icons/")) {
+                markOutside(node, path);
+                return 1;
+            }
             node->localPath = SharedStr(path);
             takeStatus(node);
             KindFromType(node);
@@ -116,6 +192,7 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
     if (auto target = LookupRedirect(node)) {
         if (redirectsLeft <= 0) {
             node->flags |= BROKEN;
+            node->cause = CauseRedirectLoop;
             return 1;
         }
         ParseUrl(node, *target, nullptr);
@@ -153,15 +230,20 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
     if (path.size() > kMaxLocalPath) {
         node->localPath.reset();
         node->flags |= BROKEN;
+        node->cause = CausePathTooLong;
         return 1;
     }
     NormalizeLocalPath(path);
+    if (!insideServed(path, B)) {
+        markOutside(node, path);
+        return 1;
+    }
     node->localPath = SharedStr(path);
     KindFromType(node);
     if (startsWithNoCase(node->mimeType.view(), "wwwserver/"))
         node->flags |= VIRTUAL;
     if ((node->flags & VIRTUAL) && !canOpenForReading(path)) {
-        if (auto program = FindProgramFile(path))
+        if (auto program = programWithin(path, B))
             node->localPath = SharedStr(*program);
     }
     FileStatus st;
@@ -181,11 +263,14 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
         const auto &ei = settings.enableIndexing;
         bool enabled = ei && ei->type == ValueType::Binary
                        && ei->data.find_first_not_of('\0') != std::string::npos;
-        if (!enabled)
+        if (!enabled) {
             node->flags |= BROKEN;
+            node->cause = CauseNoIndex;
+        }
         return 1;
     }
     node->flags |= BROKEN;
+    node->cause = CauseNoSuchFile;
     return 1;
 }
 
@@ -196,6 +281,8 @@ int resolve(SiteNode *node, int redirectsLeft)
     if (node->localPath && node->localPath.useCount() == 1)
         DeleteTempFile(node->localPath.str());
     node->localPath.reset();
+    node->cause = CauseUnknown;
+    node->httpStatus = 0;
     if (!equalsNoCase(node->scheme.view(), "http")) {
         node->flags |= EXTERNAL;
         return CheckExternal(node);

@@ -29,25 +29,30 @@ uint64_t g_epoch = 0;
 // What a shallow copy takes from a node.
 struct CopyState
 {
-    uint32_t depth;
+    uint32_t depth, line;
     SharedStr localPath, label, url, href;
     uint32_t flags;
     SharedStr scheme;
     int32_t port;
+    uint16_t httpStatus;
+    uint8_t cause;
     SharedStr host, dir, file, query, fragment, mimeType, method;
     FileStatus stat;
 };
 
 CopyState captureState(const SiteNode *n)
 {
-    return CopyState{n->depth,    n->localPath, n->label,  n->url, n->href, n->flags,
-                     n->scheme,   n->port,      n->host,   n->dir, n->file, n->query,
-                     n->fragment, n->mimeType,  n->method, n->stat};
+    return CopyState{n->depth,  n->line,     n->localPath,  n->label,  n->url,  n->href, n->flags,
+                     n->scheme, n->port,     n->httpStatus, n->cause,  n->host, n->dir,  n->file,
+                     n->query,  n->fragment, n->mimeType,   n->method, n->stat};
 }
 
 void applyState(SiteNode *n, const CopyState &s)
 {
     n->depth = s.depth;
+    n->line = s.line;
+    n->httpStatus = s.httpStatus;
+    n->cause = s.cause;
     n->localPath = s.localPath;
     n->label = s.label;
     n->url = s.url;

@@ -114,6 +114,7 @@ class SiteNode
 {
 public:
     uint32_t depth = 0;
+    uint32_t line = 0; // of the element that links it, in its parent's document (0: unknown)
     SharedStr localPath;
     SharedStr label;
     SharedStr url;
@@ -123,6 +124,8 @@ public:
     uint32_t flags = 0;
     SharedStr scheme;
     int32_t port = 0;
+    uint16_t httpStatus = 0; // of the last answer, when fetched over HTTP
+    uint8_t cause = 0;       // why it is BROKEN: a BrokenCause (model/Cause.h)
     SharedStr host;
     SharedStr dir;
     SharedStr file;

@@ -1,5 +1,6 @@
 #include "model/Url.h"
 
+#include "model/Cause.h"
 #include "model/NodeInternals.h"
 #include "model/SiteNode.h"
 #include "platform/TextUtil.h"
@@ -146,6 +147,7 @@ void ParseUrl(SiteNode *node, std::string_view text, SiteNode *parent)
         if (!node->host)
             node->host = SharedStr("");
         node->flags |= BROKEN;
+        node->cause = CauseBadUrl;
     }
 
     if (node->dir.view().find("/../") != std::string_view::npos) {

@@ -17,6 +17,7 @@ namespace sylvix {
 // parsed page only for the very file it resolves to.
 void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
 {
+
     std::vector<std::string> paths;
     const bool saved = verifyExternal;
     verifyExternal = false; // never touch the network for a guess
@@ -36,45 +37,84 @@ void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
         ahead->request(paths);
 }
 
+namespace {
+
+// Examines node the way opening its row does; true when it read a document
+// of its own.
+bool examine(SiteNode *node)
+{
+    if (node->loaded() || NeedsReload(node) != 0)
+        return false;
+    ExpandNode(node);
+    return !node->equivalent && !(node->flags & (BROKEN | NOTVER))
+           && (node->kind == Html || node->kind == ImageMap);
+}
+
+bool visitInOrder(SiteNode *start, const WalkOptions &options)
+{
+    struct Item
+    {
+        SiteNode *node;
+        int depth;
+    };
+    std::vector<Item> stack{{start, 1}};
+    while (!stack.empty()) {
+        Item it = stack.back();
+        stack.pop_back();
+        if (!options.visit(it.node, it.depth))
+            return false;
+        if (!WalkDescends(it.node))
+            continue;
+        size_t mark = stack.size();
+        for (SiteNode *c = it.node->firstChild(); c; c = c->nextSibling())
+            stack.push_back({c, it.depth + 1});
+        std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+    }
+    return true;
+}
+
+} // namespace
+
 bool WalkDescends(SiteNode *node)
 {
     if (node->equivalent || !node->hasChildren())
         return false;
-    if (!(node->flags & (EXTERNAL | VIRTUAL)))
+    if (node->kind == ImageMap || !(node->flags & (EXTERNAL | VIRTUAL)))
         return true;
     return node->firstChild()->loaded() != 0;
 }
 
 bool WalkWholeTree(SiteNode *start, const WalkOptions &options)
 {
-    std::vector<SiteNode *> path{start};
+    // One level at a time, in document order within the level: the first
+    // occurrence of a page met this way is its shallowest.
+    std::vector<SiteNode *> level{start}, next;
     std::unordered_set<const void *> asked;
-    while (!path.empty()) {
-        SiteNode *node = path.back();
-        if (NeedsReload(node) == 0) {
-            ExpandNode(node);
-            if (options.ahead && !node->equivalent)
-                ParseChildrenAhead(node, options.ahead, asked);
-        }
-        if (options.visit && !options.visit(node, static_cast<int>(path.size())))
-            return false;
-        if (static_cast<int>(path.size()) < options.maxDepth && WalkDescends(node)) {
-            path.push_back(node->firstChild());
-            continue;
-        }
-        // Move on: the next sibling, else the next sibling of an ancestor,
-        // never leaving the start's subtree.
-        for (;;) {
-            if (path.size() == 1)
-                return true;
-            if (SiteNode *next = path.back()->nextSibling()) {
-                path.back() = next;
-                break;
+    WalkProgress progress;
+    while (!level.empty()) {
+        progress.queued = level.size();
+        for (SiteNode *node : level) {
+            --progress.queued;
+            if (examine(node))
+                ++progress.parsed;
+            ++progress.examined;
+            if (node->flags & BROKEN)
+                ++progress.broken;
+            if (WalkDescends(node)) {
+                if (options.ahead)
+                    ParseChildrenAhead(node, options.ahead, asked);
+                for (SiteNode *c = node->firstChild(); c; c = c->nextSibling())
+                    next.push_back(c);
             }
-            path.pop_back();
+            if (options.progress
+                && !options.progress({progress.examined, progress.parsed,
+                                      progress.queued + next.size(), progress.broken}))
+                return false;
         }
+        level.swap(next);
+        next.clear();
     }
-    return true;
+    return !options.visit || visitInOrder(start, options);
 }
 
 } // namespace sylvix

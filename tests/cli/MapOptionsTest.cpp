@@ -1,0 +1,111 @@
+// The command line and the output texts of sylvix-map, without a process.
+
+#include "cli/MapOptions.h"
+#include "cli/MapText.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+using namespace sylvix::map;
+
+namespace {
+
+ParseResult parse(std::vector<std::string> words, Options &o, std::string &error)
+{
+    words.insert(words.begin(), "sylvix-map");
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return ParseOptions(static_cast<int>(words.size()), argv.data(), o, error);
+}
+
+} // namespace
+
+TEST(MapOptions, ValuesAttachedOrSeparate)
+{
+    struct Case
+    {
+        std::vector<std::string> words;
+        std::string machine, url;
+        int depth;
+        unsigned jobs;
+    };
+    const Case cases[] = {
+        {{"--remote=box", "http://localhost/"}, "box", "http://localhost/", 2, 0},
+        {{"-r", "box", "-d3"}, "box", "", 3, 0},
+        {{"-rbox", "--depth=7", "-j2", "u"}, "box", "u", 7, 2},
+        {{"u", "--jobs", "5", "-d", "4"}, "", "u", 4, 5},
+        {{"--", "-rnot-an-option"}, "", "-rnot-an-option", 2, 0},
+    };
+    for (const Case &c : cases) {
+        Options o;
+        std::string error;
+        ASSERT_EQ(parse(c.words, o, error), ParseResult::Run) << error;
+        EXPECT_EQ(o.machine, c.machine);
+        EXPECT_EQ(o.url, c.url);
+        EXPECT_EQ(o.hasUrl, !c.url.empty());
+        EXPECT_EQ(o.depth, c.depth);
+        EXPECT_EQ(o.jobs, c.jobs ? c.jobs : std::max(1u, std::thread::hardware_concurrency()));
+    }
+}
+
+TEST(MapOptions, BadWordsAreRefusedWithTheReason)
+{
+    struct Case
+    {
+        std::vector<std::string> words;
+        const char *error;
+    };
+    const Case cases[] = {
+        {{"-r"}, "No remote server registry supplied for -r switch"},
+        {{"--depth"}, "--depth needs a number"},
+        {{"-d0"}, "--depth needs a number from 1 up, not '0'"},
+        {{"--depth=3x"}, "--depth needs a number from 1 up, not '3x'"},
+        {{"-j", "999"}, "--jobs needs a number from 1 to 256, not '999'"},
+        {{"--format", "xml"}, "--format takes tree, json, csv, sarif or summary, not 'xml'"},
+        {{"--remoteness"}, "unknown option '--remoteness'"},
+        {{"-wz"}, "unknown option '-z'"},
+        {{"a", "b"}, "only one URL, please"},
+    };
+    for (const Case &c : cases) {
+        Options o;
+        std::string error;
+        EXPECT_EQ(parse(c.words, o, error), ParseResult::Error) << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+    Options o;
+    std::string error;
+    EXPECT_EQ(parse({"-w", "--help"}, o, error), ParseResult::Help);
+}
+
+TEST(MapText, ControlsAndBadBytesAreEscapedTheSameWayEveryTime)
+{
+    struct Case
+    {
+        std::string in, safe, json;
+    };
+    const Case cases[] = {
+        {"plain é", "plain é", "\"plain é\""},
+        {"a\nb\tc\x1b[2J", "a\\x0ab\\x09c\\x1b[2J", "\"a\\nb\\tc\\u001b[2J\""},
+        {"\x7f\xc2\x9b", "\\x7f\\u009b", "\"\\u007f\\u009b\""},
+        {"\xff\"\\", "\\xff\"\\", "\"\\ufffd\\\"\\\\\""},
+        // Overlong, surrogate, beyond U+10FFFF, cut short: byte by byte.
+        {"\xc0\xaf", "\\xc0\\xaf", "\"\\ufffd\\ufffd\""},
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+        {"x\xe2\x82", "x\\xe2\\x82", "\"x\\ufffd\\ufffd\""},
+        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(SafeText(c.in), c.safe);
+        std::string json;
+        AppendJsonString(json, c.in);
+        EXPECT_EQ(json, c.json);
+    }
+    std::string csv;
+    AppendCsvField(csv, "a,\"b\"\r\n");
+    EXPECT_EQ(csv, "\"a,\"\"b\"\"\\x0d\\x0a\"");
+}
