@@ -2,6 +2,7 @@
 
 #include "platform/TextUtil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace sylvix {
 namespace {
 
 constexpr size_t kMaxLineWidth = 80; // exported hex lines, "\" included
+constexpr size_t kMaxRegKeyPathBytes = size_t{64} << 20;
 
 bool IsBlank(char c)
 {
@@ -168,17 +170,30 @@ bool ParseQuoted(std::string_view s, size_t &pos, std::string &out)
     return false;
 }
 
-// A trailing backslash outside quotes continues the entry on the next line.
-bool ContinuesOnNextLine(std::string_view s)
+// Whether s ends inside quotes, for an entry that was inside them (quoted)
+// when s began. Only the new piece of an entry is scanned, so that a long run
+// of continuation lines costs time linear in its length.
+bool EndsQuoted(std::string_view s, bool quoted)
 {
-    bool quoted = false;
     for (size_t i = 0; i < s.size(); ++i) {
         if (quoted && s[i] == '\\')
             ++i;
         else if (s[i] == '"')
             quoted = !quoted;
     }
+    return quoted;
+}
+
+// A trailing backslash outside quotes continues the entry on the next line.
+bool ContinuesOnNextLine(std::string_view s, bool quoted)
+{
     return !quoted && !s.empty() && s.back() == '\\';
+}
+
+// Names that an exported file could not give back.
+bool WritableName(std::string_view name)
+{
+    return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 bool ValidKeyPath(std::string_view path)
@@ -265,11 +280,16 @@ public:
                 return fail("unrecognized line: " + std::string(line), error);
 
             std::string entry(line);
-            while (ContinuesOnNextLine(entry)) {
+            bool quoted = EndsQuoted(entry, false);
+            while (ContinuesOnNextLine(entry, quoted)) {
                 if (i + 1 >= lines.size())
                     return fail("the entry continues past the end of the file", error);
                 entry.pop_back();
-                entry = std::string(Trim(entry)) + std::string(Trim(lines[++i]));
+                while (!entry.empty() && IsBlank(entry.back()))
+                    entry.pop_back();
+                std::string_view next = Trim(lines[++i]);
+                quoted = EndsQuoted(next, quoted);
+                entry += next;
             }
             if (!value(entry, error))
                 return false;
@@ -305,6 +325,10 @@ private:
                         error);
         if (!ValidKeyPath(path))
             return fail("invalid key path \"" + std::string(inner) + "\"", error);
+        if (!WritableName(path))
+            return fail("a key name holds a line break or a zero byte", error);
+        if (std::count(path.begin(), path.end(), '\\') >= kMaxKeyDepth)
+            return fail("keys nest more than " + std::to_string(kMaxKeyDepth) + " deep", error);
         if (remove && path.empty())
             return fail("refusing to delete the whole store", error);
 
@@ -334,7 +358,14 @@ private:
         std::string_view data = Trim(entry.substr(pos + 1));
         if (!m_inKey)
             return fail("value outside of a key section", error);
+        if (!WritableName(op.name))
+            return fail("the value name holds a line break or a zero byte", error);
         op.keyPath = m_ops.back().keyPath;
+        // Every value carries its key's path: many values under a long path
+        // would cost far more than the file's size.
+        m_keyPathBytes += op.keyPath.size();
+        if (m_keyPathBytes > kMaxRegKeyPathBytes)
+            return fail("too many values under long key names", error);
 
         if (data == "-") {
             op.kind = RegOperation::Kind::DeleteValue;
@@ -401,6 +432,7 @@ private:
     std::string_view m_fileName;
     std::vector<RegOperation> &m_ops;
     int m_line = 0;
+    size_t m_keyPathBytes = 0;
     bool m_version5 = false;
     bool m_inKey = false;
 };
@@ -424,12 +456,7 @@ void AppendHex(std::string &line, std::string_view prefix, std::string_view byte
     }
 }
 
-bool WritableName(std::string_view name)
-{
-    return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-bool ExportKey(ConfigKey &key, const std::string &rooted, std::string &out, std::string &error)
+bool ExportValues(ConfigKey &key, const std::string &rooted, std::string &out, std::string &error)
 {
     if (!WritableName(rooted)) {
         error = "cannot export key \"" + rooted + "\": its name holds a line break";
@@ -446,15 +473,46 @@ bool ExportKey(ConfigKey &key, const std::string &rooted, std::string &out, std:
         out += '\n';
     }
     out += '\n';
+    return true;
+}
+
+// Depth first without recursion: the store may hold keys nested deeper than
+// a thread's stack would take (written before it refused them).
+bool ExportKey(std::unique_ptr<ConfigKey> top, std::string rooted, std::string &out,
+               std::string &error)
+{
+    struct Level
+    {
+        std::unique_ptr<ConfigKey> key;
+        size_t pathLength; // of rooted at this level
+        uint32_t nextChild = 0;
+    };
+    std::vector<Level> stack;
+    if (!ExportValues(*top, rooted, out, error))
+        return false;
+    stack.push_back({std::move(top), rooted.size()});
     std::string name;
-    for (uint32_t i = 0; key.enumKey(i, name); ++i) {
-        std::unique_ptr<ConfigKey> sub = key.openKey(name);
+    while (!stack.empty()) {
+        Level &level = stack.back();
+        rooted.resize(level.pathLength);
+        if (!level.key->enumKey(level.nextChild++, name)) {
+            stack.pop_back();
+            continue;
+        }
+        std::unique_ptr<ConfigKey> sub = level.key->openKey(name);
+        rooted += "\\" + name;
         if (!sub) {
-            error = "cannot open key \"" + rooted + "\\" + name + "\"";
+            error = "cannot open key \"" + rooted + "\"";
             return false;
         }
-        if (!ExportKey(*sub, rooted + "\\" + name, out, error))
+        if (stack.size() >= static_cast<size_t>(kMaxKeyDepth) + 1) {
+            error = "cannot export key \"" + rooted.substr(0, 200) + "...\": keys nest more than "
+                    + std::to_string(kMaxKeyDepth) + " deep";
             return false;
+        }
+        if (!ExportValues(*sub, rooted, out, error))
+            return false;
+        stack.push_back({std::move(sub), rooted.size()});
     }
     return true;
 }
@@ -565,27 +623,47 @@ bool ImportRegText(ConfigStore &store, std::string_view bytes, std::string_view 
            && ApplyRegOperations(store, ops, fileName, error);
 }
 
+bool ReadRegInput(std::FILE *in, std::string_view fileName, std::string &bytes, std::string &error)
+{
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        if (bytes.size() + got > kMaxRegFileBytes) {
+            error = std::string(fileName) + ": the file is larger than "
+                    + std::to_string(kMaxRegFileBytes >> 20) + " MB";
+            return false;
+        }
+        bytes.append(buffer, got);
+        if (got < sizeof buffer)
+            break;
+    }
+    if (std::ferror(in)) {
+        error = "cannot read " + std::string(fileName) + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool ImportRegFile(ConfigStore &store, const std::string &path, std::string &error)
 {
+    const std::string_view fileName = path == "-" ? std::string_view("(stdin)") : path;
     std::string bytes;
     if (path == "-") {
-        bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        if (!ReadRegInput(stdin, fileName, bytes, error))
+            return false;
     } else {
-        std::ifstream in(path, std::ios::binary);
+        std::FILE *in = std::fopen(path.c_str(), "rb");
         if (!in) {
             error = "cannot read " + path + ": " + std::strerror(errno);
             return false;
         }
-        std::ostringstream buffer;
-        buffer << in.rdbuf();
-        if (in.bad()) {
-            error = "cannot read " + path;
+        const bool read = ReadRegInput(in, fileName, bytes, error);
+        std::fclose(in);
+        if (!read)
             return false;
-        }
-        bytes = buffer.str();
     }
-    return ImportRegText(store, bytes,
-                         path == "-" ? std::string_view("(stdin)") : std::string_view(path), error);
+    return ImportRegText(store, bytes, fileName, error);
 }
 
 std::string FormatRegValue(const ConfigValue &value, bool wrap)
@@ -622,7 +700,12 @@ std::string FormatRegValue(const ConfigValue &value, bool wrap)
 bool ExportRegText(ConfigKey &key, std::string &out, std::string &error)
 {
     out = std::string(kRegHeader5) + "\n\n";
-    return ExportKey(key, RootedPath(key.path()), out, error);
+    std::unique_ptr<ConfigKey> top = key.openKey("");
+    if (!top) {
+        error = "cannot open key \"" + RootedPath(key.path()) + "\"";
+        return false;
+    }
+    return ExportKey(std::move(top), RootedPath(key.path()), out, error);
 }
 
 bool ExportRegFile(ConfigKey &key, const std::string &path, std::string &error)

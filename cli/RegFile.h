@@ -17,6 +17,7 @@
 
 #include "platform/ConfigStore.h"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,12 @@ bool ParseRegText(std::string_view bytes, std::string_view fileName, std::vector
 // Applies ops in one transaction: all of them or, after an error, none.
 bool ApplyRegOperations(ConfigStore &store, const std::vector<RegOperation> &ops,
                         std::string_view fileName, std::string &error);
+
+// Registry files larger than this are refused as a whole.
+inline constexpr size_t kMaxRegFileBytes = size_t{16} << 20;
+
+// Reads a whole registry file from in, refusing one over kMaxRegFileBytes.
+bool ReadRegInput(std::FILE *in, std::string_view fileName, std::string &bytes, std::string &error);
 
 bool ImportRegText(ConfigStore &store, std::string_view bytes, std::string_view fileName,
                    std::string &error);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,7 +15,10 @@
 namespace sylvix {
 namespace {
 
-enum ExitCode : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+// A store that cannot be read (damaged, missing) exits like a usage error:
+// whatever was asked for could not be looked at, which differs from a key
+// that is not there.
+enum ExitCode : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitStore = 2 };
 
 const char kUsage[]
     = "usage: sylvix-reg [--store PATH] COMMAND ...\n"
@@ -38,6 +42,18 @@ int Failed(const std::string &message)
 {
     std::cerr << "sylvix-reg: " << message << "\n";
     return ExitFailed;
+}
+
+int StoreFailed(const std::string &message)
+{
+    std::cerr << "sylvix-reg: " << message << "\n";
+    return ExitStore;
+}
+
+// Names that an export could not write back.
+bool WritableName(const std::string &name)
+{
+    return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }
 
 bool ParseKeyArgument(const std::string &text, std::string &relative, std::string &error)
@@ -125,21 +141,36 @@ public:
     }
 
 private:
-    bool openStore()
+    // Readers need the store to exist; only writers make one, and say so.
+    int openStore(StoreOpen how)
     {
+        std::error_code ec;
+        const bool existed = std::filesystem::exists(m_storePath, ec);
         std::string error;
-        m_store = OpenSqliteStore(m_storePath, &error);
+        m_store = OpenSqliteStore(m_storePath, &error, how);
         if (!m_store)
-            std::cerr << "sylvix-reg: " << error << "\n";
-        return m_store != nullptr;
+            return StoreFailed(error);
+        if (!existed)
+            std::cerr << "sylvix-reg: created a new store at " << m_storePath << "\n";
+        return ExitOk;
     }
 
-    // The key named by a KEY argument; null (with the message shown) when missing.
-    std::unique_ptr<ConfigKey> openKey(const std::string &relative)
+    // After a read that found nothing: the store's own failure, if it had one.
+    int notFound(const std::string &message)
+    {
+        const std::string failure = m_store->failure();
+        if (!failure.empty())
+            return StoreFailed(failure);
+        return Failed(message);
+    }
+
+    // The key named by a KEY argument; null (with the message shown and
+    // code set) when missing.
+    std::unique_ptr<ConfigKey> openKey(const std::string &relative, int &code)
     {
         std::unique_ptr<ConfigKey> key = m_store->root()->openKey(relative);
         if (!key)
-            Failed("key not found: " + RootedPath(relative));
+            code = notFound("key not found: " + RootedPath(relative));
         return key;
     }
 
@@ -147,8 +178,8 @@ private:
     {
         if (m_args.size() != 1)
             return Usage("import takes one file");
-        if (!openStore())
-            return ExitFailed;
+        if (int code = openStore(StoreOpen::Create))
+            return code;
         std::string error;
         if (!ImportRegFile(*m_store, m_args[0], error))
             return Failed(error);
@@ -176,15 +207,23 @@ private:
         std::string error;
         if (!ParseKeyArgument(keyArg, relative, error))
             return Usage(error);
-        if (!openStore())
-            return ExitFailed;
-        std::unique_ptr<ConfigKey> key = openKey(relative);
+        if (int code = openStore(StoreOpen::Existing))
+            return code;
+        int code = ExitOk;
+        std::unique_ptr<ConfigKey> key = openKey(relative, code);
         if (!key)
-            return ExitFailed;
+            return code;
         // Inside one transaction the export sees one state of the store,
-        // even while the server writes to it.
+        // even while the server writes to it (a store we may only read is
+        // read as it stands).
         std::string text;
-        if (!m_store->transaction([&] { return ExportRegText(*key, text, error); }))
+        const bool exported
+            = m_store->readOnly()
+                  ? ExportRegText(*key, text, error)
+                  : m_store->transaction([&] { return ExportRegText(*key, text, error); });
+        if (!m_store->failure().empty())
+            return StoreFailed(m_store->failure());
+        if (!exported)
             return Failed(error.empty() ? m_store->lastError() : error);
         if (output.empty() || output == "-") {
             std::cout << text << std::flush;
@@ -206,14 +245,15 @@ private:
         std::string error;
         if (!ParseKeyArgument(m_args[0], relative, error))
             return Usage(error);
-        if (!openStore())
-            return ExitFailed;
-        std::unique_ptr<ConfigKey> key = openKey(relative);
+        if (int code = openStore(StoreOpen::Existing))
+            return code;
+        int code = ExitOk;
+        std::unique_ptr<ConfigKey> key = openKey(relative, code);
         if (!key)
-            return ExitFailed;
+            return code;
         ConfigValue value;
         if (!key->queryValue(m_args[1], value))
-            return Failed("value not found: \"" + m_args[1] + "\" in " + RootedPath(relative));
+            return notFound("value not found: \"" + m_args[1] + "\" in " + RootedPath(relative));
         switch (value.type) {
         case ValueType::String: std::cout << value.data << "\n"; break;
         case ValueType::Dword:
@@ -280,8 +320,10 @@ private:
         } else {
             data = positional[2];
         }
-        if (!openStore())
-            return ExitFailed;
+        if (!WritableName(positional[1]) || !WritableName(relative))
+            return Usage("a name may not hold a line break or a zero byte");
+        if (int code = openStore(StoreOpen::Create))
+            return code;
         std::unique_ptr<ConfigKey> key = m_store->root()->createKey(relative);
         if (!key)
             return Failed("cannot create key " + RootedPath(relative) + ": "
@@ -299,17 +341,20 @@ private:
         std::string error;
         if (!ParseKeyArgument(m_args[0], relative, error))
             return Usage(error);
-        if (!openStore())
-            return ExitFailed;
-        std::unique_ptr<ConfigKey> key = openKey(relative);
+        if (int code = openStore(StoreOpen::Existing))
+            return code;
+        int code = ExitOk;
+        std::unique_ptr<ConfigKey> key = openKey(relative, code);
         if (!key)
-            return ExitFailed;
+            return code;
         std::string name;
         for (uint32_t i = 0; key->enumKey(i, name); ++i)
             std::cout << "[" << name << "]\n";
         ConfigValue value;
         for (uint32_t i = 0; key->enumValue(i, value); ++i)
             std::cout << FormatRegValue(value, false) << "\n";
+        if (!m_store->failure().empty())
+            return StoreFailed(m_store->failure());
         return ExitOk;
     }
 
@@ -321,12 +366,13 @@ private:
         std::string error;
         if (!ParseKeyArgument(m_args[0], relative, error))
             return Usage(error);
-        if (!openStore())
-            return ExitFailed;
+        if (int code = openStore(StoreOpen::Existing))
+            return code;
         if (m_args.size() == 2) {
-            std::unique_ptr<ConfigKey> key = openKey(relative);
+            int code = ExitOk;
+            std::unique_ptr<ConfigKey> key = openKey(relative, code);
             if (!key)
-                return ExitFailed;
+                return code;
             if (!key->deleteValue(m_args[1]))
                 return Failed("cannot delete value \"" + m_args[1] + "\" in " + RootedPath(relative)
                               + ": " + m_store->lastError());

@@ -1,5 +1,6 @@
 #include "htmlparse/HtmlParse.h"
 
+#include "htmlparse/Bounds.h"
 #include "htmlparse/MarkupCheck.h"
 #include "htmlparse/MessageList.h"
 #include "htmlparse/TreeBuilder.h"
@@ -107,6 +108,18 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
             relined.assign(bytes);
             std::replace(relined.begin(), relined.end(), '\r', '\n');
             text = relined;
+        }
+        std::string trimmed;
+        AttributeCut cut;
+        if (CutAttributes(text, MaxAttributes, trimmed, cut)) {
+            text = trimmed;
+            bytes = trimmed; // the markup check reads the same
+            messages.addNote(cut.firstLine, 1,
+                             "Elements with more than " + std::to_string(MaxAttributes)
+                                 + " attributes were cut to their first "
+                                 + std::to_string(MaxAttributes) + " ("
+                                 + std::to_string(cut.dropped) + " attributes of "
+                                 + std::to_string(cut.elements) + " elements left out)");
         }
         BuiltTree tree = BuildTree(text);
         impl->doc = tree.doc;

@@ -65,6 +65,16 @@ std::string BrokenCauseText(const SiteNode &node)
     case CausePathTooLong: return "path too long";
     case CauseNoImageMap: return "no such image map";
     case CauseBadUrl: return "not a URL";
+    case CauseCannotServe: {
+        // The note reads "The server cannot send PATH: WHY".
+        if (node.diagnostics && !node.diagnostics.pending() && !node.diagnostics->empty()) {
+            const std::string &text = node.diagnostics->front().message;
+            size_t colon = text.rfind(": ");
+            if (colon != std::string::npos)
+                return text.substr(colon + 2);
+        }
+        return "the server cannot send it";
+    }
     case CauseHttpStatus: {
         if (node.httpStatus == 0)
             return "no valid HTTP answer";

@@ -19,6 +19,7 @@ enum BrokenCause : uint8_t {
     CauseNoImageMap,
     CauseHttpStatus, // the node's httpStatus says which
     CauseBadUrl,
+    CauseCannotServe, // a pipe, a device, an unreadable file: its note says which
 };
 
 // "no such file", "HTTP 404 Not Found", ...; empty for a node not BROKEN.

@@ -13,21 +13,55 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 namespace sylvix {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> g_checkMs{kDefaultHttpCheckMs};
+// The deadline of the check in progress, shared by the nested checks that a
+// "Redirect:" header starts through ResolveNode.
+Clock::time_point g_checkDeadline = Clock::time_point::max();
+bool g_checkExpired = false;
+
 bool pumpForWait()
 {
-    return PumpMessages() != 0;
+    if (PumpMessages() != 0)
+        return true;
+    if (Clock::now() >= g_checkDeadline)
+        g_checkExpired = true;
+    return g_checkExpired;
 }
 
 // Redirects taken by the check in progress, counted across the nested
 // checks that a "Redirect:" header starts through ResolveNode.
 int g_fetchDepth = 0;
 int g_redirectsTaken = 0;
+
+// A wait that ended because the check ran out of time leaves the node not
+// verified, and saying why.
+HttpAnswer expired(SiteNode *node, int &result)
+{
+    node->flags |= NOTVER;
+    result = 1;
+    return AnswerDone;
+}
+
+void noteExpired(SiteNode *node)
+{
+    const int ms = g_checkMs.load();
+    const std::string limit
+        = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+    DiagnosticList note{{"The check of " + node->url.str() + " was stopped after " + limit
+                             + ": the server did not answer in time",
+                         2, 0}};
+    node->diagnostics = std::make_shared<const DiagnosticList>(std::move(note));
+}
 
 // The host read the way "%d.%d.%d.%d" reads it: four numbers (each after
 // optional white space and a sign) separated by dots, anything after them
@@ -95,6 +129,8 @@ struct NetSupport
 
 // One request and its answer. For AnswerStopped and AnswerDone, result is
 // what the check returns.
+int fetch(SiteNode *node);
+
 HttpAnswer exchange(SiteNode *node, int &result)
 {
     NetSupport support;
@@ -132,6 +168,8 @@ HttpAnswer exchange(SiteNode *node, int &result)
         record = LookupHostByName(host, status);
     }
 
+    if (g_checkExpired)
+        return expired(node, result);
     if (!record || record->addresses.empty()) {
         if (status == WaitCancelled) {
             ShowErrorBox("Connection to " + host + " canceled by user", "Connect Canceled");
@@ -151,6 +189,8 @@ HttpAnswer exchange(SiteNode *node, int &result)
     SocketGuard socket;
     RequestCancel(0);
     socket.fd = NetConnect(record->addresses.front(), node->port, pumpForWait, status);
+    if (g_checkExpired)
+        return expired(node, result);
     if (socket.fd < 0) {
         if (status == WaitCancelled) {
             ShowErrorBox("Connection to " + host + " canceled by user", "Connect Canceled");
@@ -165,6 +205,8 @@ HttpAnswer exchange(SiteNode *node, int &result)
     const std::string request = buildRequest(node);
     RequestCancel(0);
     if (!NetSendAll(socket.fd, request.data(), request.size(), pumpForWait, status)) {
+        if (g_checkExpired)
+            return expired(node, result);
         if (status == WaitCancelled) {
             result = 0;
             return AnswerStopped;
@@ -202,17 +244,51 @@ size_t ReceiveWithTimeout(int socket, char *buffer, size_t length, int flags, in
     return NetReceive(socket, buffer, length, flags, pumpForWait, status);
 }
 
+void SetHttpCheckDeadline(int ms)
+{
+    g_checkMs = ms < 0 ? kDefaultHttpCheckMs : ms;
+}
+
+int HttpCheckDeadline()
+{
+    return g_checkMs.load();
+}
+
+bool HttpCheckExpired()
+{
+    return g_checkExpired;
+}
+
 int FetchOverHttp(SiteNode *node)
 {
     PrepareChange(node);
-    if (g_fetchDepth == 0)
+    const bool outermost = g_fetchDepth == 0;
+    if (outermost) {
         g_redirectsTaken = 0;
+        g_checkExpired = false;
+        g_checkDeadline = Clock::now() + std::chrono::milliseconds(g_checkMs.load());
+    }
     struct Depth
     {
-        Depth() { ++g_fetchDepth; }
-        ~Depth() { --g_fetchDepth; }
-    } depth;
+        bool outermost;
+        explicit Depth(bool o) : outermost(o) { ++g_fetchDepth; }
+        ~Depth()
+        {
+            --g_fetchDepth;
+            if (outermost)
+                g_checkDeadline = Clock::time_point::max();
+        }
+    } depth(outermost);
+    const int result = fetch(node);
+    if (outermost && g_checkExpired)
+        noteExpired(node);
+    return result;
+}
 
+namespace {
+
+int fetch(SiteNode *node)
+{
     for (;;) {
         int result = 1;
         HttpAnswer answer = exchange(node, result);
@@ -230,5 +306,7 @@ int FetchOverHttp(SiteNode *node)
         // the new URL in the node.
     }
 }
+
+} // namespace
 
 } // namespace sylvix

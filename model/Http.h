@@ -53,9 +53,30 @@ int OpenTempFile(std::string_view extension, std::string &path);
 time_t ParseHttpDate(const char *text);
 
 // Temporary files made for fetched documents and not yet deleted; all are
-// deleted at exit. DeleteTempFile only deletes files made by MakeTempName
-// or OpenTempFile in this process.
+// deleted at exit and when the process is ended by SIGTERM, SIGHUP, SIGPIPE
+// or SIGINT (unless it handles or ignores that signal itself).
+// DeleteTempFile only deletes files made by MakeTempName or OpenTempFile in
+// this process.
 void DeleteTempFile(const std::string &path);
 void DeleteAllTempFiles();
+
+// Kept bodies share a budget in the temporary folder; a body that would
+// pass it is checked but not kept.
+inline constexpr int64_t kDefaultTempBudget = 256LL << 20;
+void SetTempBudget(int64_t bytes); // below 0: the default
+int64_t TempBudget();
+int64_t TempBytesKept();
+// Counts bytes more for the temporary file at path; false, counting
+// nothing, when that would pass the budget.
+bool ReserveTempBytes(const std::string &path, int64_t bytes);
+
+// Every check (its lookups, connects, redirects and reads together) ends
+// within this time; the node then says so.
+inline constexpr int kDefaultHttpCheckMs = 60000;
+void SetHttpCheckDeadline(int ms); // below 0: the default
+int HttpCheckDeadline();
+// Whether the check in progress ran out of time (its waits then end as if
+// cancelled).
+bool HttpCheckExpired();
 
 } // namespace sylvix

@@ -186,12 +186,17 @@ void HttpReader::readBody(SiteNode *node, int64_t contentLength, bool hadLength)
     // no translation.
     const int64_t limit = contentLength > 0 ? std::min(contentLength, kMaxBody) : kMaxBody;
     char piece[16384];
+    bool kept = true;
     while (m_bodyBytes < limit) {
         size_t want = static_cast<size_t>(std::min<int64_t>(sizeof piece, limit - m_bodyBytes));
         int status = WaitDone;
         size_t n = read(piece, want, status);
         if (n == 0)
             break; // end of data, a cancel or a time-out: the part received stays
+        if (!ReserveTempBytes(path, static_cast<int64_t>(n))) {
+            kept = false;
+            break;
+        }
         if (!writeAll(fd, piece, n))
             break;
         m_bodyBytes += static_cast<int64_t>(n);
@@ -199,6 +204,19 @@ void HttpReader::readBody(SiteNode *node, int64_t contentLength, bool hadLength)
     ::close(fd);
     if (!hadLength)
         node->stat.size = m_bodyBytes;
+    if (!kept) {
+        // The answer counts; half a document would only mislead a parse.
+        DeleteTempFile(path);
+        node->localPath.reset();
+        const int64_t b = TempBudget();
+        const std::string budget
+            = b >= (1 << 20) ? std::to_string(b >> 20) + " MB" : std::to_string(b) + " bytes";
+        DiagnosticList note{{"The document was checked but not kept: temporary files already "
+                             "hold the "
+                                 + budget + " they may take",
+                             1, 0}};
+        node->diagnostics = std::make_shared<const DiagnosticList>(std::move(note));
+    }
 }
 
 } // namespace sylvix

@@ -72,8 +72,10 @@ std::string CollectText(const html::Block *block, bool *any)
     return out;
 }
 
-void CollectLinkEvents(const html::Block *top, std::vector<LinkEvent> &out)
+size_t CollectLinkEvents(const html::Block *top, std::vector<LinkEvent> &out, int *firstCutLine)
 {
+    size_t children = 0;
+    size_t dropped = 0;
     preorder(top, [&](const html::Block *b) {
         if (html::BlockTypeOf(b) != html::Element)
             return;
@@ -144,10 +146,18 @@ void CollectLinkEvents(const html::Block *top, std::vector<LinkEvent> &out)
             break;
         }
         }
-        if (e.type == LinkEvent::Child)
+        if (e.type == LinkEvent::Child) {
+            if (children >= kMaxPageChildren) {
+                if (dropped++ == 0 && firstCutLine)
+                    *firstCutLine = html::BlockLine(b);
+                return;
+            }
+            ++children;
             e.line = static_cast<uint32_t>(std::max(0, html::BlockLine(b)));
+        }
         out.push_back(std::move(e));
     });
+    return dropped;
 }
 
 bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes, FileStatus *st)
@@ -219,8 +229,15 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     auto doc = html::ParseBytes(
         bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;
-    if (doc)
-        CollectLinkEvents(doc->root(), page.events);
+    if (doc) {
+        int line = 0;
+        if (size_t dropped = CollectLinkEvents(doc->root(), page.events, &line))
+            page.diagnostics.push_back({"The page links to more than "
+                                            + std::to_string(kMaxPageChildren) + " documents; the "
+                                            + std::to_string(dropped)
+                                            + " links after those are not in the tree",
+                                        1, line});
+    }
     return page;
 }
 

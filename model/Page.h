@@ -29,8 +29,14 @@ struct PageEvents
     DiagnosticList diagnostics;
 };
 
-// Walks one parse subtree into events.
-void CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out);
+// Children one page may give the tree: a page of nothing but short links
+// costs far more as nodes than as text.
+inline constexpr size_t kMaxPageChildren = 100000;
+
+// Walks one parse subtree into events, at most kMaxPageChildren children;
+// returns how many links it left out (firstCutLine: the line of the first).
+size_t CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out,
+                         int *firstCutLine = nullptr);
 
 // Reads a local document and parses it. A file that cannot be read, or
 // that is not a regular file (a pipe would block), gives no events.

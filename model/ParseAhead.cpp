@@ -24,9 +24,9 @@ ParseAhead::ParseAhead(unsigned jobs, size_t maxReady) : m_maxReady(maxReady)
 }
 
 namespace {
-// Pages whose markup check waits for a worker, at the most; their bytes
-// are held meanwhile.
-constexpr size_t kMaxPendingChecks = 256;
+// Bytes of pages whose markup check waits for a worker, at the most: they
+// are held meanwhile, and a few large pages would hold gigabytes.
+constexpr size_t kMaxPendingCheckBytes = size_t{96} << 20;
 
 Diagnostics::List messagesOf(const std::string &bytes)
 {
@@ -76,12 +76,20 @@ Diagnostics ParseAhead::checkLater(std::string bytes)
     if (!MarkupChecks())
         return Diagnostics();
     std::unique_lock lock(m_mutex);
-    if (m_threads.empty() || m_checks.size() >= kMaxPendingChecks) {
+    if (m_threads.empty()
+        || (!m_checks.empty() && m_pendingBytes + bytes.size() > kMaxPendingCheckBytes)) {
         ++m_stats.checksAtOnce;
         lock.unlock();
         return Diagnostics(messagesOf(bytes));
     }
-    std::packaged_task<Diagnostics::List()> task([b = std::move(bytes)] { return messagesOf(b); });
+    const size_t size = bytes.size();
+    m_pendingBytes += size;
+    std::packaged_task<Diagnostics::List()> task([this, size, b = std::move(bytes)] {
+        Diagnostics::List list = messagesOf(b);
+        std::lock_guard lock(m_mutex);
+        m_pendingBytes -= size;
+        return list;
+    });
     Diagnostics later = Diagnostics::later(task.get_future().share());
     m_checks.push_back(std::move(task));
     ++m_stats.checksLater;

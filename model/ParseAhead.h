@@ -65,6 +65,7 @@ private:
     std::unordered_map<std::string, Entry> m_entries;
     std::deque<std::string> m_doneOrder;
     size_t m_doneCount = 0;
+    size_t m_pendingBytes = 0; // held by checks not yet done
     size_t m_maxReady;
     bool m_stop = false;
     Stats m_stats;

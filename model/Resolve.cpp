@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace sylvix {
@@ -56,16 +58,52 @@ bool isReadableRegularFile(const std::string &path)
 
 int resolve(SiteNode *node, int redirectsLeft);
 
-void takeStatus(SiteNode *node)
+constexpr std::string_view kCannotServe = "The server cannot send ";
+
+// Why the server could not send the file at path with status st, "" when
+// it could. A directory is fine only as a directory URL (ending in "/").
+std::string cannotServe(const std::string &path, const FileStatus &st)
 {
+    const mode_t mode = static_cast<mode_t>(st.mode);
+    std::string why;
+    if (S_ISDIR(mode))
+        why = path.empty() || isSep(path.back()) ? "" : "it is a directory";
+    else if (S_ISFIFO(mode))
+        why = "it is a named pipe";
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+        why = "it is a device";
+    else if (S_ISSOCK(mode))
+        why = "it is a socket";
+    else if (!S_ISREG(mode))
+        why = "it is not a regular file";
+    else if (::access(path.c_str(), R_OK) != 0)
+        why = std::string("it cannot be read (") + std::strerror(errno) + ")";
+    return why.empty() ? why : std::string(kCannotServe) + path + ": " + why;
+}
+
+// Takes the status of the node's file; false when it is missing. A file that
+// is there but that the server could not send makes the node BROKEN, with a
+// note saying why.
+bool takeStatus(SiteNode *node)
+{
+    // A note from an earlier look goes; a parse's messages stay.
+    if (node->diagnostics && !node->diagnostics.pending() && node->diagnostics->size() == 1
+        && node->diagnostics->front().message.starts_with(kCannotServe))
+        node->diagnostics.reset();
     FileStatus st;
-    if (StatFile(node->localPath.c_str(), st)) {
-        node->stat = st;
-        node->flags &= ~BROKEN;
-    } else {
+    if (!StatFile(node->localPath.c_str(), st))
+        return false;
+    node->stat = st;
+    const std::string why
+        = (node->flags & VIRTUAL) ? std::string() : cannotServe(node->localPath.str(), st);
+    if (!why.empty()) {
         node->flags |= BROKEN;
-        node->cause = CauseNoSuchFile;
+        node->cause = CauseCannotServe;
+        node->diagnostics = std::make_shared<const DiagnosticList>(DiagnosticList{{why, 2, 0}});
+        return true;
     }
+    node->flags &= ~BROKEN;
+    return true;
 }
 
 // path without "." and ".." segments or repeated separators, by the text
@@ -164,7 +202,8 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
                 return 1;
             }
             node->localPath = SharedStr(path);
-            takeStatus(node);
+            if (!takeStatus(node))
+                node->flags |= BROKEN;
             KindFromType(node);
             return 1;
         }
@@ -246,12 +285,8 @@ int resolveLocal(SiteNode *node, int redirectsLeft)
         if (auto program = programWithin(path, B))
             node->localPath = SharedStr(*program);
     }
-    FileStatus st;
-    if (StatFile(node->localPath.c_str(), st)) {
-        node->stat = st;
-        node->flags &= ~BROKEN;
+    if (takeStatus(node))
         return 1;
-    }
     if (!I.empty()) {
         node->file.reset();
         std::string dirPath(node->localPath.view());

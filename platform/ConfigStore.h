@@ -76,15 +76,31 @@ public:
     virtual bool transaction(const std::function<bool()> &fn) = 0;
 
     virtual std::string lastError() const = 0;
+    // Why the last read or write that the database itself refused failed
+    // (a damaged file, a disk error), "" when none did: a reader that found
+    // nothing checks this before taking "absent" for an answer.
+    virtual std::string failure() const = 0;
+    // Opened for reading only (another user's store, a read-only file).
+    virtual bool readOnly() const = 0;
+};
+
+// Keys nest at most this deep (the root's subkeys at depth 1).
+inline constexpr int kMaxKeyDepth = 512;
+
+enum class StoreOpen {
+    Create,   // make the store when there is none
+    Existing, // a missing store is an error
 };
 
 // The store's database path: $NORVANE_REGISTRY, else
 // $XDG_DATA_HOME/norvane/registry.db (or ~/.local/share/norvane/registry.db).
 std::string DefaultStorePath();
 
-// Opens (creating when needed) the SQLite-backed store at path; null with
-// error set when that fails.
-std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error = nullptr);
+// Opens the SQLite-backed store at path, checking that it is sound; null
+// with error set when that fails. A store that cannot be written is opened
+// for reading.
+std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error = nullptr,
+                                             StoreOpen how = StoreOpen::Create);
 
 // Connecting to another machine's store is not supported yet: always null.
 std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &machine,

@@ -14,6 +14,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -55,6 +57,31 @@ bool IsBusy(int rc)
 {
     int primary = rc & 0xff;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+// path as an SQLite "file:" URI, for the query parameters that only a URI
+// can give.
+std::string FileUri(const std::string &path)
+{
+    std::string absolute = path;
+    std::error_code ec;
+    if (!path.empty() && path.front() != '/') {
+        auto full = std::filesystem::absolute(path, ec);
+        if (!ec)
+            absolute = full.string();
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (unsigned char c : absolute) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri;
 }
 
 void SleepBriefly()
@@ -157,41 +184,50 @@ public:
             sqlite3_close_v2(m_db);
     }
 
-    bool open(const std::string &path, std::string &error)
+    bool open(const std::string &path, StoreOpen how, std::string &error)
     {
+        const std::string prefix = "cannot open configuration store " + path + ": ";
         std::error_code ec;
-        std::filesystem::path parent = std::filesystem::path(path).parent_path();
-        if (!parent.empty() && !std::filesystem::exists(parent, ec))
-            std::filesystem::create_directories(parent, ec);
-
+        if (how == StoreOpen::Existing) {
+            if (!std::filesystem::exists(path, ec)) {
+                error = prefix + "there is no such file";
+                return false;
+            }
+        } else {
+            std::filesystem::path parent = std::filesystem::path(path).parent_path();
+            if (!parent.empty() && !std::filesystem::exists(parent, ec))
+                std::filesystem::create_directories(parent, ec);
+        }
+        const int create = how == StoreOpen::Create ? SQLITE_OPEN_CREATE : 0;
         int rc = sqlite3_open_v2(path.c_str(), &m_db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+                                 SQLITE_OPEN_READWRITE | create | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            error = "cannot open configuration store " + path + ": "
-                    + (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+            error = prefix + (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
             return false;
         }
+        if (sqlite3_db_readonly(m_db, "main") == 1)
+            return openReadOnly(path, prefix, error);
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
 
         std::string mode;
         if (!execRetry("PRAGMA journal_mode = WAL", &mode)
             || !execRetry("PRAGMA synchronous = NORMAL")) {
-            error = "cannot open configuration store " + path + ": " + m_error;
+            error = prefix + m_error;
             return false;
         }
         if (mode != "wal" && mode != "memory") {
-            error = "cannot open configuration store " + path
-                    + ": the database cannot use a write-ahead log";
+            error = prefix + "the database cannot use a write-ahead log";
             return false;
         }
-        if (!prepareSchema()) {
-            error = "cannot open configuration store " + path + ": " + m_error;
+        if (!prepareSchema() || !checkSound()) {
+            error = prefix + m_error;
             return false;
         }
         m_dataVersion = readDataVersion();
         return true;
     }
+
+    bool readOnly() const { return m_readOnly; }
 
     std::recursive_mutex &mutex() { return m_mutex; }
     sqlite3 *db() const { return m_db; }
@@ -214,11 +250,13 @@ public:
     void fail(const std::string &what)
     {
         m_error = what + ": " + sqlite3_errmsg(m_db);
+        m_failure = m_error;
         if (m_depth > 0)
             m_doomed = true;
     }
     void setError(std::string text) { m_error = std::move(text); }
     const std::string &error() const { return m_error; }
+    const std::string &failure() const { return m_failure; }
 
     // Something this connection did may have changed what a key holds.
     void noteWrite() { ++m_epoch; }
@@ -375,6 +413,52 @@ private:
         }
     }
 
+    // A store another user owns: read through its write-ahead log when its
+    // files can be shared, else as it stands on disk.
+    bool openReadOnly(const std::string &path, const std::string &prefix, std::string &error)
+    {
+        m_readOnly = true;
+        for (const char *how : {"?mode=ro", "?immutable=1"}) {
+            sqlite3_close_v2(m_db);
+            m_db = nullptr;
+            const std::string uri = FileUri(path) + how;
+            int rc = sqlite3_open_v2(uri.c_str(), &m_db,
+                                     SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                     nullptr);
+            if (rc != SQLITE_OK) {
+                m_error = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+                continue;
+            }
+            sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+            std::string version;
+            if (!execRetry("PRAGMA user_version", &version))
+                continue;
+            if (version != std::to_string(kSchemaVersion)) {
+                error = prefix + "it is not a configuration store (format " + version + ")";
+                return false;
+            }
+            if (!checkSound())
+                break;
+            m_dataVersion = readDataVersion();
+            return true;
+        }
+        error = prefix + m_error;
+        return false;
+    }
+
+    // A damaged page must not read as missing keys.
+    bool checkSound()
+    {
+        std::string verdict;
+        if (!execRetry("PRAGMA quick_check(1)", &verdict))
+            return false;
+        if (verdict != "ok") {
+            m_error = "the store is damaged: " + verdict;
+            return false;
+        }
+        return true;
+    }
+
     bool prepareSchema()
     {
         std::string version;
@@ -403,6 +487,8 @@ private:
     sqlite3_stmt *m_stmts[SqlCount] = {};
     std::recursive_mutex m_mutex;
     std::string m_error;
+    std::string m_failure;
+    bool m_readOnly = false;
     int m_depth = 0;
     bool m_doomed = false;
     int64_t m_dataVersion = -1;
@@ -517,6 +603,14 @@ public:
         // Opening an existing key needs no write lock and changes nothing.
         if (resolve(path, id, full))
             return std::make_unique<SqliteKey>(m_c, id, std::move(full));
+        const size_t depth
+            = m_path.empty()
+                  ? 0
+                  : static_cast<size_t>(std::count(m_path.begin(), m_path.end(), '\\') + 1);
+        if (depth + parts.size() > static_cast<size_t>(kMaxKeyDepth)) {
+            m_c->setError("keys nest at most " + std::to_string(kMaxKeyDepth) + " deep");
+            return nullptr;
+        }
         id = m_id;
         full = m_path;
         bool ok = m_c->write([&] {
@@ -824,17 +918,26 @@ public:
         return m_c->error();
     }
 
+    std::string failure() const override
+    {
+        std::lock_guard lock(m_c->mutex());
+        return m_c->failure();
+    }
+
+    bool readOnly() const override { return m_c->readOnly(); }
+
 private:
     std::shared_ptr<Connection> m_c;
 };
 
 } // namespace
 
-std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error)
+std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error,
+                                             StoreOpen how)
 {
     auto connection = std::make_shared<Connection>();
     std::string message;
-    if (!connection->open(path, message)) {
+    if (!connection->open(path, how, message)) {
         if (error)
             *error = message;
         return nullptr;

@@ -97,7 +97,7 @@ TEST(SylvixReg, CommandsAndExitCodes)
         {{"export", "Missing"}, 1, nullptr, "key not found"},
         {{"export", "-o"}, 2, nullptr, "-o needs a file name"},
         {{"--store"}, 2, nullptr, "sylvix-reg: "},
-        {{"--store", dir.file(""), "list", "A"}, 1, nullptr, "cannot open configuration store"},
+        {{"--store", dir.file(""), "list", "A"}, 2, nullptr, "cannot open configuration store"},
     };
     for (const Step &s : steps) {
         std::vector<std::string> args;
