@@ -17,7 +17,12 @@ endif()
 function(add_sylvix_test)
   cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(T_GUI)
+    # Its own main: it creates the QApplication before any test runs.
+    target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} sylvix_guitest_main)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   target_compile_definitions(${T_NAME} PRIVATE
     SYLVIX_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
     SYLVIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
