@@ -13,6 +13,7 @@
 static void InitSylvixResources()
 {
     Q_INIT_RESOURCE(icons);
+    Q_INIT_RESOURCE(help);
 }
 
 namespace sylvix {
