@@ -9,8 +9,7 @@ namespace sylvix {
 bool FileDialog::s_answerSet = false;
 QString FileDialog::s_nextName;
 
-QString FileDialog::getOpenFileName(QWidget *parent, const QString &caption, const QString &filter,
-                                    const QString &defaultSuffix)
+QString FileDialog::getOpenFileName(QWidget *parent, const QString &caption, const QString &filter)
 {
     if (s_answerSet) {
         s_answerSet = false;
@@ -19,8 +18,6 @@ QString FileDialog::getOpenFileName(QWidget *parent, const QString &caption, con
     QFileDialog dialog(parent, caption, QString(), filter);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (!defaultSuffix.isEmpty())
-        dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();

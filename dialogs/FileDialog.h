@@ -13,8 +13,7 @@ class FileDialog
 {
 public:
     // The chosen file's full path, or an empty string when the user cancels.
-    static QString getOpenFileName(QWidget *parent, const QString &caption, const QString &filter,
-                                   const QString &defaultSuffix = {});
+    static QString getOpenFileName(QWidget *parent, const QString &caption, const QString &filter);
 
     // The next getOpenFileName returns name at once without showing a
     // dialog (an empty name answers as a cancel). One answer per call.
