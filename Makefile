@@ -5,6 +5,10 @@ PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest 
            libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
            clang llvm libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES += libjemalloc-dev clang-format python3-jsonschema
+# The windowed program: Qt widgets, the SVG icon plugin (without it every icon
+# is blank), the offscreen platform plugin and fonts for headless tests, and
+# a virtual display for make demo.
+PACKAGES += qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core xvfb xauth
 CMAKE_FLAGS ?=
 # The sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and the fuzz build (clang, libFuzzer); FUZZ_SECONDS per target.
@@ -44,7 +48,7 @@ test: build format-check
 # (make fuzz FUZZ_BUILD=$(SANITIZE_BUILD)) instead of compiling a third time.
 $(SANITIZE_BUILD)/build.ninja:
 	cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_SANITIZE=ON -DSYLVIX_FUZZ=ON
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_SANITIZE=ON -DSYLVIX_FUZZ=ON -DSYLVIX_GUI=OFF
 
 # Every test that needs no windows (those are labelled GUI), under the sanitizers.
 test-sanitize: deps $(SANITIZE_BUILD)/build.ninja
@@ -54,7 +58,7 @@ test-sanitize: deps $(SANITIZE_BUILD)/build.ninja
 ifneq ($(FUZZ_BUILD),$(SANITIZE_BUILD))
 $(FUZZ_BUILD)/build.ninja:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_FUZZ=ON -DSYLVIX_TESTS=OFF
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSYLVIX_FUZZ=ON -DSYLVIX_TESTS=OFF -DSYLVIX_GUI=OFF
 endif
 
 fuzz: deps $(FUZZ_BUILD)/build.ninja

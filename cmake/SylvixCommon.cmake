@@ -19,14 +19,22 @@ endif()
 function(add_sylvix_test)
   cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;TOOLS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE sylvix_common sylvix_testsupport ${T_LIBS}
-    GTest::gtest GTest::gtest_main)
+  if(T_GUI)
+    # Its own main: it creates the QApplication before any test runs.
+    target_link_libraries(${T_NAME} PRIVATE sylvix_common sylvix_testsupport ${T_LIBS}
+      sylvix_guitest_main)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE sylvix_common sylvix_testsupport ${T_LIBS}
+      GTest::gtest GTest::gtest_main)
+  endif()
   foreach(tool IN LISTS T_TOOLS)
     string(TOUPPER "${tool}" define)
     string(REPLACE "-" "_" define "${define}")
     target_compile_definitions(${T_NAME} PRIVATE ${define}_PATH="$<TARGET_FILE:${tool}>")
     add_dependencies(${T_NAME} ${tool})
   endforeach()
+  # The demo site and the checked-in test inputs.
+  target_compile_definitions(${T_NAME} PRIVATE SYLVIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set(props ENVIRONMENT "NORVANE_REGISTRY=${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.unused.db")
   if(T_GUI)
     # One value per property: a list value would be split on its way through

@@ -1,0 +1,133 @@
+#include "app/ListtestDoc.h"
+
+#include "app/AppState.h"
+#include "app/CommandLine.h"
+#include "app/MessageBox.h"
+#include "model/Config.h"
+#include "model/Expand.h"
+#include "model/SiteNode.h"
+#include "model/Url.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <algorithm>
+
+namespace sylvix {
+
+namespace {
+
+QWidget *owner()
+{
+    return QApplication::activeWindow();
+}
+
+// Expands node under the wait cursor; false when the user stopped it.
+bool expandRoot(SiteNode *node)
+{
+    if (NeedsReload(node) != 0)
+        return true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const int done = ExpandNode(node);
+    QGuiApplication::restoreOverrideCursor();
+    return done != 0;
+}
+
+} // namespace
+
+CListtestDoc::CListtestDoc(QObject *parent) : QObject(parent) {}
+
+CListtestDoc::~CListtestDoc()
+{
+    if (m_root && m_root != firstTreeRoot)
+        FreeNode(m_root);
+}
+
+bool CListtestDoc::OnNewDocument()
+{
+    const bool made = firstTreeRoot ? laterDocument() : firstDocument();
+    return made && commonSteps();
+}
+
+bool CListtestDoc::firstDocument()
+{
+    SplitCommandLine(processCommandLine);
+    ParseResult parsed = ParseCommandLine(commandWords);
+    if (!parsed.error.empty())
+        FatalError(QString::fromStdString(parsed.error));
+
+    switch (OpenConfiguration(remoteRegistryMachine ? remoteRegistryMachine->c_str() : nullptr)) {
+    case ConfigNoRemote: FatalError(QStringLiteral("Error connecting to remote server registry"));
+    case ConfigNoProgramKey:
+        FatalError(QStringLiteral("The Norvane server must be installed to create a Web window"));
+    default: break;
+    }
+
+    m_root = CreateRootNode(rootUrlArgument ? rootUrlArgument->c_str() : nullptr);
+    firstTreeRoot = m_root;
+    if (m_root->flags & BROKEN) {
+        // Without an argument there is nothing the user typed: show the
+        // server's home page that was tried.
+        const QString shown
+            = QString::fromStdString(rootUrlArgument ? *rootUrlArgument : m_root->url.str());
+        FreeNode(m_root);
+        m_root = firstTreeRoot = nullptr;
+        FatalError(CantInterpretUrl(shown));
+    }
+    if (!expandRoot(m_root))
+        return false;
+    treeUrl = m_root->href.str().substr(0, kTreeUrlChars);
+    return true;
+}
+
+bool CListtestDoc::laterDocument()
+{
+    if (treeUrl.empty()) {
+        m_root = firstTreeRoot;
+        return true;
+    }
+    m_root = CreateNode();
+    SetUrl(m_root, treeUrl, nullptr);
+    if (m_root->flags & BROKEN) {
+        FreeNode(m_root);
+        m_root = nullptr;
+        MessageBox::error(owner(), CantInterpretUrl(QString::fromStdString(treeUrl)),
+                          QStringLiteral("New Tree"));
+        return false;
+    }
+    return expandRoot(m_root);
+}
+
+bool CListtestDoc::commonSteps()
+{
+    if (!m_root)
+        return false;
+    m_title = QString::fromStdString(m_root->href.str());
+    // Directory watching comes with the refresh of changed documents.
+    return true;
+}
+
+bool CListtestDoc::CanCloseFrame() const
+{
+    return busy == 0;
+}
+
+void CListtestDoc::addView(DocView *view)
+{
+    m_views.push_back(view);
+}
+
+void CListtestDoc::removeView(DocView *view)
+{
+    m_views.erase(std::remove(m_views.begin(), m_views.end(), view), m_views.end());
+    // The document lives while one of its windows is open.
+    if (m_views.empty())
+        deleteLater();
+}
+
+void CListtestDoc::OnDirectoryChanged()
+{
+    emit outOfDate();
+}
+
+} // namespace sylvix

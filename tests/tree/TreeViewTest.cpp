@@ -1,0 +1,277 @@
+#include "model/Events.h"
+#include "model/SiteNode.h"
+#include "resources/Icons.h"
+#include "tests/app/AppFixture.h"
+#include "tree/TreeRowModel.h"
+#include "tree/ViewRow.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+
+using namespace sylvix;
+using namespace sylvix::test;
+
+namespace {
+
+std::vector<SiteNode *> childrenOf(SiteNode *node)
+{
+    std::vector<SiteNode *> out;
+    for (SiteNode *c = node->firstChild(); c; c = c->nextSibling())
+        out.push_back(c);
+    return out;
+}
+
+// Runs once inside the next expansion's event pump, then pumps as usual.
+void onNextPump(std::function<void()> once)
+{
+    auto pending = std::make_shared<std::function<void()>>(std::move(once));
+    InstallEventPump([pending] {
+        if (*pending) {
+            auto f = std::move(*pending);
+            *pending = nullptr;
+            f();
+        }
+        QCoreApplication::processEvents();
+    });
+}
+
+} // namespace
+
+class TreeView : public AppFixture
+{
+protected:
+    void SetUp() override
+    {
+        AppFixture::SetUp();
+        start();
+        m_tester = std::make_unique<QAbstractItemModelTester>(
+            list()->rowModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    }
+    void TearDown() override
+    {
+        m_tester.reset();
+        AppFixture::TearDown();
+    }
+
+    CTreeRow *rootRow() const { return list()->RowAt(0); }
+
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+};
+
+TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
+{
+    ASSERT_EQ(list()->RowCount(), 1);
+    CTreeRow *root = rootRow();
+    EXPECT_EQ(root->node, view()->root());
+    EXPECT_EQ(root->level, 0);
+    EXPECT_EQ(root->position, 0);
+    EXPECT_EQ(list()->SelectedRow(), root);
+    ASSERT_TRUE(root->expandable);
+    EXPECT_TRUE(enabled("actionTreeExpand"));
+    EXPECT_FALSE(enabled("actionTreeCollapse"));
+
+    frame()->SetStatusText(QStringLiteral("something else"));
+    trigger("actionTreeExpand");
+    const std::vector<SiteNode *> kids = childrenOf(root->node);
+    ASSERT_GE(kids.size(), 3u);
+    ASSERT_EQ(list()->RowCount(), int(kids.size()) + 1);
+    EXPECT_TRUE(root->expanded);
+    EXPECT_FALSE(root->expandable);
+    EXPECT_EQ(frame()->statusText(), QStringLiteral("Norvane Sylvix"));
+    for (size_t i = 0; i < kids.size(); ++i) {
+        const auto *row = static_cast<const CViewRow *>(list()->RowAt(int(i) + 1));
+        SCOPED_TRACE(kids[i]->url.str());
+        EXPECT_EQ(row->node, kids[i]);
+        EXPECT_EQ(kids[i]->viewItem, row);
+        EXPECT_EQ(row->level, 1);
+        const bool last = i + 1 == kids.size();
+        EXPECT_EQ(row->position, last ? 2 : 1);
+        EXPECT_EQ(row->lineMask, last ? 0 : 2);
+        EXPECT_EQ(bool(row->expandable), kids[i]->hasChildren());
+        EXPECT_EQ(row->icon.cacheKey(), KindIcon(kids[i]->kind).cacheKey());
+        EXPECT_EQ(row->stateIcons, StateIconNames(kids[i]->flags));
+        EXPECT_EQ(row->text, kids[i]->href.empty() ? QStringLiteral("[none]")
+                                                   : QString::fromStdString(kids[i]->href.str()));
+    }
+
+    // Two levels: a child with children of its own, then collapse the root.
+    int open = 0;
+    while (open < list()->RowCount() && !list()->RowAt(open)->expandable)
+        ++open;
+    ASSERT_LT(open, list()->RowCount());
+    CTreeRow *child = list()->RowAt(open);
+    list()->SelectRow(child);
+    trigger("actionTreeExpand");
+    const size_t grandkids = childrenOf(child->node).size();
+    EXPECT_EQ(list()->RowCount(), int(kids.size() + grandkids) + 1);
+    EXPECT_EQ(list()->RowAt(open + 1)->level, 2);
+    const bool childIsLast = child->position == 2;
+    EXPECT_EQ(bool(list()->RowAt(open + 1)->lineMask & 2), !childIsLast);
+
+    list()->SelectRow(root);
+    trigger("actionTreeCollapse");
+    EXPECT_EQ(list()->RowCount(), 1);
+    EXPECT_TRUE(root->expandable);
+    EXPECT_FALSE(child->expanded); // the subtree went with it
+
+    // Rows are reused when the node is shown again.
+    trigger("actionTreeExpand");
+    EXPECT_EQ(list()->RowAt(open), child);
+    EXPECT_EQ(list()->RowCount(), int(kids.size()) + 1);
+}
+
+TEST_F(TreeView, BoxClickAndDoubleClickAndEnter)
+{
+    // A double click on the box toggles the row once: press, release,
+    // press and double click, release, as the window system sends them.
+    const QPoint box = list()->BoxRectAt(0).center();
+    ASSERT_FALSE(box.isNull());
+    auto send = [this, box](QEvent::Type type, ulong time) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent e(type, box, list()->viewport()->mapToGlobal(box), Qt::LeftButton,
+                      down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        e.setTimestamp(time);
+        QApplication::sendEvent(list()->viewport(), &e);
+    };
+    const ulong t = 1000000;
+    send(QEvent::MouseButtonPress, t);
+    send(QEvent::MouseButtonRelease, t + 40);
+    send(QEvent::MouseButtonPress, t + 120);
+    send(QEvent::MouseButtonDblClick, t + 120);
+    send(QEvent::MouseButtonRelease, t + 160);
+    const int open = list()->RowCount();
+    EXPECT_GT(open, 1);
+    EXPECT_TRUE(rootRow()->expanded);
+    // A single click later closes it again.
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, box);
+    EXPECT_EQ(list()->RowCount(), 1);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, box);
+    EXPECT_EQ(list()->RowCount(), open);
+
+    // Enter and double clicks on the text open the document, not the row.
+    QTest::keyClick(list(), Qt::Key_Return);
+    EXPECT_EQ(list()->RowCount(), open);
+    const QPoint text = list()->visualRect(list()->rowModel()->index(0)).topLeft() + QPoint(60, 10);
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, text);
+    EXPECT_EQ(list()->RowCount(), open);
+
+    // "-" and "+" reach the selected row from the keyboard.
+    list()->SelectRow(rootRow());
+    QTest::keyClick(list(), Qt::Key_Minus);
+    EXPECT_EQ(list()->RowCount(), 1);
+    QTest::keyClick(list(), Qt::Key_Plus);
+    EXPECT_EQ(list()->RowCount(), open);
+}
+
+TEST_F(TreeView, DisplayModesAndTheirCheckMark)
+{
+    trigger("actionTreeExpand");
+    ASSERT_GT(list()->RowCount(), 1);
+    struct Mode
+    {
+        const char *action;
+        SharedStr SiteNode::*field;
+    };
+    const Mode modes[] = {
+        {"actionViewFileName", &SiteNode::localPath}, {"actionViewTitle", &SiteNode::title},
+        {"actionViewLabel", &SiteNode::label},        {"actionViewUrl", &SiteNode::url},
+        {"actionViewHyperlink", &SiteNode::href},
+    };
+    for (const Mode &m : modes) {
+        trigger(m.action);
+        frame()->UpdateCommands();
+        EXPECT_TRUE(action(m.action)->isChecked()) << m.action;
+        for (int i = 0; i < list()->RowCount(); ++i) {
+            const CTreeRow *row = list()->RowAt(i);
+            const SharedStr &want = row->node->*m.field;
+            EXPECT_EQ(row->text,
+                      want.empty() ? QStringLiteral("[none]") : QString::fromStdString(want.str()))
+                << m.action << " row " << i;
+        }
+    }
+    EXPECT_FALSE(action("actionViewTitle")->isChecked());
+}
+
+TEST_F(TreeView, StopDuringAnExpansionLeavesTheRowCollapsed)
+{
+    bool closedWhileBusy = false;
+    onNextPump([&] {
+        // While busy neither the window nor the frame closes.
+        frame()->mdiArea()->activeSubWindow()->close();
+        frame()->close();
+        closedWhileBusy = windowCount() != 1 || !frame()->isVisible();
+        trigger("actionViewStop");
+    });
+    trigger("actionTreeExpand");
+    EXPECT_FALSE(closedWhileBusy);
+    EXPECT_EQ(list()->RowCount(), 1);
+    EXPECT_TRUE(rootRow()->expandable);
+    EXPECT_FALSE(rootRow()->expanded);
+    EXPECT_EQ(busy, 0);
+    EXPECT_FALSE(CancelRequested());
+
+    // Escape in the list stops it too.
+    onNextPump([&] { QTest::keyClick(list(), Qt::Key_Escape); });
+    trigger("actionTreeExpand");
+    EXPECT_EQ(list()->RowCount(), 1);
+
+    // Once stopped, the frame closes.
+    InstallEventPump([] { QCoreApplication::processEvents(); });
+    EXPECT_TRUE(frame()->close());
+}
+
+TEST_F(TreeView, CommandsWhileBusyAndWithARow)
+{
+    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
+                           "actionTreeExpand", "actionViewStop", "actionSearchFindNode"})
+        EXPECT_EQ(enabled(on), std::string(on) != "actionSearchFindNode") << on;
+    EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
+    // Work that arrives later stays off whatever its rule says.
+    for (const char *off : {"actionFileOpen", "actionFileProperties", "actionFileBrowserPreview",
+                            "actionPropertiesDiagnostics", "actionToolsWizards"})
+        EXPECT_FALSE(enabled(off)) << off;
+
+    std::map<std::string, bool> during;
+    onNextPump([&] {
+        for (const char *name : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
+                                 "actionTreeExpand", "actionTreeCollapse", "actionViewStop"})
+            during[name] = enabled(name);
+        // Clicks on rows are ignored while busy.
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->BoxRectAt(0).center());
+    });
+    trigger("actionTreeExpand");
+    EXPECT_FALSE(during["actionFileNewTree"]);
+    EXPECT_FALSE(during["actionFileExit"]);
+    EXPECT_FALSE(during["actionViewHyperlink"]);
+    EXPECT_FALSE(during["actionTreeExpand"]);
+    EXPECT_FALSE(during["actionTreeCollapse"]);
+    EXPECT_TRUE(during["actionViewStop"]);
+    EXPECT_TRUE(rootRow()->expanded);
+    EXPECT_TRUE(enabled("actionTreeCollapse"));
+}
+
+TEST_F(TreeView, SecondWindowShowsItsOwnCopy)
+{
+    trigger("actionTreeExpand");
+    const int firstRows = list()->RowCount();
+    CListtestView *first = view();
+    trigger("actionWindowNew");
+    ASSERT_EQ(windowCount(), 2);
+    ASSERT_NE(view(), first);
+    EXPECT_EQ(list()->RowCount(), 1);
+    EXPECT_NE(view()->root(), first->root());
+    EXPECT_EQ(view()->root()->url.str(), first->root()->url.str());
+
+    trigger("actionTreeExpand");
+    EXPECT_GT(list()->RowCount(), 1);
+    EXPECT_EQ(first->treeList()->RowCount(), firstRows);
+    EXPECT_NE(list()->RowAt(1), first->treeList()->RowAt(1));
+
+    // Closing the copy leaves the first tree and its rows alone.
+    frame()->mdiArea()->activeSubWindow()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(windowCount(), 1);
+    EXPECT_EQ(first->treeList()->RowAt(1)->node->viewItem, first->treeList()->RowAt(1));
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+// A tree window: keeps the rows of its list in step with the part of the
+// site tree the user has opened, and answers the tree window's commands.
+
+#include "app/DocView.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace sylvix {
+
+class CListtestDoc;
+class CTreeListBox;
+class CTreeRow;
+class SiteNode;
+
+enum DisplayModeValue : int { ModeHyperlink = 0, ModeFileName, ModeTitle, ModeLabel, ModeUrl };
+
+class CListtestView : public QWidget, public DocView
+{
+    Q_OBJECT
+
+public:
+    explicit CListtestView(CListtestDoc *doc, QWidget *parent = nullptr);
+    ~CListtestView() override;
+
+    // DocView
+    QWidget *widget() override { return this; }
+    CListtestDoc *document() const override { return m_doc; }
+    void SetOutOfDate(int flag) override;
+    void OnActivateView(bool active) override;
+    bool UpdateCommand(int id, CommandState &state) override;
+    bool OnCommand(int id) override;
+
+    CTreeRow *CreateRow(uint16_t level, int32_t position, uint16_t parentMask, SiteNode *node);
+    void UpdateRow(CTreeRow *row, uint16_t level, int32_t position, uint16_t parentMask,
+                   SiteNode *node);
+    void CollapseRow(CTreeRow *row);
+    // 1 when every child was shown, 0 when interrupted (the row stays collapsed).
+    int ExpandRow(CTreeRow *row);
+    void SetDisplayMode(int mode);
+    QString NodeText(const SiteNode *node) const;
+    void RefreshRowTexts();
+    void InvalidateTree();
+    void SelectNode(const SiteNode *node);
+
+    CTreeListBox *treeList() const { return m_treeList; }
+    SiteNode *root() const { return m_root; }
+    int displayMode() const { return m_displayMode; }
+    int outOfDate() const { return m_outOfDate; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    void OnInitialUpdate();
+    void onRowActivated();
+    // Expand with the list's drawing suspended, then one repaint.
+    void expandSelected();
+    void operationEnded();
+    void updateFrame() const;
+    void showShortcutMenu(const QPoint &globalPos);
+    void unlinkRows();
+    CTreeRow *rowOf(const SiteNode *node) const;
+
+    CListtestDoc *m_doc;
+    CTreeListBox *m_treeList = nullptr;
+    int m_displayMode = ModeHyperlink;
+    SiteNode *m_root = nullptr;
+    int m_outOfDate = 0;
+    bool m_ownRoot = false;
+    std::vector<std::unique_ptr<CTreeRow>> m_rows; // every row this view made
+};
+
+} // namespace sylvix

@@ -1,0 +1,19 @@
+#pragma once
+
+// A row of the tree window: after its text it shows the node's state icons.
+
+#include "tree/TreeRow.h"
+
+#include <vector>
+
+namespace sylvix {
+
+class CViewRow : public CTreeRow
+{
+public:
+    std::vector<const char *> stateIcons; // icon names, in drawing order
+
+    int DrawDecorations(QPainter &painter, const QRect &rect) const override;
+};
+
+} // namespace sylvix
