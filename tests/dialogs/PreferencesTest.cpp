@@ -62,8 +62,9 @@ const QString kDefault = QStringLiteral("brovia/brovia.exe");
 TEST_F(Preferences, OkStoresOnlyOverAnExistingStringCommand)
 {
     for (bool asDword : {false, true}) {
-        if (asDword)
+        if (asDword) {
             ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
+        }
         CPreferencesDlg dlg;
         EXPECT_EQ(edit(dlg)->text(), kDefault);
         EXPECT_TRUE(verify(dlg)->isChecked());
