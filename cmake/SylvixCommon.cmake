@@ -26,6 +26,7 @@ function(add_sylvix_test)
   else()
     target_link_libraries(${T_NAME} PRIVATE sylvix_common sylvix_testsupport ${T_LIBS}
       GTest::gtest GTest::gtest_main)
+    set_target_properties(${T_NAME} PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
   endif()
   foreach(tool IN LISTS T_TOOLS)
     string(TOUPPER "${tool}" define)
