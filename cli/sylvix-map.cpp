@@ -67,7 +67,7 @@ int setUp(const Options &o, StatusLine &status)
     mainThread = std::this_thread::get_id();
     std::signal(SIGINT, onInterrupt);
     SetLiteralMode(o.literal);
-    SetMarkupChecks(o.diagnostics);
+    SetMarkupChecksEnabled(o.diagnostics);
 
     if (!o.store.empty()) {
         std::string err;

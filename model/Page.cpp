@@ -198,12 +198,12 @@ namespace {
 std::atomic<bool> g_markupChecks{true};
 } // namespace
 
-void SetMarkupChecks(bool on)
+void SetMarkupChecksEnabled(bool on)
 {
     g_markupChecks = on;
 }
 
-bool MarkupChecks()
+bool MarkupChecksEnabled()
 {
     return g_markupChecks;
 }
@@ -225,7 +225,7 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     PageEvents page;
     g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
-    options.diagnostics = diagnostics && MarkupChecks();
+    options.diagnostics = diagnostics && MarkupChecksEnabled();
     auto doc = html::ParseBytes(
         bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;

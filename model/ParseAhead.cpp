@@ -73,7 +73,7 @@ void ParseAhead::request(const std::vector<std::string> &paths)
 
 Diagnostics ParseAhead::checkLater(std::string bytes)
 {
-    if (!MarkupChecks())
+    if (!MarkupChecksEnabled())
         return Diagnostics();
     std::unique_lock lock(m_mutex);
     if (m_threads.empty()

@@ -2,7 +2,7 @@
 
 #include "model/Expand.h"
 #include "model/SiteNode.h"
-#include "model/Text.h"
+#include "platform/TextUtil.h"
 #include "model/Walk.h"
 
 #include <algorithm>

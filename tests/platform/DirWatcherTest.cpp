@@ -1,6 +1,6 @@
 #include "platform/DirWatcher.h"
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@ namespace sylvix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempDir;
 
 size_t openDescriptors()
 {
