@@ -166,6 +166,7 @@ bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
         st->ino = s.st_ino;
         st->size = s.st_size;
         st->mtime = s.st_mtime;
+        st->mtimeNsec = s.st_mtim.tv_nsec;
     }
     size_t want = std::min<size_t>(static_cast<size_t>(s.st_size), maxBytes);
     out.resize(want);
@@ -184,17 +185,17 @@ bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
 }
 
 namespace {
-std::atomic<bool> g_markupChecks{true};
+std::atomic<bool> g_linksOnly{false};
 } // namespace
 
-void SetMarkupChecks(bool on)
+void SetLinksOnly(bool on)
 {
-    g_markupChecks = on;
+    g_linksOnly = on;
 }
 
-bool MarkupChecks()
+bool LinksOnly()
 {
-    return g_markupChecks;
+    return g_linksOnly;
 }
 
 namespace {
@@ -214,7 +215,7 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     PageEvents page;
     g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
-    options.diagnostics = diagnostics && MarkupChecks();
+    options.diagnostics = diagnostics && !LinksOnly();
     auto doc = html::ParseBytes(
         bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;

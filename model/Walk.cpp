@@ -7,17 +7,16 @@
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 
 namespace sylvix {
 
-namespace {
-
 // Guesses which documents among node's children the walk will parse, and
 // asks the workers for them. A guess is only a guess: the walk takes a
 // parsed page only for the very file it resolves to.
-void parseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
+void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
 {
     std::vector<std::string> paths;
     const bool saved = verifyExternal;
@@ -37,6 +36,8 @@ void parseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
     if (!paths.empty())
         ahead->request(paths);
 }
+
+namespace {
 
 // Examines node the way opening its row does; true when it read a document
 // of its own.
@@ -101,7 +102,7 @@ bool WalkWholeTree(SiteNode *start, const WalkOptions &options)
                 ++progress.broken;
             if (WalkDescends(node)) {
                 if (options.ahead)
-                    parseChildrenAhead(node, options.ahead, asked);
+                    ParseChildrenAhead(node, options.ahead, asked);
                 for (SiteNode *c = node->firstChild(); c; c = c->nextSibling())
                     next.push_back(c);
             }

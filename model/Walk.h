@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <unordered_set>
 
 namespace sylvix {
 
@@ -31,9 +32,9 @@ struct WalkOptions
 {
     // Called in pre-order for each node examined, with its depth (1 = the
     // start). Return false to stop the walk.
-    std::function<bool(SiteNode *node, int depth)> visit;
+    std::function<bool(SiteNode *node, int depth)> visit = {};
     // Called after each node examined; return false to stop.
-    std::function<bool(const WalkProgress &)> progress;
+    std::function<bool(const WalkProgress &)> progress = {};
     // Documents of the next level are parsed ahead on its threads (may be null).
     ParseAhead *ahead = nullptr;
 };
@@ -43,5 +44,9 @@ bool WalkWholeTree(SiteNode *start, const WalkOptions &options);
 
 // Whether the walk goes below node.
 bool WalkDescends(SiteNode *node);
+
+// Asks ahead's workers for the documents among node's children that a walk
+// will parse next; asked holds the URLs asked for already.
+void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked);
 
 } // namespace sylvix
