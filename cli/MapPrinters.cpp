@@ -2,6 +2,7 @@
 
 #include "cli/MapText.h"
 #include "model/Cause.h"
+#include "model/Display.h"
 #include "model/SiteNode.h"
 
 namespace sylvix::map {
@@ -49,11 +50,11 @@ public:
     void node(SiteNode *n, int depth, bool) override
     {
         m_out.append(static_cast<size_t>(depth - 1) * 2, ' ');
-        m_out += SafeText(NodeText(*n, m_mode));
+        m_out += SafeText(DisplayText(*n, static_cast<DisplayMode>(m_mode)));
         m_out += "  [";
         m_out += KindDisplayText(n->kind);
         m_out += ' ';
-        m_out += FlagMarks(n->flags);
+        m_out += FlagLetters(n->flags);
         m_out += ']';
         if (m_mode != 1 && n->localPath) {
             m_out += "  ";

@@ -1,7 +1,6 @@
 #include "cli/MapText.h"
 
-#include "model/SiteNode.h"
-
+#include <cstdint>
 #include <cstdio>
 
 namespace sylvix::map {
@@ -117,50 +116,6 @@ void AppendCsvField(std::string &out, std::string_view s)
         out += c;
     }
     out += '"';
-}
-
-std::string NodeText(const SiteNode &n, int mode)
-{
-    const SharedStr *s;
-    switch (mode) {
-    case 0: s = &n.href; break;
-    case 1: s = &n.localPath; break;
-    case 2: s = &n.title; break;
-    case 3: s = &n.label; break;
-    default: s = &n.url; break;
-    }
-    return s->empty() ? std::string("[none]") : s->str();
-}
-
-std::string FlagMarks(uint32_t f)
-{
-    std::string s;
-    s += (f & EXTERNAL) ? 'E' : '-';
-    s += (f & VIRTUAL) ? 'V' : '-';
-    s += (f & ISMAP) ? 'M' : '-';
-    s += (f & NOTVER) ? 'N' : '-';
-    s += (f & BROKEN) ? 'B' : '-';
-    s += (f & INLINED) ? 'I' : '-';
-    return s;
-}
-
-std::string FlagNames(uint32_t f)
-{
-    std::string s;
-    auto add = [&](uint32_t bit, const char *name) {
-        if (f & bit) {
-            if (!s.empty())
-                s += '|';
-            s += name;
-        }
-    };
-    add(ISMAP, "ISMAP");
-    add(BROKEN, "BROKEN");
-    add(EXTERNAL, "EXTERNAL");
-    add(NOTVER, "NOTVER");
-    add(VIRTUAL, "VIRTUAL");
-    add(INLINED, "INLINED");
-    return s;
 }
 
 } // namespace sylvix::map

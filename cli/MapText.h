@@ -3,13 +3,8 @@
 // Texts of the map's output, made so that no page, header or file name can
 // forge a row or reach the terminal as a control sequence.
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-
-namespace sylvix {
-class SiteNode;
-}
 
 namespace sylvix::map {
 
@@ -23,11 +18,5 @@ void AppendJsonString(std::string &out, std::string_view s);
 
 // s as one CSV field: SafeText, quoted when it holds a comma or a quote.
 void AppendCsvField(std::string &out, std::string_view s);
-
-// The row text of node in a display mode (0 hyperlink .. 4 URL), "[none]"
-// when absent or empty; the flag marks "EVMNBI" and the flag names "A|B".
-std::string NodeText(const SiteNode &node, int mode);
-std::string FlagMarks(uint32_t flags);
-std::string FlagNames(uint32_t flags);
 
 } // namespace sylvix::map

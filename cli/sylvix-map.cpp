@@ -67,7 +67,7 @@ int setUp(const Options &o, StatusLine &status)
     mainThread = std::this_thread::get_id();
     std::signal(SIGINT, onInterrupt);
     SetLiteralMode(o.literal);
-    SetMarkupChecksEnabled(o.diagnostics);
+    SetLinksOnly(!o.diagnostics);
 
     if (!o.store.empty()) {
         std::string err;
@@ -146,7 +146,7 @@ int main(int argc, char **argv)
     const auto t0 = std::chrono::steady_clock::now();
     std::unique_ptr<ParseAhead> ahead;
     if (o.whole && o.jobs > 1) {
-        ahead = std::make_unique<ParseAhead>(o.jobs);
+        ahead = std::make_unique<ParseAhead>(o.jobs, 4096, ParseAhead::Order::LevelByLevel);
         InstallParseAhead(ahead.get());
     }
     SiteNode *root = CreateRootNode(o.hasUrl ? o.url.c_str() : nullptr);

@@ -195,17 +195,17 @@ bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
 }
 
 namespace {
-std::atomic<bool> g_markupChecks{true};
+std::atomic<bool> g_linksOnly{false};
 } // namespace
 
-void SetMarkupChecksEnabled(bool on)
+void SetLinksOnly(bool on)
 {
-    g_markupChecks = on;
+    g_linksOnly = on;
 }
 
-bool MarkupChecksEnabled()
+bool LinksOnly()
 {
-    return g_markupChecks;
+    return g_linksOnly;
 }
 
 namespace {
@@ -225,7 +225,7 @@ PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
     PageEvents page;
     g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
-    options.diagnostics = diagnostics && MarkupChecksEnabled();
+    options.diagnostics = diagnostics && !LinksOnly();
     auto doc = html::ParseBytes(
         bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;

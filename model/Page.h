@@ -44,9 +44,9 @@ PageEvents ParsePageFile(const std::string &path);
 // Without diagnostics the markup check is left out: the events are the same.
 PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics = true);
 
-// Off: no page gets a markup check, for runs that only want the links.
-void SetMarkupChecksEnabled(bool on);
-bool MarkupChecksEnabled();
+// On: no page gets a markup check, for runs that only want the links.
+void SetLinksOnly(bool on);
+bool LinksOnly();
 // The bytes ParsePageFile parses: at most one byte over the parser's limit,
 // so that it notices a cut. False when the file cannot be read.
 bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st = nullptr);

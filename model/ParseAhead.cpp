@@ -17,7 +17,8 @@ void InstallParseAhead(ParseAhead *ahead)
     g_current = ahead;
 }
 
-ParseAhead::ParseAhead(unsigned jobs, size_t maxReady) : m_maxReady(maxReady)
+ParseAhead::ParseAhead(unsigned jobs, size_t maxReady, Order order)
+    : m_maxReady(maxReady), m_order(order)
 {
     for (unsigned i = 0; i < jobs; ++i)
         m_threads.emplace_back([this] { work(); });
@@ -60,11 +61,16 @@ void ParseAhead::request(const std::vector<std::string> &paths)
 {
     {
         std::lock_guard lock(m_mutex);
-        for (const std::string &path : paths) {
+        const bool deep = m_order == Order::DeepFirst;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const std::string &path = paths[deep ? paths.size() - 1 - i : i];
             if (m_entries.count(path))
                 continue;
             m_entries.emplace(path, Entry());
-            m_queue.push_back(path);
+            if (deep)
+                m_queue.push_front(path);
+            else
+                m_queue.push_back(path);
             ++m_stats.requested;
         }
     }
@@ -73,7 +79,7 @@ void ParseAhead::request(const std::vector<std::string> &paths)
 
 Diagnostics ParseAhead::checkLater(std::string bytes)
 {
-    if (!MarkupChecksEnabled())
+    if (LinksOnly())
         return Diagnostics();
     std::unique_lock lock(m_mutex);
     if (m_threads.empty()

@@ -21,13 +21,16 @@ namespace sylvix {
 class ParseAhead
 {
 public:
-    explicit ParseAhead(unsigned jobs, size_t maxReady = 4096);
+    // DeepFirst: a later request is needed before earlier ones (a depth-first
+    // walk); LevelByLevel: requests are needed in the order they came.
+    enum class Order { DeepFirst, LevelByLevel };
+    explicit ParseAhead(unsigned jobs, size_t maxReady = 4096, Order order = Order::DeepFirst);
     ~ParseAhead();
     ParseAhead(const ParseAhead &) = delete;
     ParseAhead &operator=(const ParseAhead &) = delete;
 
-    // The walk will need these documents soon, in the order asked for (it
-    // goes level by level, so earlier requests are needed first).
+    // The walk will need these documents soon, the first of the list first.
+    // Across requests, Order says which comes first.
     void request(const std::vector<std::string> &paths);
 
     // The page parsed from path when a worker has read (or is reading) it
@@ -67,6 +70,7 @@ private:
     size_t m_doneCount = 0;
     size_t m_pendingBytes = 0; // held by checks not yet done
     size_t m_maxReady;
+    Order m_order;
     bool m_stop = false;
     Stats m_stats;
     std::vector<std::thread> m_threads;

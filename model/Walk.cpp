@@ -7,6 +7,7 @@
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
 
+#include <algorithm>
 #include <unordered_set>
 #include <vector>
 

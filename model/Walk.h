@@ -32,9 +32,9 @@ struct WalkOptions
 {
     // Called in pre-order for each node examined, with its depth (1 = the
     // start). Return false to stop the walk.
-    std::function<bool(SiteNode *node, int depth)> visit;
+    std::function<bool(SiteNode *node, int depth)> visit = {};
     // Called after each node examined; return false to stop.
-    std::function<bool(const WalkProgress &)> progress;
+    std::function<bool(const WalkProgress &)> progress = {};
     // Documents of the next level are parsed ahead on its threads (may be null).
     ParseAhead *ahead = nullptr;
 };

@@ -50,7 +50,7 @@ class Search : public ServerFixture
 
 } // namespace
 
-TEST_F(Search, FindNextVisitsInTheOrderOfTheWholeTreeWalk)
+TEST_F(Search, FindNextVisitsInDepthFirstOrder)
 {
     // Pages that link each other: mirrors, loops, a missing page, an image.
     for (int i = 0; i < 8; ++i) {
@@ -63,11 +63,22 @@ TEST_F(Search, FindNextVisitsInTheOrderOfTheWholeTreeWalk)
     doc("pic.gif", "GIF89a");
     SiteNode *walked = CreateRootNode("http://www.example.org/p0.html");
     TreeGuard g1{walked};
+    // The reference: depth first, each node examined as it is met (the
+    // map's whole walk goes level by level and meets pages elsewhere).
     std::vector<std::string> order;
-    WalkWholeTree(walked, WalkOptions{[&](SiteNode *n, int) {
-                      order.push_back(where(n));
-                      return true;
-                  }});
+    std::vector<SiteNode *> stack{walked};
+    while (!stack.empty()) {
+        SiteNode *n = stack.back();
+        stack.pop_back();
+        if (NeedsReload(n) == 0)
+            ExpandNode(n);
+        order.push_back(where(n));
+        std::vector<SiteNode *> kids;
+        if (WalkDescends(n))
+            for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+                kids.push_back(c);
+        stack.insert(stack.end(), kids.rbegin(), kids.rend());
+    }
     ASSERT_GT(order.size(), 20u);
 
     SiteNode *searched = CreateRootNode("http://www.example.org/p0.html");
