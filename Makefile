@@ -5,6 +5,8 @@ PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest 
            libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
            clang llvm libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES += libjemalloc-dev clang-format
+# The remote configuration store: libpq, and a server for its tests.
+PACKAGES += libpq-dev postgresql postgresql-common
 CMAKE_FLAGS ?=
 # The sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and the fuzz build (clang, libFuzzer); FUZZ_SECONDS per target.
