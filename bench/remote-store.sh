@@ -44,7 +44,7 @@ store=$out/remote-bench.db
 rm -f "$store" "$store-wal" "$store-shm"
 "$reg_tool" --store "$store" import "$out/config.reg" || die "local import failed"
 export NORVANE_REGISTRY=$store
-psql -XAtqc 'DROP SCHEMA IF EXISTS sylvix_bench CASCADE; CREATE SCHEMA sylvix_bench' >/dev/null
+psql -XAtqc 'SET client_min_messages = warning; DROP SCHEMA IF EXISTS sylvix_bench CASCADE; CREATE SCHEMA sylvix_bench' >/dev/null
 export PGOPTIONS="${PGOPTIONS:-} -c search_path=sylvix_bench"
 host=${PGHOST:-localhost}
 case $host in /*) host=localhost ;; esac  # a socket directory: go through TCP on loopback
@@ -60,12 +60,12 @@ run() { # NAME ARGS...
         status=$?
     # 1 means broken links were found: the generated site has them.
     [ "$status" -le 1 ] || { tail -n 20 "$out/$name.err" >&2; die "$name exited with $status"; }
-    printf '%-22s %s; %s\n' "$name" "$(cat "$out/$name.time")" \
+    printf '%-22s %s; %s\n' "$name" "$(grep -v '^Command exited' "$out/$name.time")" \
         "$(grep -i 'seconds in store' "$out/$name.out" | sed 's/^[ \t]*//')"
 }
 
 echo "== sylvix-map --whole --format summary --jobs 1 ($pages pages; load: $(cut -d' ' -f1-3 /proc/loadavg))"
 run local-sqlite
 run remote-postgres -r "$host"
-psql -XAtqc 'DROP SCHEMA sylvix_bench CASCADE' >/dev/null
+psql -XAtqc 'SET client_min_messages = warning; DROP SCHEMA sylvix_bench CASCADE' >/dev/null
 rm -f "$store" "$store-wal" "$store-shm"
