@@ -203,7 +203,7 @@ public:
         const auto *p = reinterpret_cast<const unsigned char *>(PQgetvalue(m_r, row, col));
         for (int i = 0; i < PQgetlength(m_r, row, col); ++i)
             v = (v << 8) | p[i];
-        // A 4-byte column is sign-extended by hand; the stored ones are never negative.
+        // Big-endian, of any width; no column read here is ever negative.
         return static_cast<int64_t>(v);
     }
     uint64_t affected() const { return std::strtoull(PQcmdTuples(m_r), nullptr, 10); }
