@@ -9,6 +9,8 @@ PACKAGES += libjemalloc-dev clang-format python3-jsonschema
 # is blank), the offscreen platform plugin and fonts for headless tests, and
 # a virtual display for make demo.
 PACKAGES += qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core xvfb xauth
+# The remote configuration store: libpq, and a server for its tests.
+PACKAGES += libpq-dev postgresql postgresql-common
 CMAKE_FLAGS ?=
 # The sanitizer build (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and the fuzz build (clang, libFuzzer); FUZZ_SECONDS per target.

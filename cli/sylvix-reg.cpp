@@ -21,7 +21,7 @@ namespace {
 enum ExitCode : int { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitStore = 2 };
 
 const char kUsage[]
-    = "usage: sylvix-reg [--store PATH] COMMAND ...\n"
+    = "usage: sylvix-reg [--store PATH | -r MACHINE] COMMAND ...\n"
       "  import FILE.reg                      apply a registry file (\"-\" reads stdin)\n"
       "  export [KEY] [-o FILE]               write KEY (default: everything) as a registry file\n"
       "  get KEY NAME                         print one value\n"
@@ -30,7 +30,8 @@ const char kUsage[]
       "  list KEY                             list subkeys ([name]) and values\n"
       "  delete KEY [NAME]                    delete a value, or KEY with everything below it\n"
       "KEY is HKEY_LOCAL_MACHINE\\PATH, HKLM\\PATH or a path from the root; NAME \"\" is the\n"
-      "default value. The store is $NORVANE_REGISTRY or the user's norvane/registry.db.\n";
+      "default value. The store is $NORVANE_REGISTRY or the user's norvane/registry.db;\n"
+      "with -r, the store of MACHINE (database, user and password as libpq takes them).\n";
 
 int Usage(const std::string &message)
 {
@@ -117,8 +118,8 @@ bool ParseHexArgument(const std::string &text, std::string &out)
 class Tool
 {
 public:
-    Tool(std::string storePath, std::vector<std::string> args)
-        : m_storePath(std::move(storePath)), m_args(std::move(args))
+    Tool(std::string storePath, std::string machine, std::vector<std::string> args)
+        : m_storePath(std::move(storePath)), m_machine(std::move(machine)), m_args(std::move(args))
     {}
 
     int run()
@@ -144,6 +145,13 @@ private:
     // Readers need the store to exist; only writers make one, and say so.
     int openStore(StoreOpen how)
     {
+        if (!m_machine.empty()) {
+            std::string error;
+            m_store = ConnectRemoteStore(m_machine, &error);
+            if (!m_store)
+                return Failed("Error connecting to remote server registry: " + error);
+            return ExitOk;
+        }
         std::error_code ec;
         const bool existed = std::filesystem::exists(m_storePath, ec);
         std::string error;
@@ -386,6 +394,7 @@ private:
     }
 
     std::string m_storePath;
+    std::string m_machine;
     std::vector<std::string> m_args;
     std::unique_ptr<ConfigStore> m_store;
 };
@@ -394,6 +403,7 @@ int Main(int argc, char **argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string storePath;
+    std::string machine;
     size_t i = 0;
     for (; i < args.size() && args[i].rfind("-", 0) == 0; ++i) {
         if (args[i] == "--help" || args[i] == "-h") {
@@ -406,15 +416,23 @@ int Main(int argc, char **argv)
             storePath = args[++i];
         } else if (args[i].rfind("--store=", 0) == 0) {
             storePath = args[i].substr(8);
+        } else if (args[i] == "-r" || args[i] == "--remote") {
+            if (i + 1 >= args.size())
+                return Usage("No remote server registry supplied for -r switch");
+            machine = args[++i];
+        } else if (args[i].rfind("--remote=", 0) == 0) {
+            machine = args[i].substr(9);
         } else {
             return Usage("unknown option \"" + args[i] + "\"");
         }
     }
     if (i >= args.size())
         return Usage("no command given");
-    if (storePath.empty())
+    if (!machine.empty() && !storePath.empty())
+        return Usage("--store and -r name different stores");
+    if (storePath.empty() && machine.empty())
         storePath = DefaultStorePath();
-    return Tool(storePath,
+    return Tool(storePath, machine,
                 std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i), args.end()))
         .run();
 }

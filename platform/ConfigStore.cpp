@@ -61,13 +61,6 @@ std::string DefaultStorePath()
     return (dir / "registry.db").string();
 }
 
-std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &, std::string *error)
-{
-    if (error)
-        *error = "remote configuration stores are not supported";
-    return nullptr;
-}
-
 bool ReadString(ConfigKey &key, std::string_view name, std::string &out, size_t maxChars)
 {
     ConfigValue value;

@@ -102,7 +102,12 @@ std::string DefaultStorePath();
 std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error = nullptr,
                                              StoreOpen how = StoreOpen::Create);
 
-// Connecting to another machine's store is not supported yet: always null.
+// Connects to the store of another machine, kept in a PostgreSQL database on
+// host machine (or given by a libpq connection string). Database, user,
+// password and port come the usual libpq ways: PGDATABASE, PGUSER,
+// PGPASSWORD, PGPORT, PGSERVICE, ~/.pgpass. Null with error set when the
+// server cannot be reached within the connect time-out (5 s, or
+// PGCONNECT_TIMEOUT) or refuses.
 std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &machine,
                                                 std::string *error = nullptr);
 

@@ -10,6 +10,7 @@
 // pointing at a newer key.
 
 #include "platform/ConfigStore.h"
+#include "platform/StoreParts.h"
 #include "platform/TextUtil.h"
 
 #include <sqlite3.h>
@@ -26,32 +27,14 @@ namespace sylvix {
 
 namespace {
 
+using namespace store;
+
 constexpr int64_t kRootId = 1;
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
 // Tries beyond the first when the busy timeout ran out (another process held
 // the write lock for longer than that).
 constexpr int kBusyRetries = 3;
-
-// Splits a "\"-separated path; false when a part is empty ("a\\b", "\a").
-bool SplitPath(std::string_view path, std::vector<std::string_view> &parts)
-{
-    parts.clear();
-    if (path.empty())
-        return true;
-    size_t start = 0;
-    for (;;) {
-        size_t end = path.find('\\', start);
-        std::string_view part
-            = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
-        if (part.empty())
-            return false;
-        parts.push_back(part);
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
-    }
-}
 
 bool IsBusy(int rc)
 {
@@ -603,11 +586,7 @@ public:
         // Opening an existing key needs no write lock and changes nothing.
         if (resolve(path, id, full))
             return std::make_unique<SqliteKey>(m_c, id, std::move(full));
-        const size_t depth
-            = m_path.empty()
-                  ? 0
-                  : static_cast<size_t>(std::count(m_path.begin(), m_path.end(), '\\') + 1);
-        if (depth + parts.size() > static_cast<size_t>(kMaxKeyDepth)) {
+        if (KeyDepth(m_path) + parts.size() > static_cast<size_t>(kMaxKeyDepth)) {
             m_c->setError("keys nest at most " + std::to_string(kMaxKeyDepth) + " deep");
             return nullptr;
         }
@@ -623,7 +602,7 @@ public:
                 int rc = find.step();
                 if (rc == SQLITE_ROW) {
                     id = find.integer(0);
-                    append(full, find.bytes(1));
+                    AppendPart(full, find.bytes(1));
                     continue;
                 }
                 if (rc != SQLITE_DONE)
@@ -633,7 +612,7 @@ public:
                 if (!insert.done())
                     return false;
                 id = sqlite3_last_insert_rowid(m_c->db());
-                append(full, std::string(part));
+                AppendPart(full, part);
             }
             return true;
         });
@@ -766,11 +745,7 @@ public:
         });
     }
 
-    std::string name() const override
-    {
-        size_t slash = m_path.rfind('\\');
-        return slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-    }
+    std::string name() const override { return LastPart(m_path); }
     std::string path() const override { return m_path; }
 
 private:
@@ -816,13 +791,6 @@ private:
         return true;
     }
 
-    static void append(std::string &path, const std::string &part)
-    {
-        if (!path.empty())
-            path += '\\';
-        path += part;
-    }
-
     bool exists(int64_t id)
     {
         Query q(*m_c, SqlKeyExists);
@@ -850,12 +818,12 @@ private:
             q.bind(1, id).bindText(2, toLowerAscii(part));
             if (!q.row()) {
                 std::string missing = full;
-                append(missing, std::string(part));
+                AppendPart(missing, part);
                 m_c->setError("key not found: " + missing);
                 return false;
             }
             id = q.integer(0);
-            append(full, q.bytes(1));
+            AppendPart(full, q.bytes(1));
         }
         return true;
     }
@@ -890,45 +858,7 @@ private:
     Cursor m_valueCursor;
 };
 
-class SqliteStore final : public ConfigStore
-{
-public:
-    explicit SqliteStore(std::shared_ptr<Connection> c) : m_c(std::move(c)) {}
-
-    std::unique_ptr<ConfigKey> root() override
-    {
-        return std::make_unique<SqliteKey>(m_c, kRootId, std::string());
-    }
-
-    uint64_t generation() override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->generation();
-    }
-
-    bool transaction(const std::function<bool()> &fn) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write(fn);
-    }
-
-    std::string lastError() const override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->error();
-    }
-
-    std::string failure() const override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->failure();
-    }
-
-    bool readOnly() const override { return m_c->readOnly(); }
-
-private:
-    std::shared_ptr<Connection> m_c;
-};
+using SqliteStore = ConnectionStore<Connection, SqliteKey, kRootId>;
 
 } // namespace
 

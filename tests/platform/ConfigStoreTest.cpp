@@ -300,8 +300,6 @@ TEST(StoreOpen, FailuresAndDefaultPath)
     EXPECT_FALSE(OpenSqliteStore(dir.file("junk.db"), &error));
     EXPECT_NE(error.find("junk.db"), std::string::npos) << error;
     EXPECT_TRUE(OpenSqliteStore(dir.file("a/b/registry.db"), &error)) << error; // parents are made
-    EXPECT_FALSE(ConnectRemoteStore("server1", &error));
-    EXPECT_EQ(error, "remote configuration stores are not supported");
 
     {
         ScopedEnv reg("NORVANE_REGISTRY", "/somewhere/reg.db");

@@ -1,0 +1,458 @@
+// The store's behaviours on both backends: the local SQLite file and a
+// PostgreSQL server reached through the libpq environment (PGHOST, PGPORT,
+// PGUSER, PGPASSWORD, PGDATABASE). Each PostgreSQL test gets a schema of its
+// own, picked through PGOPTIONS, so that tests never see each other's keys.
+
+#include "platform/ConfigStore.h"
+#include "tests/platform/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace sylvix {
+namespace {
+
+std::string EnvOr(const char *name, const char *fallback)
+{
+    const char *value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+// Sets an environment variable for a scope, then puts back what was there.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::string &value) : m_name(name)
+    {
+        if (const char *old = std::getenv(name))
+            m_old = old;
+        m_had = std::getenv(name) != nullptr;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            setenv(m_name, m_old.c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+std::string PgHost()
+{
+    return EnvOr("PGHOST", "localhost");
+}
+
+// A schema of its own on the server; null connection when there is none.
+class PgSchema
+{
+public:
+    PgSchema()
+    {
+        const char *keys[] = {"host", "connect_timeout", nullptr};
+        const std::string host = PgHost();
+        const char *values[] = {host.c_str(), "3", nullptr};
+        m_admin = PQconnectdbParams(keys, values, 0);
+        if (PQstatus(m_admin) != CONNECTION_OK) {
+            m_why = PQerrorMessage(m_admin);
+            return;
+        }
+        static std::atomic<int> counter{0};
+        m_name = "sylvix_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+        if (!exec("CREATE SCHEMA " + m_name))
+            return;
+        m_options = std::make_unique<ScopedEnv>("PGOPTIONS", EnvOr("PGOPTIONS", "")
+                                                                 + " -c search_path=" + m_name);
+    }
+    ~PgSchema()
+    {
+        m_options.reset();
+        if (ready())
+            exec("DROP SCHEMA " + m_name + " CASCADE");
+        PQfinish(m_admin);
+    }
+    PgSchema(const PgSchema &) = delete;
+    PgSchema &operator=(const PgSchema &) = delete;
+
+    bool ready() const { return m_options != nullptr; }
+    const std::string &why() const { return m_why; }
+
+    bool exec(const std::string &sql)
+    {
+        PGresult *r = PQexec(m_admin, sql.c_str());
+        bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        if (!ok)
+            m_why = PQresultErrorMessage(r);
+        PQclear(r);
+        return ok;
+    }
+
+private:
+    PGconn *m_admin = nullptr;
+    std::string m_name;
+    std::string m_why;
+    std::unique_ptr<ScopedEnv> m_options;
+};
+
+enum class Backend { Sqlite, Postgres };
+
+class StoreBackends : public ::testing::TestWithParam<Backend>
+{
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Backend::Postgres) {
+            m_schema = std::make_unique<PgSchema>();
+            if (!m_schema->ready())
+                GTEST_SKIP() << "no PostgreSQL server reachable through the libpq environment: "
+                             << m_schema->why();
+        }
+        m_store = open();
+        ASSERT_TRUE(m_store);
+    }
+
+    // Another connection to the same store, as another process would have.
+    std::unique_ptr<ConfigStore> open()
+    {
+        std::string error;
+        auto store = GetParam() == Backend::Sqlite
+                         ? OpenSqliteStore(m_dir.file("registry.db"), &error)
+                         : ConnectRemoteStore(PgHost(), &error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<PgSchema> m_schema;
+    std::unique_ptr<ConfigStore> m_store;
+};
+
+std::vector<std::string> ValueNames(ConfigKey &key)
+{
+    std::vector<std::string> names;
+    ConfigValue v;
+    for (uint32_t i = 0; key.enumValue(i, v); ++i)
+        names.push_back(v.name);
+    return names;
+}
+
+std::vector<std::string> KeyNames(ConfigKey &key)
+{
+    std::vector<std::string> names;
+    std::string name;
+    for (uint32_t i = 0; key.enumKey(i, name); ++i)
+        names.push_back(name);
+    return names;
+}
+
+TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
+{
+    auto key = m_store->root()->createKey("Software\\Tavrin");
+    ASSERT_TRUE(key) << m_store->lastError();
+    const std::string binary("\0\xff\x01 x", 5);
+    const std::string latin1 = "caf\xe9"; // not UTF-8: names are bytes
+    ASSERT_TRUE(WriteString(*key, "Zeta", "first"));
+    ASSERT_TRUE(key->setValue("alpha", ValueType::Binary, binary));
+    ASSERT_TRUE(WriteDword(*key, "Mid", 0x01020304));
+    ASSERT_TRUE(WriteString(*key, latin1, "accent"));
+    ASSERT_TRUE(WriteString(*key, "ZETA", "second")); // overwrites in place, keeps "Zeta"
+    for (const char *sub : {"b", "A", "c"})
+        ASSERT_TRUE(key->createKey(sub));
+    ASSERT_TRUE(key->createKey("B")); // the same key as "b"
+
+    // A second connection sees exactly what the first wrote.
+    auto other = open();
+    auto again = other->root()->openKey("SOFTWARE\\tavrin");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->path(), "Software\\Tavrin");
+    EXPECT_EQ(ValueNames(*again), (std::vector<std::string>{"Zeta", "alpha", "Mid", latin1}));
+    EXPECT_EQ(KeyNames(*again), (std::vector<std::string>{"b", "A", "c"}));
+    EXPECT_EQ(again->countValues(), 4u);
+    EXPECT_EQ(again->countKeys(), 3u);
+
+    ConfigValue v;
+    ASSERT_TRUE(again->queryValue("ALPHA", v));
+    EXPECT_EQ(v.type, ValueType::Binary);
+    EXPECT_EQ(v.data, binary);
+    uint32_t dword = 0;
+    ASSERT_TRUE(ReadDword(*again, "mid", dword));
+    EXPECT_EQ(dword, 0x01020304u);
+    std::string text;
+    ASSERT_TRUE(ReadString(*again, "zeta", text));
+    EXPECT_EQ(text, "second");
+    ASSERT_TRUE(ReadString(*again, latin1, text));
+    EXPECT_EQ(text, "accent");
+    // Strings count their terminating zero against the limit.
+    EXPECT_FALSE(again->queryValue("Zeta", v, 6));
+    EXPECT_TRUE(again->queryValue("Zeta", v, 7));
+    EXPECT_FALSE(again->queryValue("absent", v));
+    EXPECT_FALSE(again->openKey("Software\\Tavrin\\absent"));
+    EXPECT_FALSE(again->openKey("a\\\\b"));
+}
+
+TEST_P(StoreBackends, DeletingKeys)
+{
+    auto root = m_store->root();
+    auto parent = root->createKey("P");
+    auto child = root->createKey("P\\Child\\Leaf");
+    ASSERT_TRUE(parent && child);
+    ASSERT_TRUE(WriteString(*child, "v", "x"));
+    ASSERT_TRUE(WriteString(*parent, "own", "y"));
+
+    EXPECT_FALSE(root->deleteKey("P")) << "a key with subkeys stays";
+    EXPECT_TRUE(root->openKey("P\\Child\\Leaf"));
+    EXPECT_TRUE(parent->deleteTree("Child"));
+    EXPECT_FALSE(root->openKey("P\\Child"));
+    EXPECT_FALSE(WriteString(*child, "v", "again")) << "a handle to a deleted key writes nothing";
+    EXPECT_NE(m_store->lastError().find("deleted"), std::string::npos) << m_store->lastError();
+    EXPECT_TRUE(root->deleteKey("p"));
+    EXPECT_FALSE(root->openKey("P"));
+
+    auto kept = root->createKey("Kept\\Inner");
+    ASSERT_TRUE(kept);
+    auto outer = root->openKey("Kept");
+    ASSERT_TRUE(WriteString(*outer, "v", "x"));
+    EXPECT_TRUE(outer->deleteTree(""));
+    EXPECT_TRUE(root->openKey("Kept"));
+    EXPECT_EQ(outer->countKeys() + outer->countValues(), 0u);
+}
+
+TEST_P(StoreBackends, TransactionsNestAndRollBack)
+{
+    auto key = m_store->root()->createKey("T");
+    ASSERT_TRUE(key);
+    auto write = [&](const char *name) { return WriteString(*key, name, "x"); };
+
+    EXPECT_FALSE(m_store->transaction(
+        [&] { return write("a") && m_store->transaction([&] { return write("b"); }) && false; }));
+    EXPECT_TRUE(m_store->transaction(
+        [&] { return write("c") && m_store->transaction([&] { return write("d"); }); }));
+    EXPECT_THROW(m_store->transaction([&]() -> bool {
+        write("e");
+        throw std::runtime_error("stop");
+    }),
+                 std::runtime_error);
+    auto other = open();
+    EXPECT_EQ(ValueNames(*other->root()->openKey("T")), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"c", "d"}));
+}
+
+// Waits for a change that another connection committed; the PostgreSQL
+// notification travels asynchronously, so the bound is generous.
+bool SeesChange(ConfigStore &store, uint64_t before)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (store.generation() == before) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST_P(StoreBackends, GenerationFollowsEveryCommit)
+{
+    auto reader = open();
+    auto mine = m_store->root()->createKey("G");
+    ASSERT_TRUE(mine && WriteString(*mine, "v", "one"));
+    ASSERT_TRUE(SeesChange(*reader, 0) || reader->generation() != 0);
+
+    auto theirs = reader->root()->openKey("G");
+    ASSERT_TRUE(theirs);
+    std::string text;
+    ASSERT_TRUE(ReadString(*theirs, "v", text));
+    EXPECT_EQ(text, "one");
+    const uint64_t before = reader->generation();
+    EXPECT_EQ(reader->generation(), before) << "nothing changed";
+
+    ASSERT_TRUE(WriteString(*mine, "v", "two"));
+    ASSERT_TRUE(SeesChange(*reader, before));
+    ASSERT_TRUE(ReadString(*theirs, "v", text));
+    EXPECT_EQ(text, "two") << "what was read before the change is not reused";
+
+    const uint64_t own = m_store->generation();
+    ASSERT_TRUE(m_store->root()->deleteTree("G"));
+    EXPECT_NE(m_store->generation(), own) << "an own commit shows at once";
+}
+
+TEST_P(StoreBackends, ConcurrentIncrementsAreNotLost)
+{
+    ASSERT_TRUE(m_store->root()->createKey("Counter"));
+    constexpr int kEach = 15;
+    // Each round reads the counter first, as a page shows a value before
+    // the user changes it; the transaction must not build on that read.
+    auto increment = [&](ConfigStore &store) {
+        auto key = store.root()->openKey("Counter");
+        ASSERT_TRUE(key);
+        for (int i = 0; i < kEach; ++i) {
+            uint32_t shown = 0;
+            ReadDword(*key, "n", shown);
+            ASSERT_TRUE(store.transaction([&] {
+                uint32_t n = 0;
+                ReadDword(*key, "n", n);
+                return WriteDword(*key, "n", n + 1);
+            })) << store.lastError();
+        }
+    };
+    auto other = open();
+    // In turn first: what this connection read before another one wrote is
+    // read again inside its transaction.
+    auto addOne = [](ConfigStore &store) {
+        return store.transaction([&] {
+            auto key = store.root()->openKey("Counter");
+            uint32_t n = 0;
+            ReadDword(*key, "n", n);
+            return WriteDword(*key, "n", n + 1);
+        });
+    };
+    uint32_t n = 0;
+    ASSERT_TRUE(addOne(*m_store));
+    ASSERT_TRUE(ReadDword(*m_store->root()->openKey("Counter"), "n", n));
+    ASSERT_TRUE(addOne(*other));
+    ASSERT_TRUE(addOne(*m_store));
+    ASSERT_TRUE(ReadDword(*other->root()->openKey("Counter"), "n", n));
+    ASSERT_EQ(n, 3u);
+
+    std::thread a([&] { increment(*m_store); });
+    std::thread b([&] { increment(*other); });
+    a.join();
+    b.join();
+    auto key = open()->root()->openKey("Counter");
+    ASSERT_TRUE(ReadDword(*key, "n", n));
+    EXPECT_EQ(n, 3u + 2u * kEach);
+}
+
+INSTANTIATE_TEST_SUITE_P(, StoreBackends, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto &info) {
+                             return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+                         });
+
+// A port that takes connections and never says a word, as a server behind
+// a dead link looks to a client.
+class SilentListener
+{
+public:
+    SilentListener()
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof addr;
+        auto *any = reinterpret_cast<sockaddr *>(&addr);
+        if (bind(m_fd, any, length) == 0 && listen(m_fd, 4) == 0
+            && getsockname(m_fd, any, &length) == 0)
+            m_port = ntohs(addr.sin_port);
+    }
+    ~SilentListener() { close(m_fd); }
+    SilentListener(const SilentListener &) = delete;
+    SilentListener &operator=(const SilentListener &) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
+{
+    ScopedEnv timeout("PGCONNECT_TIMEOUT", "2");
+    SilentListener silent;
+    ASSERT_NE(silent.port(), 0);
+    // Port 1 on loopback refuses at once; the silent one waits out the time-out.
+    for (const std::string &port : {std::string("1"), std::to_string(silent.port())}) {
+        ScopedEnv env("PGPORT", port);
+        auto start = std::chrono::steady_clock::now();
+        std::string error;
+        EXPECT_FALSE(ConnectRemoteStore("127.0.0.1", &error));
+        EXPECT_NE(error.find("cannot connect to the configuration store on 127.0.0.1"),
+                  std::string::npos)
+            << error;
+        // The time-out is the behaviour here; the bound leaves room for a loaded machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << port;
+    }
+}
+
+std::string RunTool(const std::string &command, int &code)
+{
+    std::string out;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        code = -1;
+        return out;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    int status = pclose(pipe);
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+// A server's configuration moved onto the remote store and back with the
+// command-line tool.
+TEST(RemoteStore, RegToolImportsAndExportsRemotely)
+{
+    const std::string tool = SYLVIX_BINARY_DIR "/cli/sylvix-reg";
+    PgSchema schema;
+    if (!schema.ready())
+        GTEST_SKIP() << "no PostgreSQL server: " << schema.why();
+    TempDir dir;
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion]\r\n"
+                             "\"ServerRoot\"=\"/srv/www\"\r\n"
+                             "\"TCP Port\"=dword:00000050\r\n\r\n"
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion\\"
+                             "DocMap]\r\n"
+                             "\"/\"=\"/srv/www/html\"\r\n"
+                             "\"/img\"=hex:00,01,fe\r\n\r\n";
+    std::ofstream(dir.file("in.reg"), std::ios::binary) << text;
+    const std::string base = tool + " -r " + PgHost() + " ";
+    const std::string server = "HKLM\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
+    // The local store must not be touched.
+    ScopedEnv local("NORVANE_REGISTRY", dir.file("local.db"));
+    int code = -1;
+    RunTool(base + "import " + dir.file("in.reg") + " 2>&1", code);
+    ASSERT_EQ(code, 0);
+    RunTool(base + "export 'HKLM\\SOFTWARE\\Tavrin' -o " + dir.file("out.reg") + " 2>&1", code);
+    ASSERT_EQ(code, 0);
+    std::ifstream in(dir.file("out.reg"), std::ios::binary);
+    std::stringstream exported;
+    exported << in.rdbuf();
+    std::string roundTrip = exported.str();
+    EXPECT_NE(roundTrip.find("\"TCP Port\"=dword:00000050"), std::string::npos) << roundTrip;
+    EXPECT_NE(roundTrip.find("\"/img\"=hex:00,01,fe"), std::string::npos) << roundTrip;
+    RunTool(base + "set '" + server + "' ServerRoot /other", code);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(RunTool(base + "get '" + server + "' serverroot", code), "/other\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("local.db")));
+
+    ScopedEnv closed("PGPORT", "1");
+    const std::string err = RunTool(base + "list HKLM 2>&1", code);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(err.find("Error connecting to remote server registry"), std::string::npos) << err;
+}
+
+} // namespace
+} // namespace sylvix
