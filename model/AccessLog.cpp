@@ -116,6 +116,45 @@ size_t methodEnd(std::string_view rest, std::string_view &method)
     return pos;
 }
 
+// Where "[" and "]" sit in line (cut to kMaxLogLine); false when either is
+// missing, which ends the reading.
+bool findBrackets(std::string_view line, size_t &open, size_t &close)
+{
+    open = line.find('[');
+    if (open == std::string_view::npos)
+        return false;
+    close = line.find(']', open + 1);
+    return close != std::string_view::npos;
+}
+
+bool endsPath(char c)
+{
+    return isSpace(c) || c == '"';
+}
+
+// The request's path in rest (the text after "]"); pos ends after it.
+std::string_view requestPath(std::string_view rest, std::string_view &method, size_t &pos)
+{
+    pos = methodEnd(rest, method);
+    skipOneSpace(rest, pos);
+    return takeUntil(rest, pos, endsPath);
+}
+
+// Whether the request's path in rest is want, comparing in place. A wanted
+// path that holds a byte ending a path is compared the long way (and never
+// matches).
+bool requestPathIs(std::string_view rest, std::string_view want, bool plainWant)
+{
+    std::string_view method;
+    size_t pos;
+    if (!plainWant)
+        return requestPath(rest, method, pos) == want;
+    pos = methodEnd(rest, method);
+    skipOneSpace(rest, pos);
+    const size_t end = pos + want.size();
+    return rest.compare(pos, want.size(), want) == 0 && (end == rest.size() || endsPath(rest[end]));
+}
+
 bool parseLine(std::string_view line, LineView &v)
 {
     v = LineView();
@@ -124,20 +163,15 @@ bool parseLine(std::string_view line, LineView &v)
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
     v.client = takeUntil(line, pos, blank).substr(0, kMaxLogClient);
 
-    size_t open = line.find('[');
-    if (open == std::string_view::npos)
-        return false;
-    size_t close = line.find(']', open + 1);
-    if (close == std::string_view::npos)
+    size_t open, close;
+    if (!findBrackets(line, open, close))
         return false;
     std::string_view D = line.substr(open, close - open + 1);
     v.time = D.substr(1, std::min(kLogTimeLength, D.size() - 2));
     parseTime(D, v);
 
     std::string_view rest = line.substr(close + 1);
-    pos = methodEnd(rest, v.method);
-    skipOneSpace(rest, pos);
-    v.path = takeUntil(rest, pos, [](char c) { return isSpace(c) || c == '"'; });
+    v.path = requestPath(rest, v.method, pos);
     skipOneSpace(rest, pos);
     v.protocol = takeUntil(rest, pos, isSpace).substr(0, kMaxLogProtocol);
     skipOneSpace(rest, pos);
@@ -161,7 +195,9 @@ bool readFully(int fd, char *to, size_t count, off_t at)
 }
 
 // Hands out the lines of a file from the last to the first, each cut to
-// kMaxLogLine bytes, holding one chunk of the file at a time.
+// kMaxLogLine bytes, holding one chunk of the file at a time. A line is
+// looked at where it lies in the chunk; only one that straddles two chunks
+// is copied.
 class BackwardLines
 {
 public:
@@ -181,7 +217,8 @@ public:
 
     bool failed() const { return m_failed; }
 
-    bool previous(std::string &line)
+    // The view lasts until the next call.
+    bool previous(std::string_view &line)
     {
         if (m_done)
             return false;
@@ -201,22 +238,27 @@ public:
         }
         const off_t start = feed + 1;
         const size_t full = static_cast<size_t>(end - start);
-        const size_t len = std::min(full, kMaxLogLine);
-        line.resize(len);
+        size_t len = std::min(full, kMaxLogLine);
         const off_t bufEnd = m_bufStart + static_cast<off_t>(m_bufLen);
-        if (start >= m_bufStart && start + static_cast<off_t>(len) <= bufEnd)
-            std::memcpy(line.data(), m_buf.data() + (start - m_bufStart), len);
-        else if (!readFully(m_fd, line.data(), len, start))
-            return fail();
-        if (full == len && !line.empty() && line.back() == '\r')
-            line.pop_back();
+        const char *text;
+        if (start >= m_bufStart && start + static_cast<off_t>(len) <= bufEnd) {
+            text = m_buf.data() + (start - m_bufStart);
+        } else {
+            m_straddle.resize(len);
+            if (!readFully(m_fd, m_straddle.data(), len, start))
+                return fail();
+            text = m_straddle.data();
+        }
+        if (full == len && len > 0 && text[len - 1] == '\r')
+            --len;
+        line = std::string_view(text, len);
         m_lineEnd = feed;
         m_done = feed < 0;
         return true;
     }
 
 private:
-    static constexpr off_t kChunk = 256 * 1024;
+    static constexpr off_t kChunk = 1024 * 1024;
 
     // Holds the chunk of the file that ends at end.
     bool load(off_t end)
@@ -242,6 +284,7 @@ private:
     bool m_done = false;
     bool m_failed = false;
     std::vector<char> m_buf;
+    std::string m_straddle;
     off_t m_bufStart = 0;
     size_t m_bufLen = 0;
 };
@@ -382,14 +425,20 @@ LogReadResult ReadAccessLogFile(const std::string &file, std::string_view path, 
 
     const int64_t window = static_cast<int64_t>(days) * 86400;
     BackwardLines lines(fd.get(), st.st_size);
-    std::string line;
-    line.reserve(kMaxLogLine);
+    const bool plainPath = std::none_of(path.begin(), path.end(), endsPath);
+    std::string_view line;
     LineView v;
     LocalClock clock;
     while (lines.previous(line)) {
-        if (!parseLine(line, v))
+        // Most lines are for other paths: find that out before anything else.
+        line = line.substr(0, kMaxLogLine);
+        size_t open, close;
+        if (!findBrackets(line, open, close))
             break;
-        if (!v.timeValid || v.path != path)
+        if (!requestPathIs(line.substr(close + 1), path, plainPath))
+            continue;
+        parseLine(line, v);
+        if (!v.timeValid)
             continue;
         const time_t when = clock.toTime(v);
         if (static_cast<int64_t>(now) - static_cast<int64_t>(when) >= window)

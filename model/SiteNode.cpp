@@ -411,7 +411,7 @@ struct NodeSlabs
     void *take()
     {
         if (!free) {
-            slabs.push_back(std::make_unique<Block[]>(kPerSlab));
+            slabs.push_back(std::unique_ptr<Block[]>(new Block[kPerSlab])); // left uninitialised
             Block *slab = slabs.back().get();
             for (size_t i = kPerSlab; i-- > 0;) {
                 slab[i].next = free;

@@ -33,9 +33,10 @@ struct ViewHooks
     // view made for them stay right; their nodes exist from here on. The
     // append hooks are not called for them.
     std::function<void(SiteNode *mirror)> materialised;
-    // node is about to be freed and has a viewItem (called before the
-    // childrenAboutToBeFreed of its own children has any meaning: the whole
-    // subtree goes at once).
+    // node is about to be freed and has a viewItem: the view lets go of its
+    // row. Called for each such node of the subtrees that go, after
+    // childrenAboutToBeFreed of their parent; the child lists inside a
+    // subtree that goes are not announced one by one.
     std::function<void(SiteNode *node)> nodeAboutToBeFreed;
 };
 
