@@ -18,7 +18,6 @@ namespace sylvix {
 // parsed page only for the very file it resolves to.
 void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
 {
-
     std::vector<std::string> paths;
     const bool saved = verifyExternal;
     verifyExternal = false; // never touch the network for a guess

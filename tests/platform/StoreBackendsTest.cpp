@@ -4,7 +4,9 @@
 // own, picked through PGOPTIONS, so that tests never see each other's keys.
 
 #include "platform/ConfigStore.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -25,38 +28,14 @@
 namespace sylvix {
 namespace {
 
+using test::ScopedEnv;
+using test::TempDir;
+
 std::string EnvOr(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return value && *value ? value : fallback;
 }
-
-// Sets an environment variable for a scope, then puts back what was there.
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *name, const std::string &value) : m_name(name)
-    {
-        if (const char *old = std::getenv(name))
-            m_old = old;
-        m_had = std::getenv(name) != nullptr;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    const char *m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 std::string PgHost()
 {
@@ -81,8 +60,8 @@ public:
         m_name = "sylvix_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
         if (!exec("CREATE SCHEMA " + m_name))
             return;
-        m_options = std::make_unique<ScopedEnv>("PGOPTIONS", EnvOr("PGOPTIONS", "")
-                                                                 + " -c search_path=" + m_name);
+        const std::string options = EnvOr("PGOPTIONS", "") + " -c search_path=" + m_name;
+        m_options = std::make_unique<ScopedEnv>("PGOPTIONS", options.c_str());
     }
     ~PgSchema()
     {
@@ -381,7 +360,7 @@ TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
     ASSERT_NE(silent.port(), 0);
     // Port 1 on loopback refuses at once; the silent one waits out the time-out.
     for (const std::string &port : {std::string("1"), std::to_string(silent.port())}) {
-        ScopedEnv env("PGPORT", port);
+        ScopedEnv env("PGPORT", port.c_str());
         auto start = std::chrono::steady_clock::now();
         std::string error;
         EXPECT_FALSE(ConnectRemoteStore("127.0.0.1", &error));
@@ -393,28 +372,10 @@ TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
     }
 }
 
-std::string RunTool(const std::string &command, int &code)
-{
-    std::string out;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        code = -1;
-        return out;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    int status = pclose(pipe);
-    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
-}
-
 // A server's configuration moved onto the remote store and back with the
 // command-line tool.
 TEST(RemoteStore, RegToolImportsAndExportsRemotely)
 {
-    const std::string tool = SYLVIX_BINARY_DIR "/cli/sylvix-reg";
     PgSchema schema;
     if (!schema.ready())
         GTEST_SKIP() << "no PostgreSQL server: " << schema.why();
@@ -428,14 +389,19 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
                              "\"/\"=\"/srv/www/html\"\r\n"
                              "\"/img\"=hex:00,01,fe\r\n\r\n";
     std::ofstream(dir.file("in.reg"), std::ios::binary) << text;
-    const std::string base = tool + " -r " + PgHost() + " ";
+    auto reg = [&](std::vector<std::string> args, int &code) {
+        args.insert(args.begin(), {"-r", PgHost()});
+        const test::ToolRun run = test::runTool(SYLVIX_REG_PATH, args, {}, {}, 60);
+        code = run.status;
+        return run.out + run.err;
+    };
     const std::string server = "HKLM\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
     // The local store must not be touched.
-    ScopedEnv local("NORVANE_REGISTRY", dir.file("local.db"));
+    ScopedEnv local("NORVANE_REGISTRY", dir.file("local.db").c_str());
     int code = -1;
-    RunTool(base + "import " + dir.file("in.reg") + " 2>&1", code);
+    reg({"import", dir.file("in.reg")}, code);
     ASSERT_EQ(code, 0);
-    RunTool(base + "export 'HKLM\\SOFTWARE\\Tavrin' -o " + dir.file("out.reg") + " 2>&1", code);
+    reg({"export", "HKLM\\SOFTWARE\\Tavrin", "-o", dir.file("out.reg")}, code);
     ASSERT_EQ(code, 0);
     std::ifstream in(dir.file("out.reg"), std::ios::binary);
     std::stringstream exported;
@@ -443,13 +409,13 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
     std::string roundTrip = exported.str();
     EXPECT_NE(roundTrip.find("\"TCP Port\"=dword:00000050"), std::string::npos) << roundTrip;
     EXPECT_NE(roundTrip.find("\"/img\"=hex:00,01,fe"), std::string::npos) << roundTrip;
-    RunTool(base + "set '" + server + "' ServerRoot /other", code);
+    reg({"set", server, "ServerRoot", "/other"}, code);
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(RunTool(base + "get '" + server + "' serverroot", code), "/other\n");
+    EXPECT_EQ(reg({"get", server, "serverroot"}, code), "/other\n");
     EXPECT_FALSE(std::filesystem::exists(dir.file("local.db")));
 
     ScopedEnv closed("PGPORT", "1");
-    const std::string err = RunTool(base + "list HKLM 2>&1", code);
+    const std::string err = reg({"list", "HKLM"}, code);
     EXPECT_NE(code, 0);
     EXPECT_NE(err.find("Error connecting to remote server registry"), std::string::npos) << err;
 }
