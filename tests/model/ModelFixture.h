@@ -5,12 +5,19 @@
 
 #include "model/Config.h"
 #include "model/SiteNode.h"
+#include "model/Url.h"
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace sylvix::test {
 
@@ -42,6 +49,46 @@ public:
 
 private:
     std::string m_path;
+};
+
+// A listening socket on 127.0.0.1 at a free port (given in port), -1 when
+// none could be made.
+inline int ListenOnLoopback(int &port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
+        || ::listen(fd, 64) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Points TMPDIR (where fetched documents go) at a directory, made when
+// missing, for the object's life.
+class ScopedTmpDir
+{
+public:
+    explicit ScopedTmpDir(const std::string &dir)
+    {
+        std::filesystem::create_directories(dir);
+        if (const char *old = std::getenv("TMPDIR"))
+            m_old = old;
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~ScopedTmpDir() { m_old ? ::setenv("TMPDIR", m_old->c_str(), 1) : ::unsetenv("TMPDIR"); }
+    ScopedTmpDir(const ScopedTmpDir &) = delete;
+    ScopedTmpDir &operator=(const ScopedTmpDir &) = delete;
+
+private:
+    std::optional<std::string> m_old;
 };
 
 // Opens a fresh store in dir and the configuration on it, with the
@@ -97,6 +144,32 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<ConfigKey> m_server;
+};
+
+// Nodes made from URLs, all freed at once.
+class OwnedNodes
+{
+public:
+    OwnedNodes() = default;
+    OwnedNodes(const OwnedNodes &) = delete;
+    OwnedNodes &operator=(const OwnedNodes &) = delete;
+    ~OwnedNodes() { clear(); }
+    SiteNode *make(const std::string &url)
+    {
+        SiteNode *n = CreateNode();
+        SetUrl(n, url, nullptr);
+        m_nodes.push_back(n);
+        return n;
+    }
+    void clear()
+    {
+        for (SiteNode *n : m_nodes)
+            FreeNode(n);
+        m_nodes.clear();
+    }
+
+private:
+    std::vector<SiteNode *> m_nodes;
 };
 
 // Frees a tree at scope end.

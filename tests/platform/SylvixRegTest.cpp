@@ -17,22 +17,6 @@ namespace {
 
 const std::string kTool = SYLVIX_BINARY_DIR "/cli/sylvix-reg";
 
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::string Quote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // One run of the tool, and what it should give. out and err are checked when
 // set: out whole, err as a part (errors always start with "sylvix-reg: ").
 // The tool gets the test's store unless args or env name one.
