@@ -184,7 +184,7 @@ int OpenConfiguration(const char *machine)
         }
     }
     if (!g_local)
-        g_local = OpenSqliteStore(DefaultStorePath());
+        g_local = OpenSqliteStore(DefaultStorePath(), nullptr, StoreOpen::Existing);
     if (!g_local)
         return ConfigNoProgramKey;
     ConfigStore *server = ServerStore();

@@ -193,11 +193,9 @@ void HttpReader::readBody(SiteNode *node, int64_t contentLength, bool hadLength)
         size_t n = read(piece, want, status);
         if (n == 0)
             break; // end of data, a cancel or a time-out: the part received stays
-        if (!ReserveTempBytes(path, static_cast<int64_t>(n))) {
-            kept = false;
-            break;
-        }
-        if (!writeAll(fd, piece, n))
+        // Past the budget the rest is still read, for its size.
+        kept = kept && ReserveTempBytes(path, static_cast<int64_t>(n));
+        if (kept && !writeAll(fd, piece, n))
             break;
         m_bodyBytes += static_cast<int64_t>(n);
     }

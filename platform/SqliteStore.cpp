@@ -436,6 +436,7 @@ private:
         if (!execRetry("PRAGMA quick_check(1)", &verdict))
             return false;
         if (verdict != "ok") {
+            std::replace(verdict.begin(), verdict.end(), '\n', ' ');
             m_error = "the store is damaged: " + verdict;
             return false;
         }

@@ -5,15 +5,37 @@
 
 #include "model/Config.h"
 #include "model/SiteNode.h"
+#include "model/Url.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace sylvix::test {
+
+// Points TMPDIR (where fetched documents go) at a directory, made when
+// missing, for the object's life.
+class ScopedTmpDir
+{
+public:
+    explicit ScopedTmpDir(const std::string &dir)
+        : m_made(std::filesystem::create_directories(dir)), m_env("TMPDIR", dir.c_str())
+    {}
+
+private:
+    bool m_made;
+    ScopedEnv m_env;
+};
 
 // Opens a fresh store in dir and the configuration on it, with the
 // server's key and the program's key present.
@@ -68,6 +90,32 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<ConfigKey> m_server;
+};
+
+// Nodes made from URLs, all freed at once.
+class OwnedNodes
+{
+public:
+    OwnedNodes() = default;
+    OwnedNodes(const OwnedNodes &) = delete;
+    OwnedNodes &operator=(const OwnedNodes &) = delete;
+    ~OwnedNodes() { clear(); }
+    SiteNode *make(const std::string &url)
+    {
+        SiteNode *n = CreateNode();
+        SetUrl(n, url, nullptr);
+        m_nodes.push_back(n);
+        return n;
+    }
+    void clear()
+    {
+        for (SiteNode *n : m_nodes)
+            FreeNode(n);
+        m_nodes.clear();
+    }
+
+private:
+    std::vector<SiteNode *> m_nodes;
 };
 
 // Frees a tree at scope end.
