@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
-#include "app/Services.h"
+#include "dialogs/HelpWindow.h"
 #include "model/SiteNode.h"
 #include "resources/CommandTable.h"
 #include "resources/Icons.h"
@@ -216,7 +216,7 @@ bool CMainFrame::UpdateCommand(int id, CommandState &state)
     default: break;
     }
     if (HelpKeyword(id, false)) {
-        state.enabled = HelpAvailable();
+        state.enabled = true;
         return true;
     }
     return false;
@@ -240,7 +240,7 @@ bool CMainFrame::OnCommand(int id)
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, false)) {
-        ShowHelpKeyword(QString::fromUtf8(keyword));
+        ShowHelp(QString::fromUtf8(keyword));
         return true;
     }
     return false;

@@ -3,7 +3,7 @@
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
-#include "app/Services.h"
+#include "dialogs/HelpWindow.h"
 #include "model/Events.h"
 #include "model/Expand.h"
 #include "model/Notify.h"
@@ -327,7 +327,7 @@ bool CListtestView::UpdateCommand(int id, CommandState &state)
     default:
         if (!HelpKeyword(id, true))
             return false;
-        rule = HelpAvailable();
+        rule = true;
         break;
     }
     state.enabled = rule && workAvailable(id);
@@ -358,7 +358,7 @@ bool CListtestView::OnCommand(int id)
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
-        ShowHelpKeyword(QString::fromUtf8(keyword));
+        ShowHelp(QString::fromUtf8(keyword));
         return true;
     }
     return false; // the document, frame or application runs it
