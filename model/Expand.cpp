@@ -16,6 +16,44 @@
 
 namespace sylvix {
 
+namespace {
+
+MarkupChecks g_markupChecks = MarkupChecks::AtOnce;
+
+bool sameFile(const FileStatus &a, const FileStatus &b)
+{
+    return a.dev == b.dev && a.ino == b.ino && a.size == b.size && a.mtime == b.mtime
+           && a.mtimeNsec == b.mtimeNsec;
+}
+
+// The check of the file at path as it was when seen, run when first wanted.
+Diagnostics checkOnFirstRead(std::string path, const FileStatus &seen)
+{
+    return Diagnostics::onFirstRead(
+        [path = std::move(path), seen]() -> std::optional<Diagnostics::List> {
+            std::string bytes;
+            FileStatus now;
+            if (!ReadPageFile(path, bytes, &now) || !sameFile(now, seen))
+                return std::nullopt;
+            DiagnosticList messages = ParsePageBytes(bytes).diagnostics;
+            if (messages.empty())
+                return Diagnostics::List();
+            return std::make_shared<const DiagnosticList>(std::move(messages));
+        });
+}
+
+} // namespace
+
+void SetMarkupChecks(MarkupChecks mode)
+{
+    g_markupChecks = mode;
+}
+
+MarkupChecks CurrentMarkupChecks()
+{
+    return g_markupChecks;
+}
+
 SiteNode *FindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from)
 {
     if (LiteralMode())
@@ -43,7 +81,7 @@ int NeedsReload(SiteNode *node)
     if (!node->loaded()) {
         if (SiteNode *parent = node->parent()) {
             if (SiteNode *eq = FindEquivalent(parent, node->url, node)) {
-                node->equivalent = eq;
+                SetEquivalent(node, eq);
                 return 0;
             }
         }
@@ -54,15 +92,15 @@ int NeedsReload(SiteNode *node)
     if (!(node->flags & BROKEN) && node->kind != ImageMap && node->kind != HtmlDir) {
         if (!node->localPath)
             return 1;
-        const int64_t oldTime = node->stat.mtime;
+        const FileStatus old = node->stat;
         const SharedStr oldPath = node->localPath;
         if (!ResolveNode(node))
             return 2;
         if (!node->localPath || (node->flags & (NOTVER | BROKEN)))
-            return node->stat.mtime > oldTime ? 0 : 1;
+            return node->stat.modifiedAfter(old) ? 0 : 1;
         if (node->localPath.view() != oldPath.view())
             return 0;
-        return node->stat.mtime > oldTime ? 0 : 1;
+        return node->stat.modifiedAfter(old) ? 0 : 1;
     }
     return ResolveNode(node) ? 0 : 2;
 }
@@ -113,6 +151,15 @@ void ParseDocument(SiteNode *node)
             if (ReadPageFile(node->localPath.str(), bytes)) {
                 *page = ParsePageBytes(bytes, false);
                 later = ahead->checkLater(std::move(bytes));
+            }
+        }
+        if (!page && g_markupChecks == MarkupChecks::OnFirstRead) {
+            std::string bytes;
+            FileStatus seen;
+            page.emplace();
+            if (ReadPageFile(node->localPath.str(), bytes, &seen)) {
+                *page = ParsePageBytes(bytes, false);
+                later = checkOnFirstRead(node->localPath.str(), seen);
             }
         }
         if (!page)

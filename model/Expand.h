@@ -9,6 +9,14 @@ namespace sylvix {
 
 class SiteNode;
 
+// When a parsed document's markup is checked. AtOnce (the default): while it
+// is parsed. OnFirstRead: when its diagnostics are first read, from the file
+// as it is then; a file changed meanwhile gives no messages and
+// Diagnostics::outOfDate(). The window uses OnFirstRead.
+enum class MarkupChecks : int { AtOnce = 0, OnFirstRead = 1 };
+void SetMarkupChecks(MarkupChecks mode);
+MarkupChecks CurrentMarkupChecks();
+
 SiteNode *FindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from);
 void AdoptEquivalent(SiteNode *node, SiteNode *source);
 int NeedsReload(SiteNode *node);

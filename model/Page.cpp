@@ -162,6 +162,7 @@ bool ReadRegularFile(const std::string &path, std::string &out, size_t maxBytes,
         st->ino = s.st_ino;
         st->size = s.st_size;
         st->mtime = s.st_mtime;
+        st->mtimeNsec = s.st_mtim.tv_nsec;
     }
     size_t want = std::min<size_t>(static_cast<size_t>(s.st_size), maxBytes);
     out.resize(want);

@@ -169,7 +169,7 @@ std::optional<PageEvents> ParseAhead::take(const std::string &path, const FileSt
     m_wake.notify_all();
     const FileStatus &s = entry.seen;
     if (!entry.readable || s.dev != st.dev || s.ino != st.ino || s.size != st.size
-        || s.mtime != st.mtime) {
+        || s.mtime != st.mtime || s.mtimeNsec != st.mtimeNsec) {
         ++m_stats.misses;
         return std::nullopt;
     }

@@ -27,6 +27,7 @@ bool StatFile(const char *path, FileStatus &st)
     st.size = s.st_size;
     st.atime = s.st_atime;
     st.mtime = s.st_mtime;
+    st.mtimeNsec = s.st_mtim.tv_nsec;
     st.ctime = s.st_ctime;
     return true;
 }

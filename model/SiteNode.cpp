@@ -2,6 +2,17 @@
 
 #include "model/Http.h"
 #include "model/NodeInternals.h"
+#include "model/ViewHooks.h"
+
+#include <sanitizer/asan_interface.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SYLVIX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SYLVIX_ASAN 1
+#endif
+#endif
 
 #include <algorithm>
 #include <unordered_map>
@@ -61,7 +72,28 @@ std::unordered_map<SiteNode *, std::vector<SiteNode *>> &pendingBySource()
     return *m;
 }
 
+// Nodes whose equivalent points at a node, by that node.
+std::unordered_map<SiteNode *, std::unordered_set<SiteNode *>> &mirrorsOf()
+{
+    static auto *m = new std::unordered_map<SiteNode *, std::unordered_set<SiteNode *>>;
+    return *m;
+}
+
+// Null when none are installed, so that the tree pays one test per change.
+std::unique_ptr<ViewHooks> g_hooks;
+// Copies made for a mirror are not announced one by one.
+bool g_materialising = false;
+
 } // namespace
+
+void InstallViewHooks(ViewHooks hooks)
+{
+    const bool any = hooks.childrenAboutToBeFreed || hooks.childrenFreed
+                     || hooks.childAboutToBeAppended || hooks.childAppended
+                     || hooks.childrenAboutToBeMirrored || hooks.childrenMirrored
+                     || hooks.materialised || hooks.nodeAboutToBeFreed;
+    g_hooks = any ? std::make_unique<ViewHooks>(std::move(hooks)) : nullptr;
+}
 
 struct SiteNode::MirrorState
 {
@@ -164,6 +196,8 @@ struct MirrorOps
             return;
         uint64_t epoch = m->m_mirror->epoch;
         dropPending(m);
+        const bool wasMaterialising = g_materialising;
+        g_materialising = true;
         for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling) {
             SiteNode *copy = CreateNode();
             if (const CopyState *s = savedState(c, epoch))
@@ -172,6 +206,9 @@ struct MirrorOps
                 applyState(copy, captureState(c));
             AppendChild(m, copy);
         }
+        g_materialising = wasMaterialising;
+        if (g_hooks && g_hooks->materialised)
+            g_hooks->materialised(m);
         if (src->m_mirror && src->m_mirror->pendingMirrors == 0)
             for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling)
                 if (c->m_mirror) {
@@ -217,11 +254,24 @@ struct MirrorOps
         settleMirrorsOf(node);
         FreeChildren(node);
         dropPending(node);
+        const uint32_t count = childCount(source);
+        if (count && g_hooks && g_hooks->childrenAboutToBeMirrored)
+            g_hooks->childrenAboutToBeMirrored(node, count);
         if (g_literal) {
+            const bool wasMaterialising = g_materialising;
+            g_materialising = true;
             for (SiteNode *c = source->firstChild(); c; c = c->m_nextSibling)
                 AppendChild(node, CopyNode(c, 0));
-            return;
+            g_materialising = wasMaterialising;
+        } else {
+            addPendingMirror(node, source);
         }
+        if (count && g_hooks && g_hooks->childrenMirrored)
+            g_hooks->childrenMirrored(node);
+    }
+
+    static void addPendingMirror(SiteNode *node, SiteNode *source)
+    {
         // A mirror of a pending mirror mirrors the same source at the same moment.
         uint64_t epoch;
         if (SiteNode *further = MirrorOps::source(source)) {
@@ -241,6 +291,55 @@ struct MirrorOps
             return true;
         SiteNode *src = source(n);
         return src && src->m_firstChild;
+    }
+
+    static uint32_t childCount(const SiteNode *n)
+    {
+        // A pending mirror's children are its source's: any change of those
+        // makes the copies first.
+        const SiteNode *holder = n->m_firstChild ? n : source(n);
+        return holder && holder->m_lastChild ? holder->m_lastChild->m_childIndex + 1 : 0;
+    }
+
+    static void setEquivalent(SiteNode *node, SiteNode *source)
+    {
+        if (node->equivalent == source)
+            return;
+        forgetEquivalent(node);
+        node->equivalent = source;
+        if (source) {
+            mirrorsOf()[source].insert(node);
+            source->m_mirrored = true;
+        }
+    }
+
+    static void forgetEquivalent(SiteNode *node)
+    {
+        SiteNode *old = node->equivalent;
+        if (!old || !old->m_mirrored)
+            return;
+        auto it = mirrorsOf().find(old);
+        if (it == mirrorsOf().end())
+            return;
+        it->second.erase(node);
+        if (it->second.empty()) {
+            mirrorsOf().erase(it);
+            old->m_mirrored = false;
+        }
+    }
+
+    // The nodes that mirror n, about to be freed, keep no link to it.
+    static void releaseMirrorsOf(SiteNode *n)
+    {
+        if (!n->m_mirrored)
+            return;
+        auto it = mirrorsOf().find(n);
+        if (it != mirrorsOf().end()) {
+            for (SiteNode *m : it->second)
+                m->equivalent = nullptr;
+            mirrorsOf().erase(it);
+        }
+        n->m_mirrored = false;
     }
 
     static void destroy(SiteNode *n) { delete n; }
@@ -289,7 +388,9 @@ bool SiteNode::mirrorPending() const
 namespace {
 
 // Fixed-size blocks for nodes, handed out from large slabs and recycled
-// through a free list. Nodes live on one thread.
+// through a free list. Nodes live on one thread. Under AddressSanitizer a
+// free block is poisoned and the list runs first in, first out, so that a
+// read of a freed node is reported instead of finding its successor.
 struct NodeSlabs
 {
     static constexpr size_t kPerSlab = 4096;
@@ -299,6 +400,7 @@ struct NodeSlabs
         alignas(SiteNode) unsigned char bytes[sizeof(SiteNode)];
     };
     Block *free = nullptr;
+    Block *freeTail = nullptr; // kept under AddressSanitizer only
     std::vector<std::unique_ptr<Block[]>> slabs;
 
     void *take()
@@ -310,16 +412,34 @@ struct NodeSlabs
                 slab[i].next = free;
                 free = &slab[i];
             }
+            freeTail = &slab[kPerSlab - 1];
+            ASAN_POISON_MEMORY_REGION(slab, sizeof(Block) * kPerSlab);
         }
         Block *b = free;
+        ASAN_UNPOISON_MEMORY_REGION(b, sizeof(Block));
         free = b->next;
+        if (!free)
+            freeTail = nullptr;
         return b;
     }
     void give(void *p)
     {
         Block *b = static_cast<Block *>(p);
+#ifdef SYLVIX_ASAN
+        b->next = nullptr;
+        if (freeTail) {
+            ASAN_UNPOISON_MEMORY_REGION(freeTail, sizeof(Block));
+            freeTail->next = b;
+            ASAN_POISON_MEMORY_REGION(freeTail, sizeof(Block));
+        } else {
+            free = b;
+        }
+        freeTail = b;
+#else
         b->next = free;
         free = b;
+#endif
+        ASAN_POISON_MEMORY_REGION(b, sizeof(Block));
     }
 };
 
@@ -347,6 +467,16 @@ void SiteNode::operator delete(void *p)
 bool SiteNode::hasChildren() const
 {
     return MirrorOps::hasChildren(this);
+}
+
+uint32_t SiteNode::childCount() const
+{
+    return MirrorOps::childCount(this);
+}
+
+void SetEquivalent(SiteNode *node, SiteNode *source)
+{
+    MirrorOps::setEquivalent(node, source);
 }
 
 SiteNode *CreateNode()
@@ -390,6 +520,9 @@ void AppendChild(SiteNode *parent, SiteNode *child)
         IndexErase(child);
     SiteNode *&first = NodeInternals::firstChildRaw(parent);
     SiteNode *&last = NodeInternals::lastChildRaw(parent);
+    const bool announce = g_hooks && !g_materialising;
+    if (announce && g_hooks->childAboutToBeAppended)
+        g_hooks->childAboutToBeAppended(parent, last ? NodeInternals::childIndex(last) + 1 : 0);
     NodeInternals::parentRaw(child) = parent;
     NodeInternals::nextRaw(child) = nullptr;
     if (last) {
@@ -403,13 +536,18 @@ void AppendChild(SiteNode *parent, SiteNode *child)
     OrderAttach(parent, child);
     if (wasIndexed)
         IndexInsert(child);
+    if (announce && g_hooks->childAppended)
+        g_hooks->childAppended(parent, child);
 }
 
 namespace {
 
-// Frees the nodes of `roots` with everything below them, without recursion.
-// Index entries go first, while parent links still hold.
-void freeAll(std::vector<SiteNode *> &all)
+// Frees the nodes of `all` with everything below them, without recursion.
+// The children of parent from index `first` on are what goes; unlink takes
+// them out of its list once the view was told. Index entries go first,
+// while parent links still hold.
+template<class Unlink>
+void freeAll(std::vector<SiteNode *> &all, SiteNode *parent, uint32_t first, Unlink &&unlink)
 {
     // all holds the top nodes; extend it with every descendant (pre-order
     // is not needed, only completeness).
@@ -439,7 +577,21 @@ void freeAll(std::vector<SiteNode *> &all)
             }
         }
     }
+    if (g_hooks) {
+        if (parent && g_hooks->childrenAboutToBeFreed)
+            g_hooks->childrenAboutToBeFreed(parent, first);
+        if (g_hooks->nodeAboutToBeFreed)
+            for (SiteNode *n : all)
+                if (n->viewItem)
+                    g_hooks->nodeAboutToBeFreed(n);
+    }
+    unlink();
+    // Dying mirrors let go of their sources first, so that what is left
+    // mirroring a dying node lives on, without its equivalent.
+    for (SiteNode *n : all)
+        MirrorOps::forgetEquivalent(n);
     for (SiteNode *n : all) {
+        MirrorOps::releaseMirrorsOf(n);
         if (NodeInternals::indexed(n))
             IndexErase(n);
         if (MirrorOps::pending(n))
@@ -451,6 +603,8 @@ void freeAll(std::vector<SiteNode *> &all)
             DeleteTempFile(n->localPath.str());
         MirrorOps::destroy(n);
     }
+    if (parent && g_hooks && g_hooks->childrenFreed)
+        g_hooks->childrenFreed(parent);
 }
 
 } // namespace
@@ -460,10 +614,15 @@ void FreeNode(SiteNode *node)
     if (!node)
         return;
     SiteNode *parent = node->parent();
+    // The parent's list changes: its pending mirrors take their copies first.
+    if (parent && MirrorOps::pendingCount(parent))
+        MirrorOps::settleMirrorsOf(parent);
     std::vector<SiteNode *> all;
     for (SiteNode *n = node; n; n = NodeInternals::nextRaw(n))
         all.push_back(n);
-    if (parent) {
+    freeAll(all, parent, NodeInternals::childIndex(node), [&] {
+        if (!parent)
+            return;
         // Unlink node and its later siblings from the parent's list.
         SiteNode *prev = nullptr;
         for (SiteNode *c = NodeInternals::firstChildRaw(parent); c && c != node;
@@ -476,25 +635,32 @@ void FreeNode(SiteNode *node)
             NodeInternals::firstChildRaw(parent) = nullptr;
             NodeInternals::lastChildRaw(parent) = nullptr;
         }
-    }
-    freeAll(all);
+    });
 }
 
 void FreeChildren(SiteNode *node)
 {
     if (MirrorOps::pendingCount(node))
         MirrorOps::settleMirrorsOf(node);
-    if (MirrorOps::pending(node))
+    if (MirrorOps::pending(node)) {
+        // The copies were never made, but a view counted them.
+        const bool announce = g_hooks && MirrorOps::childCount(node);
+        if (announce && g_hooks->childrenAboutToBeFreed)
+            g_hooks->childrenAboutToBeFreed(node, 0);
         MirrorOps::dropPending(node);
+        if (announce && g_hooks->childrenFreed)
+            g_hooks->childrenFreed(node);
+    }
     SiteNode *first = NodeInternals::firstChildRaw(node);
-    NodeInternals::firstChildRaw(node) = nullptr;
-    NodeInternals::lastChildRaw(node) = nullptr;
     if (!first)
         return;
     std::vector<SiteNode *> all;
     for (SiteNode *n = first; n; n = NodeInternals::nextRaw(n))
         all.push_back(n);
-    freeAll(all);
+    freeAll(all, node, 0, [&] {
+        NodeInternals::firstChildRaw(node) = nullptr;
+        NodeInternals::lastChildRaw(node) = nullptr;
+    });
 }
 
 SiteNode *CopyNode(SiteNode *node, int deep)
@@ -515,7 +681,9 @@ SiteNode *CopyNode(SiteNode *node, int deep)
 struct Diagnostics::Holder
 {
     List list;
-    std::shared_future<List> future; // valid while the messages are being made
+    std::shared_future<List> future;           // valid while the messages are being made
+    std::function<std::optional<List>()> make; // set until the first read
+    bool outOfDate = false;
 };
 
 Diagnostics::Diagnostics(List list)
@@ -534,6 +702,14 @@ Diagnostics Diagnostics::later(std::shared_future<List> future)
     return d;
 }
 
+Diagnostics Diagnostics::onFirstRead(std::function<std::optional<List>()> make)
+{
+    Diagnostics d;
+    d.m_holder = std::make_shared<Holder>();
+    d.m_holder->make = std::move(make);
+    return d;
+}
+
 const Diagnostics::List &Diagnostics::get() const
 {
     static const List none;
@@ -543,12 +719,26 @@ const Diagnostics::List &Diagnostics::get() const
         m_holder->list = m_holder->future.get();
         m_holder->future = {};
     }
+    if (m_holder->make) {
+        auto make = std::move(m_holder->make);
+        m_holder->make = nullptr;
+        std::optional<List> made = make();
+        m_holder->outOfDate = !made;
+        if (made)
+            m_holder->list = std::move(*made);
+    }
     return m_holder->list;
 }
 
 bool Diagnostics::pending() const
 {
-    return m_holder && m_holder->future.valid();
+    return m_holder && (m_holder->future.valid() || m_holder->make);
+}
+
+bool Diagnostics::outOfDate() const
+{
+    get();
+    return m_holder && m_holder->outOfDate;
 }
 
 const char *KindDisplayText(uint32_t kind)

@@ -5,8 +5,10 @@
 #include "model/SharedStr.h"
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +61,14 @@ struct FileStatus
     int64_t size = 0;
     int64_t atime = 0;
     int64_t mtime = 0;
+    int64_t mtimeNsec = 0; // so that two saves within one second tell apart
     int64_t ctime = 0;
     bool operator==(const FileStatus &) const = default;
+    // Whether the file was modified after the time `earlier` records.
+    bool modifiedAfter(const FileStatus &earlier) const
+    {
+        return mtime != earlier.mtime ? mtime > earlier.mtime : mtimeNsec > earlier.mtimeNsec;
+    }
 };
 
 struct DiagnosticRecord
@@ -85,9 +93,13 @@ public:
     Diagnostics(std::nullptr_t) {}
     Diagnostics(List list);
     static Diagnostics later(std::shared_future<List> future);
+    // Made by make() at the first read; make gives nullopt when the document
+    // is no longer what was parsed, and the messages are then out of date.
+    static Diagnostics onFirstRead(std::function<std::optional<List>()> make);
 
-    const List &get() const;
-    bool pending() const;
+    const List &get() const; // null when there are none (or they are out of date)
+    bool pending() const;    // still to be made
+    bool outOfDate() const;  // the document changed before its check ran
     explicit operator bool() const { return get() != nullptr; }
     const DiagnosticList *operator->() const { return get().get(); }
     const DiagnosticList &operator*() const { return *get(); }
@@ -120,7 +132,7 @@ public:
     SharedStr method;
     FileStatus stat;
     Diagnostics diagnostics;
-    SiteNode *equivalent = nullptr; // not owned
+    SiteNode *equivalent = nullptr; // not owned; set it with SetEquivalent
     void *viewItem = nullptr;       // not owned; the tree display's row
 
     uint32_t loaded() const { return m_loaded; }
@@ -134,6 +146,8 @@ public:
     SiteNode *lastChild();
     // Whether firstChild() would give a node, without making mirror copies.
     bool hasChildren() const;
+    // How many children firstChild() would give, without making mirror copies.
+    uint32_t childCount() const;
     uint32_t childIndex() const { return m_childIndex; } // place among its siblings
     bool mirrorPending() const;
 
@@ -149,6 +163,7 @@ private:
     uint32_t m_childIndex = 0;
     uint32_t m_loaded = 0;
     bool m_indexed = false;
+    bool m_mirrored = false; // some node's equivalent points here
     // Pending-mirror bookkeeping, for the few nodes that take part.
     struct MirrorState;
     std::unique_ptr<MirrorState> m_mirror;
@@ -177,6 +192,10 @@ SiteNode *CreateNode();
 // siblings. Deletes the temporary file of an external node.
 void FreeNode(SiteNode *node);
 SiteNode *CopyNode(SiteNode *node, int deep);
+
+// Sets node->equivalent and remembers the link, so that freeing source
+// clears it: a mirror of a freed node has no equivalent from then on.
+void SetEquivalent(SiteNode *node, SiteNode *source);
 
 // Appends child at the end of parent's list and sets its parent.
 void AppendChild(SiteNode *parent, SiteNode *child);

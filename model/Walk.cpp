@@ -12,12 +12,10 @@
 
 namespace sylvix {
 
-namespace {
-
 // Guesses which documents among node's children the walk will parse, and
 // asks the workers for them. A guess is only a guess: the walk takes a
 // parsed page only for the very file it resolves to.
-void parseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
+void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked)
 {
     std::vector<std::string> paths;
     const bool saved = verifyExternal;
@@ -38,8 +36,6 @@ void parseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
         ahead->request(paths);
 }
 
-} // namespace
-
 bool WalkDescends(SiteNode *node)
 {
     if (node->equivalent || !node->hasChildren())
@@ -58,7 +54,7 @@ bool WalkWholeTree(SiteNode *start, const WalkOptions &options)
         if (NeedsReload(node) == 0) {
             ExpandNode(node);
             if (options.ahead && !node->equivalent)
-                parseChildrenAhead(node, options.ahead, asked);
+                ParseChildrenAhead(node, options.ahead, asked);
         }
         if (options.visit && !options.visit(node, static_cast<int>(path.size())))
             return false;

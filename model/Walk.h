@@ -6,6 +6,7 @@
 // external or virtual node unless its first child was loaded already.
 
 #include <functional>
+#include <unordered_set>
 
 namespace sylvix {
 
@@ -29,5 +30,9 @@ bool WalkWholeTree(SiteNode *start, const WalkOptions &options);
 
 // Whether the walk goes below node.
 bool WalkDescends(SiteNode *node);
+
+// Asks ahead's workers for the documents among node's children that a walk
+// will parse next; asked holds the URLs asked for already.
+void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<const void *> &asked);
 
 } // namespace sylvix

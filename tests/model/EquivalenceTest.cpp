@@ -220,3 +220,138 @@ TEST(EquivalenceIndex, FindsWhatTheOutwardWalkFinds)
         EXPECT_EQ(IndexSize(), 0u);
     }
 }
+
+namespace {
+
+SiteNode *childWithHref(SiteNode *n, const std::string &href)
+{
+    for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+        if (c->href.view() == href)
+            return c;
+    return nullptr;
+}
+
+void setTime(const std::string &path, time_t t)
+{
+    struct utimbuf times
+    {
+        t, t
+    };
+    ::utime(path.c_str(), &times);
+}
+
+void refresh(SiteNode *n)
+{
+    if (NeedsReload(n) == 0)
+        ExpandNode(n);
+}
+
+} // namespace
+
+// A mirror whose source goes with a re-parse keeps no link to freed memory:
+// refreshed after its own file changed, it reads that file.
+TEST_F(Equivalence, MirrorOfAFreedNodeReadsItsOwnFile)
+{
+    for (bool literal : {true, false}) {
+        SCOPED_TRACE(literal ? "literal" : "lazy");
+        SetLiteralMode(literal);
+        doc("index.html", "<a href=a.html>a</a><a href=b.html>b</a>");
+        doc("a.html", "<title>A</title><a href=c.html>c</a>");
+        doc("b.html", "<title>B</title><a href=c.html>c</a>");
+        doc("c.html", "<title>C1</title><a href=d.html>d</a>");
+        for (const char *f : {"index.html", "a.html", "b.html", "c.html"})
+            setTime(m_dir / "docs/" + f, 1500000000);
+        SiteNode *root = CreateRootNode("http://www.example.org/index.html");
+        TreeGuard guard{root};
+        SiteNode *a = childWithHref(root, "a.html");
+        SiteNode *b = childWithHref(root, "b.html");
+        ASSERT_TRUE(a && b);
+        refresh(a);
+        refresh(b);
+        SiteNode *ca = childWithHref(a, "c.html");
+        SiteNode *cb = childWithHref(b, "c.html");
+        ASSERT_TRUE(ca && cb);
+        refresh(ca);
+        refresh(cb);
+        ASSERT_EQ(cb->equivalent, ca);
+        ASSERT_EQ(cb->title.view(), "C1");
+
+        // a is re-parsed: its c goes, and other pages take the freed places.
+        doc("a.html", "<title>A2</title><a href=x.html>x</a>");
+        setTime(m_dir / "docs/a.html", 1600000000);
+        refresh(a);
+        EXPECT_EQ(childWithHref(a, "c.html"), nullptr);
+        EXPECT_EQ(cb->equivalent, nullptr);
+        doc("x.html", "<title>X</title><a href=y.html>y</a>");
+        refresh(childWithHref(a, "x.html"));
+
+        doc("c.html", "<title>C2</title><a href=e.html>e</a>");
+        setTime(m_dir / "docs/c.html", 1600000000);
+        refresh(cb);
+        EXPECT_EQ(cb->title.view(), "C2");
+        EXPECT_EQ(cb->equivalent, nullptr);
+        SiteNode *only = cb->firstChild();
+        ASSERT_NE(only, nullptr);
+        EXPECT_EQ(only->href.view(), "e.html");
+        EXPECT_EQ(only->nextSibling(), nullptr);
+    }
+    SetLiteralMode(false);
+}
+
+// Random expansions, refreshes and file changes (which free the children of
+// re-parsed pages, equivalents among them) answer as the literal design does.
+class FreedSources : public Equivalence
+{
+protected:
+    std::string run(bool literal, unsigned seed)
+    {
+        makeSite(seed);
+        SetLiteralMode(literal);
+        SiteNode *root = CreateRootNode("http://www.example.org/index.html");
+        std::mt19937 rng(seed);
+        for (int step = 0; step < 200; ++step) {
+            std::vector<SiteNode *> stack{root}, all;
+            while (!stack.empty()) {
+                SiteNode *n = stack.back();
+                stack.pop_back();
+                all.push_back(n);
+                if (all.size() > 3000)
+                    break;
+                for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+                    stack.push_back(c);
+            }
+            SiteNode *n = all[rng() % all.size()];
+            switch (rng() % 4) {
+            case 0: {
+                // The page changes on disk: other links, another title.
+                std::string name = "p" + std::to_string(1 + rng() % 24) + ".html";
+                std::string body = "<title>v" + std::to_string(step) + "</title>";
+                for (int k = 0; k < 3; ++k)
+                    body += "<a href=p" + std::to_string(rng() % 25) + ".html>l</a>";
+                setTime(doc(name, body), 1500000000 + step + 1);
+                break;
+            }
+            case 1: refresh(n); break;
+            default:
+                for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+                    refresh(c);
+                break;
+            }
+        }
+        std::string out = dump(root, 6);
+        FreeNode(root);
+        SetLiteralMode(false);
+        EXPECT_EQ(IndexSize(), 0u);
+        return out;
+    }
+};
+
+TEST_F(FreedSources, RandomChangesAnswerAsTheLiteralDesign)
+{
+    for (unsigned seed : {11u, 12u, 13u}) {
+        std::string literal = run(true, seed);
+        std::string lazy = run(false, seed);
+        EXPECT_GT(literal.size(), 1000u);
+        EXPECT_TRUE(literal == lazy) << "seed " << seed;
+    }
+}

@@ -1,0 +1,156 @@
+#include "ModelFixture.h"
+
+#include "model/Expand.h"
+#include "model/Search.h"
+#include "model/Walk.h"
+
+using namespace sylvix;
+using namespace sylvix::test;
+
+namespace {
+
+// A loaded node, so that the walk examines nothing on disk.
+SiteNode *add(SiteNode *parent, const std::string &url, uint32_t flags = 0)
+{
+    SiteNode *n = CreateNode();
+    if (parent)
+        AppendChild(parent, n);
+    n->url = SharedStr(url);
+    n->href = n->url;
+    n->flags = flags;
+    n->setLoaded(1);
+    return n;
+}
+
+// The URL and the place among siblings at each level below the root.
+std::string where(SiteNode *n)
+{
+    std::string places;
+    for (SiteNode *p = n; p->parent(); p = p->parent())
+        places = "@" + std::to_string(p->childIndex()) + places;
+    return n->url.str() + places;
+}
+
+// Every match of query, in order, as Find and then Find Next give them.
+std::vector<std::string> findAll(SiteNode *root, const SearchQuery &query)
+{
+    std::vector<std::string> found;
+    std::vector<SiteNode *> path{root};
+    int depth = SearchTree(path, 1, query, false);
+    while (depth > 0) {
+        found.push_back(where(path[static_cast<size_t>(depth) - 1]));
+        path = PathTo(path[static_cast<size_t>(depth) - 1]); // as Find Next builds it
+        depth = SearchTree(path, static_cast<int>(path.size()), query, true);
+    }
+    return found;
+}
+
+class Search : public ServerFixture
+{};
+
+} // namespace
+
+TEST_F(Search, FindNextVisitsInTheOrderOfTheWholeTreeWalk)
+{
+    // Pages that link each other: mirrors, loops, a missing page, an image.
+    for (int i = 0; i < 8; ++i) {
+        std::string body = "<title>Page " + std::to_string(i) + "</title>";
+        for (int k : {1, 3, 5})
+            body += "<a href=p" + std::to_string((i * k + 1) % 9) + ".html>x</a>";
+        body += "<img src=pic.gif>";
+        doc("p" + std::to_string(i) + ".html", body);
+    }
+    doc("pic.gif", "GIF89a");
+    SiteNode *walked = CreateRootNode("http://www.example.org/p0.html");
+    TreeGuard g1{walked};
+    std::vector<std::string> order;
+    WalkWholeTree(walked, WalkOptions{[&](SiteNode *n, int) {
+                      order.push_back(where(n));
+                      return true;
+                  }});
+    ASSERT_GT(order.size(), 20u);
+
+    SiteNode *searched = CreateRootNode("http://www.example.org/p0.html");
+    TreeGuard g2{searched};
+    EXPECT_EQ(findAll(searched, SearchQuery{}), order);
+}
+
+TEST_F(Search, TextFieldCaseAndFlags)
+{
+    SiteNode *root = add(nullptr, "http://h/Index.html");
+    TreeGuard guard{root};
+    SiteNode *a = add(root, "http://h/a.html");
+    a->title = "About US";
+    add(a, "http://h/gone.html", BROKEN);
+    add(root, "http://x/ext.html", EXTERNAL | BROKEN)->title = "about";
+
+    const struct
+    {
+        SearchQuery query;
+        std::vector<std::string> found;
+    } cases[] = {
+        {{"index", DisplayMode::Url, false, 0}, {"http://h/Index.html"}},
+        {{"index", DisplayMode::Url, true, 0}, {}},
+        {{"ABOUT", DisplayMode::Title, false, 0}, {"http://h/a.html@0", "http://x/ext.html@1"}},
+        {{"about", DisplayMode::Title, true, 0}, {"http://x/ext.html@1"}},
+        {{"", DisplayMode::Title, false, BROKEN},
+         {"http://h/gone.html@0@0", "http://x/ext.html@1"}},
+        {{"about", DisplayMode::Title, false, BROKEN | EXTERNAL}, {"http://x/ext.html@1"}},
+        {{"nowhere", DisplayMode::Label, false, 0}, {}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(findAll(root, c.query), c.found) << c.query.text << " " << c.query.requiredFlags;
+
+    std::vector<SiteNode *> path{root};
+    SearchQuery badField{"", static_cast<DisplayMode>(7), false, 0};
+    EXPECT_EQ(SearchTree(path, 1, badField, false), 0);
+}
+
+TEST_F(Search, WhatTheWalkDescendsInto)
+{
+    SiteNode *root = add(nullptr, "http://h/");
+    TreeGuard guard{root};
+    SiteNode *source = add(root, "http://h/s.html");
+    add(source, "http://h/under-source.html");
+    SiteNode *mirror = add(root, "http://h/s.html#m");
+    add(mirror, "http://h/under-mirror.html");
+    SetEquivalent(mirror, source);
+    SiteNode *ext = add(root, "http://x/", EXTERNAL);
+    SiteNode *unloaded = CreateNode();
+    AppendChild(ext, unloaded);
+    unloaded->url = "http://x/under-external-unloaded";
+    SiteNode *virt = add(root, "http://h/v/", VIRTUAL);
+    add(virt, "http://h/v/under-virtual-loaded");
+
+    SearchQuery under{"under", DisplayMode::Url, false, 0};
+    EXPECT_EQ(findAll(root, under),
+              (std::vector<std::string>{"http://h/under-source.html@0@0",
+                                        "http://h/v/under-virtual-loaded@3@0"}));
+}
+
+TEST_F(Search, DepthLimitProgressAndStop)
+{
+    SiteNode *root = add(nullptr, "http://h/d1");
+    TreeGuard guard{root};
+    SiteNode *n = root;
+    for (int d = 2; d <= 300; ++d)
+        n = add(n, "http://h/d" + std::to_string(d));
+    add(root, "http://h/sibling");
+
+    std::vector<std::string> seen;
+    SearchOptions opts;
+    opts.progress = [&](const SiteNode *node) {
+        seen.push_back(node->url.str());
+        return false;
+    };
+    std::vector<SiteNode *> path{root};
+    SearchQuery sibling{"sibling", DisplayMode::Url, false, 0};
+    EXPECT_EQ(SearchTree(path, 1, sibling, false, opts), 2);
+    EXPECT_EQ(path[1]->url.view(), "http://h/sibling");
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kMaxSearchDepth) + 1); // d1..d256, then sibling
+    EXPECT_EQ(seen[kMaxSearchDepth - 1], "http://h/d256");
+
+    opts.progress = [](const SiteNode *) { return true; };
+    path = {root};
+    EXPECT_EQ(SearchTree(path, 1, sibling, false, opts), -1);
+}

@@ -1,0 +1,192 @@
+// A view that keeps its rows from the hooks alone must end up with the rows
+// the tree has, whatever the tree went through.
+
+#include "ModelFixture.h"
+
+#include "model/Expand.h"
+#include "model/ViewHooks.h"
+
+#include <random>
+#include <unordered_map>
+#include <utime.h>
+
+using namespace sylvix;
+using namespace sylvix::test;
+
+namespace {
+
+uint32_t countByWalking(SiteNode *n)
+{
+    uint32_t count = 0;
+    for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+        ++count;
+    return count;
+}
+
+// Believes only what the hooks tell it, and checks at each call that the
+// tree still shows the old state before a change and the new one after.
+struct ShadowView
+{
+    std::unordered_map<SiteNode *, uint32_t> rows;  // shown node -> its child rows
+    std::unordered_map<SiteNode *, uint32_t> cutAt; // where a removal cuts, or a mirror's count
+    int appended = 0, mirrored = 0, materialised = 0, freedWithItem = 0;
+
+    ShadowView()
+    {
+        ViewHooks h;
+        h.childAboutToBeAppended = [this](SiteNode *p, uint32_t index) {
+            EXPECT_EQ(index, p->childCount());
+            if (rows.count(p)) {
+                EXPECT_EQ(index, rows[p]);
+            }
+        };
+        h.childAppended = [this](SiteNode *p, SiteNode *c) {
+            ++appended;
+            EXPECT_EQ(c->parent(), p);
+            if (rows.count(p)) {
+                EXPECT_EQ(++rows[p], p->childCount());
+            }
+        };
+        h.childrenAboutToBeFreed = [this](SiteNode *p, uint32_t first) {
+            EXPECT_LT(first, p->childCount());
+            if (rows.count(p)) {
+                EXPECT_EQ(rows[p], p->childCount());
+                cutAt[p] = first;
+            }
+        };
+        h.childrenFreed = [this](SiteNode *p) {
+            if (rows.count(p)) {
+                rows[p] = cutAt[p];
+                EXPECT_EQ(rows[p], p->childCount());
+            }
+        };
+        h.childrenAboutToBeMirrored = [this](SiteNode *n, uint32_t count) {
+            EXPECT_EQ(n->childCount(), 0u);
+            EXPECT_GT(count, 0u);
+            if (rows.count(n)) {
+                EXPECT_EQ(rows[n], 0u);
+                cutAt[n] = count;
+            }
+        };
+        h.childrenMirrored = [this](SiteNode *n) {
+            ++mirrored;
+            if (rows.count(n)) {
+                rows[n] = cutAt[n];
+                EXPECT_EQ(rows[n], n->childCount());
+            }
+        };
+        h.materialised = [this](SiteNode *m) {
+            ++materialised;
+            if (rows.count(m)) {
+                EXPECT_EQ(rows[m], m->childCount());
+            }
+        };
+        h.nodeAboutToBeFreed = [this](SiteNode *n) {
+            ++freedWithItem;
+            EXPECT_EQ(n->viewItem, n);
+            rows.erase(n);
+            n->viewItem = nullptr;
+        };
+        InstallViewHooks(std::move(h));
+    }
+    ~ShadowView() { InstallViewHooks({}); }
+
+    void show(SiteNode *n)
+    {
+        if (n->viewItem)
+            return;
+        n->viewItem = n;
+        rows[n] = n->childCount(); // must not make mirror copies
+    }
+};
+
+class ViewHooksTest : public ServerFixture
+{
+protected:
+    void page(int i, unsigned salt)
+    {
+        std::string body = "<title>p" + std::to_string(i) + "</title>";
+        for (unsigned k = 0; k < 2 + (salt + static_cast<unsigned>(i)) % 4; ++k)
+            body += "<a href=p" + std::to_string((static_cast<unsigned>(i) * 7 + k * 3 + salt) % 12)
+                    + ".html>l</a>";
+        std::string path = doc("p" + std::to_string(i) + ".html", body);
+        struct utimbuf t
+        {
+            static_cast<time_t>(1500000000 + salt), static_cast<time_t>(1500000000 + salt)
+        };
+        ::utime(path.c_str(), &t);
+    }
+};
+
+} // namespace
+
+TEST_F(ViewHooksTest, MirrorCopiesAreCountedBeforeTheyAreMade)
+{
+    doc("index.html", "<a href=a.html>a</a><a href=b.html>b</a>");
+    doc("a.html", "<a href=c.html>c</a><a href=d.html>d</a><a href=e.html>e</a>");
+    doc("b.html", "<a href=a.html>again</a>");
+    SiteNode *root = CreateRootNode("http://www.example.org/index.html");
+    TreeGuard guard{root};
+    ShadowView view;
+    for (SiteNode *c = root->firstChild(); c; c = c->nextSibling())
+        if (NeedsReload(c) == 0)
+            ExpandNode(c);
+    EXPECT_EQ(view.appended, 3 + 1); // a's children, b's child
+    SiteNode *mirror = root->lastChild()->firstChild();
+    ASSERT_EQ(NeedsReload(mirror), 0);
+    ExpandNode(mirror);
+    ASSERT_NE(mirror->equivalent, nullptr);
+    EXPECT_EQ(view.mirrored, 1);
+    view.show(mirror);
+    EXPECT_EQ(view.rows[mirror], 3u);
+    EXPECT_EQ(view.materialised, 0);
+    EXPECT_EQ(countByWalking(mirror), 3u);
+    EXPECT_EQ(view.materialised, 1);
+    EXPECT_EQ(view.appended, 4); // the copies were not announced
+}
+
+TEST_F(ViewHooksTest, RowsKeptFromHooksMatchTheTree)
+{
+    for (int i = 0; i < 12; ++i)
+        page(i, 0);
+    doc("index.html", "<a href=p0.html>0</a><a href=p5.html>5</a>");
+    std::mt19937 rng(5);
+    ShadowView view;
+    SiteNode *root = CreateRootNode("http://www.example.org/index.html");
+    view.show(root);
+    for (int step = 0; step < 300; ++step) {
+        // Walk down from the root through shown rows, as a user opens them.
+        SiteNode *n = root;
+        for (int d = static_cast<int>(rng() % 5); d > 0 && n->hasChildren(); --d) {
+            uint32_t pick = static_cast<uint32_t>(rng()) % n->childCount();
+            n = n->firstChild();
+            while (pick--)
+                n = n->nextSibling();
+            view.show(n);
+        }
+        switch (rng() % 8) {
+        case 0: page(static_cast<int>(rng() % 12), static_cast<unsigned>(step) + 1); break;
+        case 1:
+            if (n != root)
+                FreeNode(n); // n and its later siblings
+            break;
+        case 2:
+            if (n->loaded())
+                ExpandNode(n); // parsed again: the children go and come back
+            break;
+        default:
+            if (NeedsReload(n) == 0)
+                ExpandNode(n);
+            for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+                if (NeedsReload(c) == 0)
+                    ExpandNode(c);
+            break;
+        }
+    }
+    EXPECT_GT(view.rows.size(), 10u);
+    for (auto &[node, count] : view.rows)
+        EXPECT_EQ(count, countByWalking(node)) << node->url.str();
+    FreeNode(root);
+    EXPECT_TRUE(view.rows.empty()); // every row object was given back
+    EXPECT_GT(view.freedWithItem, 20);
+}
