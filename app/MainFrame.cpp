@@ -210,6 +210,9 @@ bool CMainFrame::UpdateCommand(int id, CommandState &state)
         state.checked = statusBar()->isVisible();
         return true;
     case ID_WINDOW_NEW:
+        // A new window examines its copy of the tree: not inside an expansion.
+        state.enabled = window && !busy;
+        return true;
     case ID_WINDOW_CASCADE:
     case ID_WINDOW_TILE:
     case ID_WINDOW_ARRANGE: state.enabled = window; return true;
