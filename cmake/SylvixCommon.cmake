@@ -22,6 +22,7 @@ function(add_sylvix_test)
     target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} sylvix_guitest_main)
   else()
     target_link_libraries(${T_NAME} PRIVATE sylvix_common ${T_LIBS} GTest::gtest GTest::gtest_main)
+    set_target_properties(${T_NAME} PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
   endif()
   target_compile_definitions(${T_NAME} PRIVATE
     SYLVIX_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"

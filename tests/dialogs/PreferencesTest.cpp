@@ -15,6 +15,7 @@ using namespace sylvix;
 
 namespace {
 
+// A dialog on a fresh store with the program's key, checking switched on.
 class Preferences : public ::testing::Test
 {
 protected:
@@ -23,7 +24,6 @@ protected:
         m_store = OpenSqliteStore(m_dir / "registry.db");
         ASSERT_TRUE(m_store);
         ProgramKey = m_store->root()->createKey(kProgramKeyPath);
-        ASSERT_TRUE(ProgramKey);
         verifyExternal = true;
     }
     void TearDown() override
@@ -32,94 +32,79 @@ protected:
         m_store.reset();
     }
 
-    std::optional<ConfigValue> stored() const
+    static ConfigValue stored()
     {
-        ConfigValue value;
-        if (!ProgramKey->queryValue("BrowserCommand", value))
-            return std::nullopt;
+        // Binary stands for "absent": the dialog never writes that type.
+        ConfigValue value{"absent", ValueType::Binary, {}};
+        ProgramKey->queryValue("BrowserCommand", value);
         return value;
     }
-
-    static QLineEdit *edit(CPreferencesDlg &dlg)
+    static QLineEdit *edit(QDialog &d) { return d.findChild<QLineEdit *>(); }
+    static QCheckBox *verify(QDialog &d) { return d.findChild<QCheckBox *>(); }
+    static void press(QDialog &d, QDialogButtonBox::StandardButton which)
     {
-        return dlg.findChild<QLineEdit *>(QStringLiteral("browserEdit"));
+        d.findChild<QDialogButtonBox *>()->button(which)->click();
     }
-    static QCheckBox *verify(CPreferencesDlg &dlg)
-    {
-        return dlg.findChild<QCheckBox *>(QStringLiteral("verifyCheck"));
-    }
-    static void press(CPreferencesDlg &dlg, QDialogButtonBox::StandardButton which)
-    {
-        dlg.findChild<QDialogButtonBox *>()->button(which)->click();
-    }
-    static void browse(CPreferencesDlg &dlg, const QString &answer)
+    static void browse(QDialog &d, const QString &answer)
     {
         FileDialog::setNextFileName(answer);
-        dlg.findChild<QPushButton *>(QStringLiteral("browseButton"))->click();
+        d.findChild<QPushButton *>(QStringLiteral("browseButton"))->click();
     }
 
     test::TempDir m_dir;
     std::unique_ptr<ConfigStore> m_store;
 };
 
+const QString kDefault = QStringLiteral("brovia/brovia.exe");
+
 } // namespace
 
-TEST_F(Preferences, WithoutStoredCommandProposesDefaultAndStoresNothing)
+TEST_F(Preferences, OkStoresOnlyOverAnExistingStringCommand)
 {
+    for (bool asDword : {false, true}) {
+        if (asDword) {
+            ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
+        }
+        CPreferencesDlg dlg;
+        EXPECT_EQ(edit(dlg)->text(), kDefault);
+        EXPECT_TRUE(verify(dlg)->isChecked());
+        edit(dlg)->setText(QStringLiteral("other"));
+        verify(dlg)->setChecked(false);
+        press(dlg, QDialogButtonBox::Ok);
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_FALSE(verifyExternal);
+        EXPECT_EQ(stored().type, asDword ? ValueType::Dword : ValueType::Binary) << "untouched";
+        verifyExternal = true;
+    }
+    ProgramKey.reset(); // without the program's key the dialog still works
     CPreferencesDlg dlg;
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Sylvix Preferences"));
-    EXPECT_EQ(edit(dlg)->text(), QStringLiteral("brovia/brovia.exe"));
-    EXPECT_TRUE(verify(dlg)->isChecked());
-    verify(dlg)->setChecked(false);
+    EXPECT_EQ(edit(dlg)->text(), kDefault);
     press(dlg, QDialogButtonBox::Ok);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_FALSE(verifyExternal);
-    EXPECT_FALSE(stored()) << "OK does not create the value";
 }
 
 TEST_F(Preferences, BrowsedCommandIsStoredOnOkNotOnCancel)
 {
     ASSERT_TRUE(WriteString(*ProgramKey, "BrowserCommand", "old-browser --new-window"));
+    const QString picked = QStringLiteral("/opt/web/bin/viewer");
     {
         CPreferencesDlg dlg;
         EXPECT_EQ(edit(dlg)->text(), QStringLiteral("old-browser --new-window"));
-        browse(dlg, QStringLiteral("/opt/web/bin/viewer"));
-        EXPECT_EQ(edit(dlg)->text(), QStringLiteral("/opt/web/bin/viewer"));
+        browse(dlg, picked);
+        EXPECT_EQ(edit(dlg)->text(), picked);
         verify(dlg)->setChecked(false);
         press(dlg, QDialogButtonBox::Cancel);
-        EXPECT_EQ(dlg.result(), QDialog::Rejected);
     }
-    EXPECT_EQ(stored()->data, "old-browser --new-window");
+    EXPECT_EQ(stored().data, "old-browser --new-window");
     EXPECT_TRUE(verifyExternal);
 
     CPreferencesDlg dlg;
     browse(dlg, QString()); // the user cancels the picker
     EXPECT_EQ(edit(dlg)->text(), QStringLiteral("old-browser --new-window"));
-    browse(dlg, QStringLiteral("/opt/web/bin/viewer"));
+    browse(dlg, picked);
     press(dlg, QDialogButtonBox::Ok);
-    ASSERT_TRUE(stored());
-    EXPECT_EQ(stored()->type, ValueType::String);
-    EXPECT_EQ(stored()->data, "/opt/web/bin/viewer");
-}
-
-TEST_F(Preferences, OnlyAStringValueIsReadOrReplaced)
-{
-    ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
-    {
-        CPreferencesDlg dlg;
-        EXPECT_EQ(edit(dlg)->text(), QStringLiteral("brovia/brovia.exe"));
-        edit(dlg)->setText(QStringLiteral("other"));
-        press(dlg, QDialogButtonBox::Ok);
-    }
-    EXPECT_EQ(stored()->type, ValueType::Dword);
-
-    // Without the program's key at all the dialog still works.
-    ProgramKey.reset();
-    CPreferencesDlg dlg;
-    EXPECT_EQ(edit(dlg)->text(), QStringLiteral("brovia/brovia.exe"));
-    verify(dlg)->setChecked(false);
-    press(dlg, QDialogButtonBox::Ok);
-    EXPECT_FALSE(verifyExternal);
+    EXPECT_EQ(stored().type, ValueType::String);
+    EXPECT_EQ(stored().data, picked.toStdString());
 }
 
 TEST_F(Preferences, LongCommandIsCutWithoutSplittingACharacter)
@@ -131,5 +116,5 @@ TEST_F(Preferences, LongCommandIsCutWithoutSplittingACharacter)
     edit(dlg)->setText(text);
     ASSERT_EQ(edit(dlg)->text(), text);
     press(dlg, QDialogButtonBox::Ok);
-    EXPECT_EQ(stored()->data, std::string(1022, 'a'));
+    EXPECT_EQ(stored().data, std::string(1022, 'a'));
 }

@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -12,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -23,12 +20,11 @@ using namespace sylvix;
 
 namespace {
 
-void ForEachEntry(const std::vector<MenuEntry> &entries,
-                  const std::function<void(const MenuEntry &)> &fn)
+void CheckEntries(const char *menu, const std::vector<MenuEntry> &entries)
 {
     for (const MenuEntry &e : entries) {
-        fn(e);
-        ForEachEntry(e.submenu, fn);
+        EXPECT_TRUE(e.id == 0 || FindCommand(e.id)) << menu << " " << e.id;
+        CheckEntries(menu, e.submenu);
     }
 }
 
@@ -37,44 +33,29 @@ QAction *FindByText(QMenu *menu, const QString &text)
     for (QAction *a : menu->actions()) {
         if (a->text() == text)
             return a;
-        if (a->menu()) {
-            if (QAction *found = FindByText(a->menu(), text))
-                return found;
-        }
+        if (QAction *found = a->menu() ? FindByText(a->menu(), text) : nullptr)
+            return found;
     }
     return nullptr;
 }
 
 } // namespace
 
-TEST(CommandTable, EveryReferenceNamesACommand)
+TEST(CommandTable, EveryReferenceNamesACommandWithItsPicture)
 {
     std::set<int> ids;
     std::set<std::string> objectNames;
     for (const Command &c : Commands()) {
         EXPECT_TRUE(ids.insert(c.id).second) << c.id;
         EXPECT_TRUE(objectNames.insert(c.objectName).second) << c.objectName;
-        EXPECT_EQ(std::strncmp(c.objectName, "action", 6), 0) << c.objectName;
-        EXPECT_NE(std::strlen(c.prompt), 0u) << c.id;
         // The key shown after the tab and the key that works go together.
         EXPECT_EQ(std::strchr(c.text, '\t') != nullptr, c.shortcut != nullptr) << c.text;
     }
-
-    std::vector<const Menu *> menus;
-    for (const Menu &m : MainMenu())
-        menus.push_back(&m);
-    for (const Menu &m : TreeMenu())
-        menus.push_back(&m);
-    menus.push_back(&ShortcutMenu());
-    for (const Menu *m : menus) {
-        ForEachEntry(m->entries, [&](const MenuEntry &e) {
-            if (e.id != 0) {
-                EXPECT_NE(FindCommand(e.id), nullptr) << m->title << " " << e.id;
-            } else if (!e.submenu.empty()) {
-                EXPECT_NE(e.text, nullptr) << "an untitled submenu in " << m->title;
-            }
-        });
+    for (const auto *menus : {&MainMenu(), &TreeMenu()}) {
+        for (const Menu &m : *menus)
+            CheckEntries(m.title, m.entries);
     }
+    CheckEntries("shortcut", ShortcutMenu().entries);
 
     const std::vector<int> &buttons = ToolbarSlots();
     EXPECT_EQ(buttons.size(), 17u);
@@ -83,18 +64,13 @@ TEST(CommandTable, EveryReferenceNamesACommand)
         if (id == 0)
             continue;
         const Command *c = FindCommand(id);
-        ASSERT_NE(c, nullptr) << id;
-        ASSERT_NE(c->icon, nullptr) << id;
-        EXPECT_FALSE(Icon(c->icon).isNull()) << c->icon;
-        EXPECT_NE(std::strlen(c->tooltip), 0u) << id;
+        ASSERT_TRUE(c && c->icon) << id;
+        EXPECT_FALSE(Icon(c->icon).isNull()) << id;
+        EXPECT_NE(*c->tooltip, '\0') << id;
     }
-
     for (int id : {ID_HELP_CONTENTS, ID_HELP_MENUS, ID_HELP_ICONS, ID_HELP_KEYS,
-                   ID_HELP_COMMANDLINE, ID_HELP_INDEX, ID_HELP_GLOSSARY}) {
-        EXPECT_NE(HelpKeyword(id, false), nullptr) << id;
-        EXPECT_NE(HelpKeyword(id, true), nullptr) << id;
-    }
-    EXPECT_EQ(HelpKeyword(ID_FILE_OPEN, false), nullptr);
+                   ID_HELP_COMMANDLINE, ID_HELP_INDEX, ID_HELP_GLOSSARY})
+        EXPECT_TRUE(HelpKeyword(id, false) && HelpKeyword(id, true)) << id;
 }
 
 TEST(CommandTable, AcceleratorsReachTheirCommands)
@@ -116,39 +92,25 @@ TEST(CommandTable, AcceleratorsReachTheirCommands)
         {QKeySequence(Qt::ALT | Qt::Key_Enter), ID_PROPERTIES},
     };
     for (const auto &c : cases) {
-        int holders = 0;
+        std::vector<int> holders;
         for (QAction *a : actions.all()) {
-            if (a->shortcuts().contains(c.key)) {
-                ++holders;
-                EXPECT_EQ(a->data().toInt(), c.id) << c.key.toString().toStdString();
-            }
+            if (a->shortcuts().contains(c.key))
+                holders.push_back(a->data().toInt());
         }
-        EXPECT_EQ(holders, 1) << c.key.toString().toStdString();
+        EXPECT_EQ(holders, std::vector<int>{c.id}) << c.key.toString().toStdString();
     }
-}
-
-TEST(CommandTable, ActionsCarryNamesTextsAndOneDisplayMode)
-{
-    QWidget owner;
-    CommandActions actions(&owner);
-    QAction *newTree = owner.findChild<QAction *>(QStringLiteral("actionFileNewTree"));
-    ASSERT_NE(newTree, nullptr);
-    EXPECT_EQ(newTree, actions.action(ID_FILE_NEW));
-    EXPECT_EQ(newTree->statusTip(), QStringLiteral("Open a window with new URL as root"));
-    EXPECT_EQ(newTree->toolTip(), QStringLiteral("New Tree"));
-    EXPECT_EQ(actions.action(12345), nullptr);
-
-    actions.action(ID_VIEW_TITLE)->trigger();
-    actions.action(ID_VIEW_URL)->trigger();
-    EXPECT_EQ(actions.displayModes()->checkedAction(), actions.action(ID_VIEW_URL));
-    EXPECT_FALSE(actions.action(ID_VIEW_TITLE)->isChecked());
-    EXPECT_FALSE(actions.displayModes()->actions().contains(actions.action(ID_VIEW_TOOLBAR)));
 }
 
 TEST(CommandTable, MenusAndToolbarAreBuiltFromTheActions)
 {
     QWidget owner;
     CommandActions actions(&owner);
+    EXPECT_EQ(owner.findChild<QAction *>(QStringLiteral("actionFileNewTree")),
+              actions.action(ID_FILE_NEW));
+    actions.action(ID_VIEW_TITLE)->trigger();
+    actions.action(ID_VIEW_URL)->trigger();
+    EXPECT_EQ(actions.displayModes()->checkedAction(), actions.action(ID_VIEW_URL));
+
     QMenuBar bar;
     actions.fillMenuBar(&bar, TreeMenu());
     QStringList titles;
@@ -159,8 +121,7 @@ TEST(CommandTable, MenusAndToolbarAreBuiltFromTheActions)
 
     // The tree window's Help menu writes Contents with a blank before the tab:
     // its item is a stand-in that runs the command and follows its state.
-    QMenu *help = bar.actions().last()->menu();
-    QAction *contents = FindByText(help, QStringLiteral("&Contents \tF1"));
+    QAction *contents = FindByText(bar.actions().last()->menu(), QStringLiteral("&Contents \tF1"));
     ASSERT_NE(contents, nullptr);
     EXPECT_NE(contents, actions.action(ID_HELP_CONTENTS));
     QSignalSpy ran(actions.action(ID_HELP_CONTENTS), &QAction::triggered);
@@ -169,25 +130,14 @@ TEST(CommandTable, MenusAndToolbarAreBuiltFromTheActions)
     actions.action(ID_HELP_CONTENTS)->setEnabled(false);
     EXPECT_FALSE(contents->isEnabled());
 
-    // Menu 128 shares the command's own action.
-    QMenuBar mainBar;
-    actions.fillMenuBar(&mainBar, MainMenu());
-    EXPECT_EQ(FindByText(mainBar.actions().last()->menu(), QStringLiteral("&Contents\tF1")),
-              actions.action(ID_HELP_CONTENTS));
-
     std::unique_ptr<QMenu> shortcut(actions.buildMenu(ShortcutMenu(), nullptr));
-    QAction *general = FindByText(shortcut.get(), QStringLiteral("General..."));
-    ASSERT_NE(general, nullptr);
     QSignalSpy properties(actions.action(ID_PROPERTIES), &QAction::triggered);
-    general->trigger();
+    FindByText(shortcut.get(), QStringLiteral("General..."))->trigger();
     EXPECT_EQ(properties.count(), 1);
-    actions.action(ID_PROPS_ACCESS)->setEnabled(false);
-    EXPECT_FALSE(FindByText(shortcut.get(), QStringLiteral("Access Control..."))->isEnabled());
 
     QToolBar toolBar;
     actions.fillToolBar(&toolBar);
     ASSERT_EQ(toolBar.actions().size(), 17);
     EXPECT_EQ(toolBar.actions()[1], actions.action(ID_FILE_OPEN));
     EXPECT_TRUE(toolBar.actions()[4]->isSeparator());
-    EXPECT_EQ(toolBar.actions()[16], actions.action(ID_HELP_CONTENTS));
 }
