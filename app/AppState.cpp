@@ -1,8 +1,7 @@
 #include "app/AppState.h"
 
+#include "app/MainFrame.h"
 #include "app/MessageBox.h"
-
-#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +18,7 @@ namespace {
 
 QWidget *messageOwner()
 {
-    return qobject_cast<QApplication *>(QCoreApplication::instance()) ? QApplication::activeWindow()
-                                                                      : nullptr;
+    return CMainFrame::instance();
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/MessageBox.h"
 #include "app/NewTreeDialog.h"
-#include "app/Services.h"
+#include "dialogs/CPreferencesDlg.h"
 #include "model/Events.h"
 #include "model/Notify.h"
 #include "resources/CommandTable.h"
@@ -88,11 +88,13 @@ void CListtestApp::ScreenshotAndQuit(const QString &path, int levels)
         if (level > 0) {
             // Down the list to the next row that opens.
             for (int step = 0; step < 100 && !expandEnabled(); ++step) {
-                QWidget *focus = QApplication::focusWidget();
-                if (!focus)
+                DocView *view = m_frame->activeView();
+                if (!view)
                     break;
+                QWidget *list
+                    = view->widget()->focusProxy() ? view->widget()->focusProxy() : view->widget();
                 QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-                QApplication::sendEvent(focus, &down);
+                QApplication::sendEvent(list, &down);
             }
         }
         m_frame->RouteCommand(ID_TREE_EXPAND);
@@ -195,7 +197,7 @@ bool CListtestApp::UpdateCommand(int id, CommandState &state)
     switch (id) {
     case ID_APP_ABOUT:
     case ID_FILE_NEW: state.enabled = true; return true;
-    case ID_PREFERENCES: state.enabled = PreferencesAvailable(); return true;
+    case ID_PREFERENCES: state.enabled = true; return true;
     default: return false;
     }
 }
@@ -210,7 +212,11 @@ bool CListtestApp::OnCommand(int id)
         return true;
     }
     case ID_FILE_NEW: NewTree(); return true;
-    case ID_PREFERENCES: RunPreferences(m_frame.get()); return true;
+    case ID_PREFERENCES: {
+        CPreferencesDlg dialog(m_frame.get());
+        dialog.exec();
+        return true;
+    }
     default: return false;
     }
 }

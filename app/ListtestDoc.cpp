@@ -2,13 +2,13 @@
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"
+#include "app/MainFrame.h"
 #include "app/MessageBox.h"
 #include "model/Config.h"
 #include "model/Expand.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -19,7 +19,7 @@ namespace {
 
 QWidget *owner()
 {
-    return QApplication::activeWindow();
+    return CMainFrame::instance();
 }
 
 // Expands node under the wait cursor; false when the user stopped it.

@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
-#include "app/Services.h"
+#include "dialogs/HelpWindow.h"
 #include "model/SiteNode.h"
 #include "resources/CommandTable.h"
 #include "resources/Icons.h"
@@ -210,13 +210,16 @@ bool CMainFrame::UpdateCommand(int id, CommandState &state)
         state.checked = statusBar()->isVisible();
         return true;
     case ID_WINDOW_NEW:
+        // A new window examines its copy of the tree: not inside an expansion.
+        state.enabled = window && !busy;
+        return true;
     case ID_WINDOW_CASCADE:
     case ID_WINDOW_TILE:
     case ID_WINDOW_ARRANGE: state.enabled = window; return true;
     default: break;
     }
     if (HelpKeyword(id, false)) {
-        state.enabled = HelpAvailable();
+        state.enabled = true;
         return true;
     }
     return false;
@@ -240,7 +243,7 @@ bool CMainFrame::OnCommand(int id)
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, false)) {
-        ShowHelpKeyword(QString::fromUtf8(keyword));
+        ShowHelp(QString::fromUtf8(keyword));
         return true;
     }
     return false;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs Sylvix on the demo site: builds a fresh demo store, then starts the
-# windowed program when it is built and a display is there, else prints the
-# whole site tree with sylvix-map.
+# windowed program when it is built: on the display when there is one, else
+# on a virtual display (xvfb-run) where it saves a screenshot and ends.
+# Without the windowed program it prints the whole site tree with sylvix-map.
 #
 # usage: run-demo.sh BUILD_DIR
 set -euo pipefail
@@ -19,8 +20,22 @@ export NORVANE_REGISTRY=$store
 
 gui=$build_dir/app/sylvix
 map=$build_dir/cli/sylvix-map
-if [ -x "$gui" ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    exec "$gui"
+if [ -x "$gui" ]; then
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        exec "$gui"
+    fi
+    # No display: run on a virtual one, open two levels of the demo tree,
+    # save a picture of the main window and end.
+    if command -v xvfb-run >/dev/null; then
+        shot=$build_dir/demo/sylvix-demo.png
+        rm -f "$shot"
+        SYLVIX_SCREENSHOT=$shot xvfb-run -a -s "-screen 0 1024x768x24" "$gui" \
+            || die "sylvix failed on the virtual display"
+        [ -s "$shot" ] || die "no screenshot was written"
+        echo "screenshot of the main window: $shot"
+        exit 0
+    fi
+    echo "run-demo: no display and no xvfb-run; showing the tree without a window" >&2
 fi
 [ -x "$map" ] || die "neither $gui (with a display) nor $map is built"
 echo "--- sylvix-map --whole"

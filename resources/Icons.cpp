@@ -38,6 +38,13 @@ const QIcon &Icon(const char *name)
     return *it;
 }
 
+const QCursor &DragCursor(bool canDrop)
+{
+    static const QCursor drop(Icon("DROP_CURSOR").pixmap(32, 32), 15, 15);
+    static const QCursor noDrop(Icon("NODROP_CURSOR").pixmap(32, 32), 15, 15);
+    return canDrop ? drop : noDrop;
+}
+
 const char *KindIconName(uint32_t kind)
 {
     static constexpr std::array<const char *, 20> names = {

@@ -3,7 +3,8 @@
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
-#include "app/Services.h"
+#include "dialogs/HelpWindow.h"
+#include "model/Display.h"
 #include "model/Events.h"
 #include "model/Expand.h"
 #include "model/Notify.h"
@@ -246,16 +247,7 @@ void CListtestView::SetDisplayMode(int mode)
 
 QString CListtestView::NodeText(const SiteNode *node) const
 {
-    const SharedStr *text = nullptr;
-    switch (m_displayMode) {
-    case ModeHyperlink: text = &node->href; break;
-    case ModeFileName: text = &node->localPath; break;
-    case ModeTitle: text = &node->title; break;
-    case ModeLabel: text = &node->label; break;
-    default: text = &node->url; break;
-    }
-    const std::string s = text->str();
-    return s.empty() ? QStringLiteral("[none]") : QString::fromStdString(s);
+    return QString::fromStdString(DisplayText(*node, DisplayMode(m_displayMode)));
 }
 
 void CListtestView::RefreshRowTexts()
@@ -327,7 +319,7 @@ bool CListtestView::UpdateCommand(int id, CommandState &state)
     default:
         if (!HelpKeyword(id, true))
             return false;
-        rule = HelpAvailable();
+        rule = true;
         break;
     }
     state.enabled = rule && workAvailable(id);
@@ -358,7 +350,7 @@ bool CListtestView::OnCommand(int id)
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
-        ShowHelpKeyword(QString::fromUtf8(keyword));
+        ShowHelp(QString::fromUtf8(keyword));
         return true;
     }
     return false; // the document, frame or application runs it

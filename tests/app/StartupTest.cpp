@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/NewTreeDialog.h"
+#include "dialogs/HelpWindow.h"
 #include "model/Notify.h"
 #include "model/SiteNode.h"
 #include "resources/CommandTable.h"
@@ -148,6 +149,13 @@ TEST_F(Startup, CommandsWithNoTreeWindow)
           "actionFileBrowserPreview", "actionToolsWizards", "actionWindowNew"})
         EXPECT_FALSE(enabled(off)) << off;
     EXPECT_TRUE(action("actionViewToolbar")->isChecked());
+
+    // With no tree window the frame's help keywords apply.
+    trigger("actionHelpKeys");
+    ASSERT_TRUE(HelpWindow::instance());
+    EXPECT_EQ(HelpWindow::instance()->source(), HelpPageFor(QStringLiteral("keyboard")));
+    trigger("actionHelpContents");
+    EXPECT_EQ(HelpWindow::instance()->source(), HelpPageFor(QStringLiteral("contents")));
 }
 
 TEST_F(Startup, NewTreeOpensWindowsOrSaysWhy)

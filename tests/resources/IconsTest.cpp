@@ -35,7 +35,8 @@ QRect PaintedArea(const char *name)
 
 TEST(Icons, EveryIconTheProgramNamesPaintsAt16px)
 {
-    std::vector<std::string> names = {"EXPAND_ICON", "COLLAPSE_ICON", "MAIN_ICON", "BANNER"};
+    std::vector<std::string> names
+        = {"EXPAND_ICON", "COLLAPSE_ICON", "MAIN_ICON", "BANNER", "DROP_CURSOR", "NODROP_CURSOR"};
     for (uint32_t kind = 0; kind <= 20; ++kind)
         names.emplace_back(KindIconName(kind));
     for (const char *name : StateIconNames(0xffffffff))

@@ -235,8 +235,9 @@ TEST_F(TreeView, CommandsWhileBusyAndWithARow)
 
     std::map<std::string, bool> during;
     onNextPump([&] {
-        for (const char *name : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
-                                 "actionTreeExpand", "actionTreeCollapse", "actionViewStop"})
+        for (const char *name :
+             {"actionFileNewTree", "actionFileExit", "actionViewHyperlink", "actionTreeExpand",
+              "actionTreeCollapse", "actionViewStop", "actionWindowNew"})
             during[name] = enabled(name);
         // Clicks on rows are ignored while busy.
         QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->BoxRectAt(0).center());
@@ -247,6 +248,7 @@ TEST_F(TreeView, CommandsWhileBusyAndWithARow)
     EXPECT_FALSE(during["actionViewHyperlink"]);
     EXPECT_FALSE(during["actionTreeExpand"]);
     EXPECT_FALSE(during["actionTreeCollapse"]);
+    EXPECT_FALSE(during["actionWindowNew"]);
     EXPECT_TRUE(during["actionViewStop"]);
     EXPECT_TRUE(rootRow()->expanded);
     EXPECT_TRUE(enabled("actionTreeCollapse"));
