@@ -2,8 +2,8 @@
 
 #include "model/Expand.h"
 #include "model/SiteNode.h"
-#include "platform/TextUtil.h"
 #include "model/Walk.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <unordered_set>

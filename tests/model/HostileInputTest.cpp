@@ -4,7 +4,6 @@
 // links.
 
 #include "ModelFixture.h"
-#include "tests/support/ScriptServer.h"
 #include "model/Expand.h"
 #include "model/Http.h"
 #include "model/HttpMemorySource.h"
@@ -12,6 +11,7 @@
 #include "model/Page.h"
 #include "model/Resolve.h"
 #include "model/Url.h"
+#include "tests/support/ScriptServer.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -47,7 +47,10 @@ public:
         m_listener.shutDown();
         m_thread.join();
     }
-    std::string url() const { return "http://localhost:" + std::to_string(m_listener.port()) + "/slow"; }
+    std::string url() const
+    {
+        return "http://localhost:" + std::to_string(m_listener.port()) + "/slow";
+    }
 
 private:
     void run()
