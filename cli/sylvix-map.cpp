@@ -71,7 +71,7 @@ int setUp(const Options &o, StatusLine &status)
 
     if (!o.store.empty()) {
         std::string err;
-        auto store = OpenSqliteStore(o.store, &err);
+        auto store = OpenSqliteStore(o.store, &err, StoreOpen::Existing);
         if (!store)
             return fatal("cannot open the configuration store " + o.store + ": " + err);
         UseStores(std::move(store));

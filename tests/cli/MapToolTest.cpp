@@ -141,6 +141,11 @@ TEST_F(MapTool, ExitStatusTellsBrokenLinksAndErrors)
     ToolRun remote = run("-r otherbox", m_store);
     EXPECT_EQ(remote.status, 2);
     EXPECT_NE(remote.out.find("Error connecting to remote server registry"), std::string::npos);
+    // A mistyped store is an error, not a new empty store.
+    const std::string typo = m_dir + "/registy.db";
+    ToolRun noStore = run("--store " + typo, m_store);
+    EXPECT_EQ(noStore.status, 2) << noStore.out;
+    EXPECT_FALSE(std::filesystem::exists(typo));
 }
 
 TEST_F(MapTool, MissingProgramKeyIsFatal)
