@@ -25,12 +25,12 @@ QWidget *owner()
 // Expands node under the wait cursor; false when the user stopped it.
 bool expandRoot(SiteNode *node)
 {
-    if (NeedsReload(node) != 0)
+    if (NeedsReload(node) != ReloadResult::Expand)
         return true;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const int done = ExpandNode(node);
+    const ExpandResult done = ExpandNode(node);
     QGuiApplication::restoreOverrideCursor();
-    return done != 0;
+    return done != ExpandResult::Stopped;
 }
 
 } // namespace

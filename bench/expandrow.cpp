@@ -55,7 +55,7 @@ double openRow(const std::string &url, MarkupChecks mode, size_t &children, doub
     auto t0 = std::chrono::steady_clock::now();
     children = 0;
     for (SiteNode *c = root->firstChild(); c; c = c->nextSibling(), ++children)
-        if (NeedsReload(c) == 0)
+        if (NeedsReload(c) == ReloadResult::Expand)
             ExpandNode(c);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     cpu = cpuSeconds() - cpu0;
@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     WriteString(*server->createKey("TypeMap"), ".html", "text/html");
     server.reset();
     UseStores(std::move(store));
-    if (OpenConfiguration(nullptr) != ConfigOk)
+    if (OpenConfiguration(nullptr) != OpenConfigResult::Ok)
         return 1;
     verifyExternal = false;
 

@@ -40,7 +40,7 @@ void count(Counts &c, SiteNode *n)
 // Examines node the way opening its row does.
 void examine(SiteNode *node)
 {
-    if (NeedsReload(node) == 0)
+    if (NeedsReload(node) == ReloadResult::Expand)
         ExpandNode(node);
 }
 

@@ -76,10 +76,10 @@ int setUp(const Options &o, StatusLine &status)
             return fatal("cannot open the configuration store " + o.store + ": " + err);
         UseStores(std::move(store));
     }
-    int rc = OpenConfiguration(o.machine.empty() ? nullptr : o.machine.c_str());
-    if (rc == ConfigNoRemote)
+    const OpenConfigResult rc = OpenConfiguration(o.machine.empty() ? nullptr : o.machine.c_str());
+    if (rc == OpenConfigResult::NoRemote)
         return fatal("Error connecting to remote server registry");
-    if (rc == ConfigNoProgramKey)
+    if (rc == OpenConfigResult::NoProgramKey)
         return fatal("The Norvane server must be installed to create a Web window");
     if (o.checkExternal >= 0)
         verifyExternal = o.checkExternal == 1;

@@ -12,10 +12,10 @@
 
 #include "fuzz/ScratchServer.h"
 #include "model/Http.h"
-#include "model/HttpMemorySource.h"
 #include "model/HttpReader.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
+#include "model/testing/HttpMemorySource.h"
 
 #include <sys/stat.h>
 

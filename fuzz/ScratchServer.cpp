@@ -153,7 +153,7 @@ void ScratchServer::build()
     program.reset();
     root.reset();
     UseStores(std::move(store));
-    if (OpenConfiguration(nullptr) != ConfigOk)
+    if (OpenConfiguration(nullptr) != OpenConfigResult::Ok)
         fatal("cannot open the configuration");
     verifyExternal = false;
 
@@ -162,9 +162,9 @@ void ScratchServer::build()
     SiteNode *home = CreateNode();
     SetUrl(home, std::string("http://") + kScratchHost + "/", nullptr);
     SiteNode *page = AddChild(home, "index.html", nullptr);
-    if (NeedsReload(page) == 0)
+    if (NeedsReload(page) == ReloadResult::Expand)
         ExpandNode(page);
-    if (NeedsReload(home) == 0)
+    if (NeedsReload(home) == ReloadResult::Expand)
         ExpandNode(home);
     FreeNode(home);
 }

@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (sw & Resolve) {
             if (parent && (sw & Expand)) {
                 // The way a row is opened: an equivalent, or resolution.
-                if (NeedsReload(node) == 0) {
+                if (NeedsReload(node) == ReloadResult::Expand) {
                     const bool readsFile = node->kind == Html && !node->equivalent;
                     if (!readsFile || fuzz::ScratchServer::get().contains(node->localPath.view()))
                         ExpandNode(node);

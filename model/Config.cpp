@@ -171,7 +171,7 @@ void CloseConfiguration()
     g_local.reset();
 }
 
-int OpenConfiguration(const char *machine)
+OpenConfigResult OpenConfiguration(const char *machine)
 {
     ServerKey.reset();
     ProgramKey.reset();
@@ -180,24 +180,24 @@ int OpenConfiguration(const char *machine)
         if (!g_remote) {
             g_remote = ConnectRemoteStore(machine);
             if (!g_remote)
-                return ConfigNoRemote;
+                return OpenConfigResult::NoRemote;
         }
     }
     if (!g_local)
         g_local = OpenSqliteStore(DefaultStorePath(), nullptr, StoreOpen::Existing);
     if (!g_local)
-        return ConfigNoProgramKey;
+        return OpenConfigResult::NoProgramKey;
     ConfigStore *server = ServerStore();
     ServerKey = server->root()->openKey(kServerKeyPath);
     if (!ServerKey)
-        return ConfigOk;
+        return OpenConfigResult::Ok;
     ProgramKey = g_local->root()->openKey(kProgramKeyPath);
     if (!ProgramKey)
-        return ConfigNoProgramKey;
+        return OpenConfigResult::NoProgramKey;
     uint32_t outBound = 0;
     if (ReadDword(*ProgramKey, "OutBound", outBound))
         verifyExternal = outBound != 0;
-    return ConfigOk;
+    return OpenConfigResult::Ok;
 }
 
 const ServerSettings &CurrentServerSettings()

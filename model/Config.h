@@ -31,9 +31,10 @@ ConfigStore *ServerStore();
 void UseStores(std::unique_ptr<ConfigStore> local, std::unique_ptr<ConfigStore> remote = nullptr);
 void CloseConfiguration();
 
-enum OpenConfigResult : int { ConfigOk = 0, ConfigNoProgramKey = 1, ConfigNoRemote = 2 };
-// machine null or empty: the local machine.
-int OpenConfiguration(const char *machine);
+enum class OpenConfigResult : int { Ok = 0, NoProgramKey = 1, NoRemote = 2 };
+// Opens the two keys (machine null or empty: the local machine); Ok also when
+// the server's key is missing.
+OpenConfigResult OpenConfiguration(const char *machine);
 
 void InitRootFromServer(SiteNode *node);
 std::optional<std::string> LookupRedirect(SiteNode *node);

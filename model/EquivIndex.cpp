@@ -1,4 +1,4 @@
-#include "model/NodeInternals.h"
+#include "model/internal/NodeInternals.h"
 
 #include <algorithm>
 #include <set>

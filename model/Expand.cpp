@@ -3,13 +3,13 @@
 #include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Events.h"
-#include "model/NodeInternals.h"
 #include "model/Notify.h"
 #include "model/Page.h"
 #include "model/ParseAhead.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
+#include "model/internal/NodeInternals.h"
 #include "platform/TextUtil.h"
 
 #include <cctype>
@@ -79,39 +79,41 @@ void AdoptEquivalent(SiteNode *node, SiteNode *source)
     MirrorChildren(node, source);
 }
 
-int NeedsReload(SiteNode *node)
+ReloadResult NeedsReload(SiteNode *node)
 {
     if (!node->loaded()) {
         if (SiteNode *parent = node->parent()) {
             if (SiteNode *eq = FindEquivalent(parent, node->url, node)) {
                 SetEquivalent(node, eq);
-                return 0;
+                return ReloadResult::Expand;
             }
         }
-        return ResolveNode(node) ? 0 : 2;
+        return ResolveNode(node) == ResolveResult::Finished ? ReloadResult::Expand
+                                                            : ReloadResult::Stopped;
     }
     if (node->flags & (NOTVER | EXTERNAL))
-        return 1;
+        return ReloadResult::NothingToDo;
     if (!(node->flags & BROKEN) && node->kind != ImageMap && node->kind != HtmlDir) {
         if (!node->localPath)
-            return 1;
+            return ReloadResult::NothingToDo;
         const FileStatus old = node->stat;
         const SharedStr oldPath = node->localPath;
-        if (!ResolveNode(node))
-            return 2;
+        if (ResolveNode(node) == ResolveResult::Stopped)
+            return ReloadResult::Stopped;
         if (!node->localPath || (node->flags & (NOTVER | BROKEN)))
-            return node->stat.modifiedAfter(old) ? 0 : 1;
+            return node->stat.modifiedAfter(old) ? ReloadResult::Expand : ReloadResult::NothingToDo;
         if (node->localPath.view() != oldPath.view())
-            return 0;
-        return node->stat.modifiedAfter(old) ? 0 : 1;
+            return ReloadResult::Expand;
+        return node->stat.modifiedAfter(old) ? ReloadResult::Expand : ReloadResult::NothingToDo;
     }
-    return ResolveNode(node) ? 0 : 2;
+    return ResolveNode(node) == ResolveResult::Finished ? ReloadResult::Expand
+                                                        : ReloadResult::Stopped;
 }
 
-int ExpandNode(SiteNode *node)
+ExpandResult ExpandNode(SiteNode *node)
 {
     if (PumpMessages())
-        return 0;
+        return ExpandResult::Stopped;
     if (node->equivalent) {
         AdoptEquivalent(node, node->equivalent);
     } else if (!(node->flags & (NOTVER | BROKEN))) {
@@ -119,7 +121,7 @@ int ExpandNode(SiteNode *node)
         ParseDocument(node);
     }
     node->setLoaded(1);
-    return 1;
+    return ExpandResult::Expanded;
 }
 
 SiteNode *CreateRootNode(const char *url)
@@ -127,11 +129,11 @@ SiteNode *CreateRootNode(const char *url)
     SiteNode *root = CreateNode();
     if (url) {
         SetUrl(root, url, nullptr);
-        if (!(root->flags & BROKEN) && NeedsReload(root) == 0)
+        if (!(root->flags & BROKEN) && NeedsReload(root) == ReloadResult::Expand)
             ExpandNode(root);
     } else {
         InitRootFromServer(root);
-        if (NeedsReload(root) == 0)
+        if (NeedsReload(root) == ReloadResult::Expand)
             ExpandNode(root);
     }
     return root;

@@ -19,8 +19,14 @@ MarkupChecks CurrentMarkupChecks();
 
 SiteNode *FindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from);
 void AdoptEquivalent(SiteNode *node, SiteNode *source);
-int NeedsReload(SiteNode *node);
-int ExpandNode(SiteNode *node);
+// What NeedsReload asks of its caller.
+enum class ReloadResult : int { Expand = 0, NothingToDo = 1, Stopped = 2 };
+enum class ExpandResult : int { Stopped = 0, Expanded = 1 };
+
+// Examines the node (resolving it when needed); whether to expand it now.
+ReloadResult NeedsReload(SiteNode *node);
+// Stopped when the user stopped it before it began, else Expanded.
+ExpandResult ExpandNode(SiteNode *node);
 SiteNode *CreateRootNode(const char *url);
 void ParseDocument(SiteNode *node);
 void ExtractLinks(SiteNode *node, const html::Block *block);

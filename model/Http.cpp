@@ -4,10 +4,10 @@
 #include "model/Config.h"
 #include "model/Events.h"
 #include "model/HttpReader.h"
-#include "model/HttpSocketSource.h"
 #include "model/Notify.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
+#include "model/internal/HttpSocketSource.h"
 #include "platform/TextUtil.h"
 
 #include <netinet/in.h>
@@ -301,7 +301,7 @@ int fetch(SiteNode *node)
         }
         ++g_redirectsTaken;
         if (answer == AnswerRedirect)
-            return ResolveNode(node);
+            return ResolveNode(node) == ResolveResult::Finished;
         // AnswerFollow: the "location:" or "uri:" header, if any, has put
         // the new URL in the node.
     }

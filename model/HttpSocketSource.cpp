@@ -1,4 +1,4 @@
-#include "model/HttpSocketSource.h"
+#include "model/internal/HttpSocketSource.h"
 
 #include "model/Http.h"
 

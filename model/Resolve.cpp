@@ -343,10 +343,10 @@ int resolve(SiteNode *node, int redirectsLeft)
 
 } // namespace
 
-int ResolveNode(SiteNode *node)
+ResolveResult ResolveNode(SiteNode *node)
 {
     ConfigPin pin;
-    return resolve(node, kMaxRedirects);
+    return resolve(node, kMaxRedirects) ? ResolveResult::Finished : ResolveResult::Stopped;
 }
 
 int ResolveLocal(SiteNode *node)

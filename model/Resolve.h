@@ -7,7 +7,11 @@ namespace sylvix {
 
 class SiteNode;
 
-int ResolveNode(SiteNode *node);
+enum class ResolveResult : int { Stopped = 0, Finished = 1 };
+
+// Finished whatever the outcome; Stopped when the user stopped a network
+// operation or gave up.
+ResolveResult ResolveNode(SiteNode *node);
 int ResolveLocal(SiteNode *node);
 int CheckExternal(SiteNode *node);
 void KindFromType(SiteNode *node);

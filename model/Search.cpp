@@ -44,7 +44,7 @@ int SearchTree(std::vector<SiteNode *> &path, int depth, const SearchQuery &quer
     std::unordered_set<const void *> asked;
     while (depth > 0) {
         SiteNode *node = path[static_cast<size_t>(depth - 1)];
-        if (NeedsReload(node) == 0) {
+        if (NeedsReload(node) == ReloadResult::Expand) {
             ExpandNode(node);
             if (options.ahead && !node->equivalent)
                 ParseChildrenAhead(node, options.ahead, asked);

@@ -1,8 +1,8 @@
 #include "model/SiteNode.h"
 
 #include "model/Http.h"
-#include "model/NodeInternals.h"
 #include "model/ViewHooks.h"
+#include "model/internal/NodeInternals.h"
 
 #include <sanitizer/asan_interface.h>
 

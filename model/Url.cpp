@@ -1,8 +1,8 @@
 #include "model/Url.h"
 
 #include "model/Cause.h"
-#include "model/NodeInternals.h"
 #include "model/SiteNode.h"
+#include "model/internal/NodeInternals.h"
 #include "platform/TextUtil.h"
 
 #include <cctype>

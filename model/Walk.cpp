@@ -2,10 +2,10 @@
 
 #include "model/Config.h"
 #include "model/Expand.h"
-#include "model/NodeInternals.h"
 #include "model/ParseAhead.h"
 #include "model/Resolve.h"
 #include "model/SiteNode.h"
+#include "model/internal/NodeInternals.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -27,8 +27,8 @@ void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
         if (FindEquivalent(node, c->url, c))
             continue; // will mirror a page already read
         SiteNode *scratch = CopyNode(c, 0);
-        if (ResolveNode(scratch) && scratch->kind == Html && !(scratch->flags & (BROKEN | NOTVER))
-            && scratch->localPath)
+        if (ResolveNode(scratch) == ResolveResult::Finished && scratch->kind == Html
+            && !(scratch->flags & (BROKEN | NOTVER)) && scratch->localPath)
             paths.push_back(scratch->localPath.str());
         FreeNode(scratch);
     }
@@ -43,7 +43,7 @@ namespace {
 // of its own.
 bool examine(SiteNode *node)
 {
-    if (node->loaded() || NeedsReload(node) != 0)
+    if (node->loaded() || NeedsReload(node) != ReloadResult::Expand)
         return false;
     ExpandNode(node);
     return !node->equivalent && !(node->flags & (BROKEN | NOTVER))

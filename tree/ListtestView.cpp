@@ -89,8 +89,9 @@ void CListtestView::OnInitialUpdate()
     // copied and examined afresh.
     if (m_doc->views().size() > 1 || node->viewItem) {
         node = CopyNode(node, 0);
-        const int r = NeedsReload(node);
-        if (r == 2 || (r == 0 && ExpandNode(node) == 0)) {
+        const ReloadResult r = NeedsReload(node);
+        if (r == ReloadResult::Stopped
+            || (r == ReloadResult::Expand && ExpandNode(node) == ExpandResult::Stopped)) {
             FreeNode(node);
             return;
         }
@@ -147,8 +148,9 @@ int CListtestView::ExpandRow(CTreeRow *row)
             interrupted = true;
             break;
         }
-        const int r = NeedsReload(child);
-        if (r == 2 || (r == 0 && ExpandNode(child) == 0)) {
+        const ReloadResult r = NeedsReload(child);
+        if (r == ReloadResult::Stopped
+            || (r == ReloadResult::Expand && ExpandNode(child) == ExpandResult::Stopped)) {
             interrupted = true;
             break;
         }

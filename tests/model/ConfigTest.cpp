@@ -126,7 +126,8 @@ TEST(OpenConfiguration, ResultCodes)
     test::TempDir dir;
     {
         UseStores(OpenSqliteStore(dir / "empty.db"));
-        EXPECT_EQ(OpenConfiguration(nullptr), ConfigOk); // no server: every lookup falls back
+        EXPECT_EQ(OpenConfiguration(nullptr),
+                  OpenConfigResult::Ok); // no server: every lookup falls back
         EXPECT_FALSE(ServerKey);
         EXPECT_EQ(TypeForFile("a.html"), "application/octet-stream");
         CloseConfiguration();
@@ -135,7 +136,7 @@ TEST(OpenConfiguration, ResultCodes)
         auto store = OpenSqliteStore(dir / "server-only.db");
         store->root()->createKey(kServerKeyPath);
         UseStores(std::move(store));
-        EXPECT_EQ(OpenConfiguration(nullptr), ConfigNoProgramKey);
+        EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::NoProgramKey);
         CloseConfiguration();
     }
     {
@@ -146,9 +147,9 @@ TEST(OpenConfiguration, ResultCodes)
         program.reset();
         UseStores(std::move(store));
         verifyExternal = true;
-        EXPECT_EQ(OpenConfiguration(nullptr), ConfigOk);
+        EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
         EXPECT_FALSE(verifyExternal);
-        EXPECT_EQ(OpenConfiguration("far-away-machine"), ConfigNoRemote);
+        EXPECT_EQ(OpenConfiguration("far-away-machine"), OpenConfigResult::NoRemote);
         CloseConfiguration();
     }
 }

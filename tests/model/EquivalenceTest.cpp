@@ -4,9 +4,9 @@
 #include "ModelFixture.h"
 
 #include "model/Expand.h"
-#include "model/NodeInternals.h"
 #include "model/Url.h"
 #include "model/Walk.h"
+#include "model/internal/NodeInternals.h"
 
 #include <map>
 #include <random>
@@ -124,7 +124,7 @@ protected:
                 n = kids[rng() % kids.size()];
             }
             for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-                if (NeedsReload(c) == 0)
+                if (NeedsReload(c) == ReloadResult::Expand)
                     ExpandNode(c);
             if (step == 75) {
                 // A page changes on disk: refreshing it rebuilds its children.
@@ -242,7 +242,7 @@ void setTime(const std::string &path, time_t t)
 
 void refresh(SiteNode *n)
 {
-    if (NeedsReload(n) == 0)
+    if (NeedsReload(n) == ReloadResult::Expand)
         ExpandNode(n);
 }
 

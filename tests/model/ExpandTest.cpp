@@ -117,7 +117,7 @@ TEST_F(Expand, ImageMapsFromTheConfiguration)
     SiteNode *r = root("http://localhost/index.html");
     auto kids = children(r);
     ASSERT_EQ(kids.size(), 3u);
-    ASSERT_EQ(NeedsReload(kids[0]), 0);
+    ASSERT_EQ(NeedsReload(kids[0]), ReloadResult::Expand);
     ExpandNode(kids[0]);
     EXPECT_EQ(kids[0]->kind, ImageMap);
     EXPECT_EQ(kids[0]->localPath.str(), m_dir / "docs/nav.gif");
@@ -130,14 +130,14 @@ TEST_F(Expand, ImageMapsFromTheConfiguration)
 
     set("ImageMaps\\nav", "Default", "/home.html");
     set("ImageMaps\\nav", "DefaultDesc", "Home");
-    ASSERT_EQ(NeedsReload(kids[0]), 0); // maps are always looked at again
+    ASSERT_EQ(NeedsReload(kids[0]), ReloadResult::Expand); // maps are always looked at again
     ExpandNode(kids[0]);
     areas = children(kids[0]);
     ASSERT_EQ(areas.size(), 3u);
     EXPECT_EQ(areas[0]->url.str(), "http://localhost/home.html");
     EXPECT_EQ(areas[0]->label.str(), "Home");
 
-    ASSERT_EQ(NeedsReload(kids[2]), 0);
+    ASSERT_EQ(NeedsReload(kids[2]), ReloadResult::Expand);
     ExpandNode(kids[2]);
     EXPECT_TRUE(kids[2]->flags & BROKEN); // not configured
 }
@@ -148,7 +148,7 @@ TEST_F(Expand, SelfLinkMirrorsItsParent)
     doc("b.html", R"(<a href="index.html">home</a>)");
     SiteNode *r = root("http://localhost/index.html");
     auto kids = children(r);
-    ASSERT_EQ(NeedsReload(kids[0]), 0);
+    ASSERT_EQ(NeedsReload(kids[0]), ReloadResult::Expand);
     EXPECT_EQ(kids[0]->equivalent, r);
     // Remove the file: a mirror must not read it again.
     std::filesystem::remove(m_dir / "docs/index.html");
@@ -163,7 +163,7 @@ TEST_F(Expand, SelfLinkMirrorsItsParent)
     EXPECT_EQ(mirrored[1]->kind, Unknown); // a shallow copy
 
     // b was not expanded yet when its twin under the mirror is examined.
-    EXPECT_EQ(NeedsReload(mirrored[1]), 0);
+    EXPECT_EQ(NeedsReload(mirrored[1]), ReloadResult::Expand);
     EXPECT_EQ(mirrored[1]->equivalent, nullptr);
 }
 
@@ -180,22 +180,23 @@ TEST_F(Expand, RefreshTestSeesChangedFiles)
     SiteNode *r = root("http://localhost/index.html");
     auto kids = children(r);
     for (SiteNode *k : kids)
-        if (NeedsReload(k) == 0)
+        if (NeedsReload(k) == ReloadResult::Expand)
             ExpandNode(k);
-    EXPECT_EQ(NeedsReload(kids[0]), 1); // untouched
-    EXPECT_EQ(NeedsReload(kids[1]), 1); // external
+    EXPECT_EQ(NeedsReload(kids[0]), ReloadResult::NothingToDo); // untouched
+    EXPECT_EQ(NeedsReload(kids[1]), ReloadResult::NothingToDo); // external
     struct utimbuf newer
     {
         2000000, 2000000
     };
     ::utime(x.c_str(), &newer);
-    EXPECT_EQ(NeedsReload(kids[0]), 0);
+    EXPECT_EQ(NeedsReload(kids[0]), ReloadResult::Expand);
     ExpandNode(kids[0]);
-    EXPECT_EQ(NeedsReload(kids[0]), 1);
+    EXPECT_EQ(NeedsReload(kids[0]), ReloadResult::NothingToDo);
     std::filesystem::remove(x);
-    EXPECT_EQ(NeedsReload(kids[0]), 1); // gone: broken, and not newer
+    EXPECT_EQ(NeedsReload(kids[0]), ReloadResult::NothingToDo); // gone: broken, and not newer
     EXPECT_TRUE(kids[0]->flags & BROKEN);
-    EXPECT_EQ(NeedsReload(kids[0]), 0); // broken nodes are always looked at again
+    EXPECT_EQ(NeedsReload(kids[0]),
+              ReloadResult::Expand); // broken nodes are always looked at again
 }
 
 TEST_F(Expand, StopRequestEndsTheNextExpansion)
@@ -204,11 +205,11 @@ TEST_F(Expand, StopRequestEndsTheNextExpansion)
     SiteNode *r = root("http://localhost/index.html");
     SiteNode *a = r->firstChild();
     doc("a.html", "<a href=\"b.html\">b</a>");
-    ASSERT_EQ(NeedsReload(a), 0);
+    ASSERT_EQ(NeedsReload(a), ReloadResult::Expand);
     RequestCancel(1);
-    EXPECT_EQ(ExpandNode(a), 0);
+    EXPECT_EQ(ExpandNode(a), ExpandResult::Stopped);
     EXPECT_EQ(a->loaded(), 0u);
-    EXPECT_EQ(ExpandNode(a), 1);
+    EXPECT_EQ(ExpandNode(a), ExpandResult::Expanded);
     EXPECT_EQ(a->loaded(), 1u);
 }
 

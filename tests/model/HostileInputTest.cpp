@@ -6,11 +6,11 @@
 #include "ModelFixture.h"
 #include "model/Expand.h"
 #include "model/Http.h"
-#include "model/HttpMemorySource.h"
 #include "model/HttpReader.h"
 #include "model/Page.h"
 #include "model/Resolve.h"
 #include "model/Url.h"
+#include "model/testing/HttpMemorySource.h"
 #include "tests/support/ScriptServer.h"
 
 #include <netinet/in.h>
@@ -234,7 +234,7 @@ TEST_F(HostileInput, PagesTheServerCannotSendAreBrokenAndSayWhy)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
         SiteNode *n = node(std::string("http://localhost/") + c.file);
-        EXPECT_EQ(NeedsReload(n), 0);
+        EXPECT_EQ(NeedsReload(n), ReloadResult::Expand);
         ExpandNode(n); // never blocks on the pipe
         EXPECT_EQ((n->flags & BROKEN) != 0, *c.why != '\0');
         if (*c.why) {

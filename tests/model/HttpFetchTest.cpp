@@ -159,7 +159,7 @@ TEST_F(HttpFetch, SendsTheRequestAndKeepsTheAnswer)
         SiteNode *n = node(peer.base() + c.path);
         if (c.method)
             n->method = SharedStr(c.method);
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_EQ(peer.requests().back(), c.requestLine + kUserAgent);
         EXPECT_EQ(outcome(n), "'<html></html>'");
         // How headers set the node is the reader's test; here: they arrive.
@@ -232,7 +232,7 @@ TEST_F(HttpFetch, AnswersDecideTheOutcome)
         SCOPED_TRACE(c.name);
         peer.push(c.reply);
         SiteNode *n = node(peer.base() + "/doc");
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_EQ(outcome(n), c.outcome);
         EXPECT_EQ(n->mimeType.present() ? n->mimeType.str() : "(none)", c.type ? c.type : "(none)");
         if (!(n->flags & BROKEN)) {
@@ -250,7 +250,7 @@ TEST_F(HttpFetch, FollowsRedirects)
     a.push({{"HTTP/1.0 301 Moved\r\nLocation: " + b.base() + "/new/place.gif\r\n\r\n"}});
     b.push({{"HTTP/1.0 200 OK\r\nContent-type: image/gif\r\n\r\nGIF89a"}});
     SiteNode *n = node(a.base() + "/old/page.html?x=1");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_EQ(a.requests().back(), "GET /old/page.html?x=1" + kUserAgent);
     EXPECT_EQ(b.requests(), std::vector<std::string>{"GET /new/place.gif?x=1" + kUserAgent});
     EXPECT_EQ(n->url.str(), b.base() + "/new/place.gif?x=1");
@@ -262,7 +262,7 @@ TEST_F(HttpFetch, FollowsRedirects)
     a.push({{"HTTP/1.0 302 Found\r\nlocation: /moved/x.txt\r\n\r\n"}});
     a.push({{"HTTP/1.0 200 OK\r\nContent-type: text/plain\r\n\r\ntext"}});
     n = node(a.base() + "/a/b.txt");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     auto got = a.requests();
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[2], "GET /moved/" + kUserAgent);
@@ -275,7 +275,7 @@ TEST_F(HttpFetch, FollowsRedirects)
              + "/r.html\r\nContent-type: text/html\r\n\r\n"}});
     b.push({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<p>r</p>"}});
     n = node(a.base() + "/go");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_EQ(b.requests().back(), "GET /r.html" + kUserAgent);
     EXPECT_EQ(n->url.str(), b.base() + "/r.html");
     EXPECT_EQ(outcome(n), "'<p>r</p>'");
@@ -284,7 +284,7 @@ TEST_F(HttpFetch, FollowsRedirects)
     a.push({{"HTTP/1.0 200 OK\r\nRedirect: http://localhost/index.html\r\n\r\n"}});
     doc("index.html");
     n = node(a.base() + "/home");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_EQ(n->flags & (EXTERNAL | BROKEN), 0u);
     EXPECT_EQ(n->localPath.str(), m_dir / "docs/index.html");
 
@@ -297,7 +297,7 @@ TEST_F(HttpFetch, FollowsRedirects)
         a.setDefault({{reply}});
         const size_t before = a.requests().size();
         n = node(a.base() + "/loop");
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_TRUE(n->flags & BROKEN);
         EXPECT_EQ(a.requests().size() - before, static_cast<size_t>(kMaxHttpRedirects + 1));
     }
@@ -335,7 +335,7 @@ TEST_F(HttpFetch, CancelEndsTheWaitAtOnce)
     peer.push({{"HTTP/1.0 200 OK\r\n\r\n", "first part"}, 0, 5000});
     SiteNode *n = node(numeric + "/body");
     cancelAfter(500);
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_EQ(outcome(n), "'first part'");
 }
 
@@ -352,7 +352,7 @@ TEST_F(HttpFetch, LookupFailuresAskOnce)
         SCOPED_TRACE(url);
         m_questions.clear();
         SiteNode *n = node(url);
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_EQ(outcome(n), "NOTVER -");
         EXPECT_EQ(m_questions, std::vector<Prompt>{dns});
         EXPECT_TRUE(verifyExternal); // answered No
@@ -361,11 +361,11 @@ TEST_F(HttpFetch, LookupFailuresAskOnce)
     // Yes turns checking off: later external links are only marked.
     m_answerYes = true;
     m_questions.clear();
-    EXPECT_EQ(ResolveNode(node("http://no.such.host.example/a.html")), 1);
+    EXPECT_EQ(ResolveNode(node("http://no.such.host.example/a.html")), ResolveResult::Finished);
     EXPECT_FALSE(verifyExternal);
     ScriptServer peer;
     SiteNode *n = node(peer.base() + "/b.html");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_TRUE(n->flags & NOTVER);
     EXPECT_EQ(peer.connections(), 0u);
     // Called directly with checking off, a failed lookup asks nothing.
@@ -386,7 +386,7 @@ TEST_F(HttpFetch, NobodyListeningIsNotVerified)
     for (const std::string &url : {"http://localhost:" + std::to_string(closedPort) + "/",
                                    std::string("http://localhost:70000/")}) {
         SiteNode *n = node(url);
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_EQ(outcome(n), "NOTVER -") << url;
     }
     EXPECT_TRUE(m_questions.empty() && m_errors.empty()); // nobody is asked
@@ -401,7 +401,7 @@ TEST_F(HttpFetch, ThousandChecksLeakNothing)
     // the store) are already there.
     SiteNode *warm = CreateNode();
     SetUrl(warm, peer.base() + "/warm.html", nullptr);
-    ASSERT_EQ(ResolveNode(warm), 1);
+    ASSERT_EQ(ResolveNode(warm), ResolveResult::Finished);
     FreeNode(warm);
     peer.waitIdle();
     const size_t fdsBefore = countEntries("/proc/self/fd");
@@ -412,8 +412,8 @@ TEST_F(HttpFetch, ThousandChecksLeakNothing)
     for (int i = 0; i < kChecks; ++i) {
         SiteNode *n = CreateNode();
         SetUrl(n, peer.base() + "/p" + std::to_string(i) + ".html", nullptr);
-        ok += ResolveNode(n) == 1 && !(n->flags & (BROKEN | NOTVER)) && n->localPath
-              && std::filesystem::file_size(n->localPath.str()) == 20;
+        ok += ResolveNode(n) == ResolveResult::Finished && !(n->flags & (BROKEN | NOTVER))
+              && n->localPath && std::filesystem::file_size(n->localPath.str()) == 20;
         FreeNode(n);
     }
     EXPECT_EQ(ok, kChecks);

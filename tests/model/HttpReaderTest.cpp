@@ -5,9 +5,9 @@
 #include "tests/support/ScopedEnv.h"
 
 #include "model/Http.h"
-#include "model/HttpMemorySource.h"
 #include "model/HttpReader.h"
 #include "model/Url.h"
+#include "model/testing/HttpMemorySource.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -50,7 +50,7 @@ TEST_F(Checks, FirstReadGivesWhatAnAtOnceCheckGives)
         TreeGuard guard{root};
         allPending = true;
         for (SiteNode *c = root->firstChild(); c; c = c->nextSibling())
-            if (NeedsReload(c) == 0) {
+            if (NeedsReload(c) == ReloadResult::Expand) {
                 ExpandNode(c);
                 if (c->kind == Html && !c->equivalent)
                     allPending = allPending && c->diagnostics.pending();
@@ -90,10 +90,10 @@ TEST_F(Checks, AFileChangedBeforeItsCheckIsOutOfDate)
     EXPECT_TRUE(root->diagnostics.outOfDate());
     EXPECT_FALSE(root->hasDiagnostics());
 
-    ASSERT_EQ(NeedsReload(root), 0);
+    ASSERT_EQ(NeedsReload(root), ReloadResult::Expand);
     ExpandNode(root);
     EXPECT_FALSE(root->diagnostics.outOfDate());
     ASSERT_TRUE(root->hasDiagnostics());
     EXPECT_EQ(*root->diagnostics, ParsePageFile(path).diagnostics);
-    EXPECT_EQ(NeedsReload(root), 1); // nothing changed since
+    EXPECT_EQ(NeedsReload(root), ReloadResult::NothingToDo); // nothing changed since
 }

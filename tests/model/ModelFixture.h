@@ -65,7 +65,7 @@ protected:
         typeMap(".exe", "wwwserver/wincgi");
         set("DirIndex", "IndexDoc", "index.html");
         UseStores(std::move(store));
-        ASSERT_EQ(OpenConfiguration(nullptr), ConfigOk);
+        ASSERT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
         verifyExternal = false;
     }
     void TearDown() override

@@ -53,7 +53,7 @@ TEST_F(Resolve, LocalOrExternalByHostAndPort)
     doc("index.html");
     for (const Case &c : cases) {
         SiteNode *n = node(c.url);
-        EXPECT_EQ(ResolveNode(n), 1);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         SCOPED_TRACE(c.url);
         EXPECT_EQ((n->flags & EXTERNAL) != 0, c.external);
         EXPECT_EQ((n->flags & NOTVER) != 0, c.external); // checking is off
@@ -190,7 +190,7 @@ TEST_F(Resolve, RedirectsAreFollowedAndLoopsEnd)
     set("RedirMap", "/loop/a.html", "/loop/b.html");
     set("RedirMap", "/loop/b.html", "/loop/a.html");
     n = node("http://localhost/loop/a.html");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_TRUE(n->flags & BROKEN);
 }
 
@@ -224,7 +224,7 @@ TEST_F(Resolve, PathsTooLongAndOddFilesAreBrokenNotFatal)
 {
     std::string longName(5000, 'x');
     SiteNode *n = node("http://localhost/" + longName + ".html");
-    EXPECT_EQ(ResolveNode(n), 1);
+    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_TRUE(n->flags & BROKEN);
 
     doc("index.html");

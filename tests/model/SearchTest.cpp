@@ -70,7 +70,7 @@ TEST_F(Search, FindNextVisitsInDepthFirstOrder)
     while (!stack.empty()) {
         SiteNode *n = stack.back();
         stack.pop_back();
-        if (NeedsReload(n) == 0)
+        if (NeedsReload(n) == ReloadResult::Expand)
             ExpandNode(n);
         order.push_back(where(n));
         std::vector<SiteNode *> kids;

@@ -129,11 +129,11 @@ TEST_F(ViewHooksTest, MirrorCopiesAreCountedBeforeTheyAreMade)
     TreeGuard guard{root};
     ShadowView view;
     for (SiteNode *c = root->firstChild(); c; c = c->nextSibling())
-        if (NeedsReload(c) == 0)
+        if (NeedsReload(c) == ReloadResult::Expand)
             ExpandNode(c);
     EXPECT_EQ(view.appended, 3 + 1); // a's children, b's child
     SiteNode *mirror = root->lastChild()->firstChild();
-    ASSERT_EQ(NeedsReload(mirror), 0);
+    ASSERT_EQ(NeedsReload(mirror), ReloadResult::Expand);
     ExpandNode(mirror);
     ASSERT_NE(mirror->equivalent, nullptr);
     EXPECT_EQ(view.mirrored, 1);
@@ -175,10 +175,10 @@ TEST_F(ViewHooksTest, RowsKeptFromHooksMatchTheTree)
                 ExpandNode(n); // parsed again: the children go and come back
             break;
         default:
-            if (NeedsReload(n) == 0)
+            if (NeedsReload(n) == ReloadResult::Expand)
                 ExpandNode(n);
             for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-                if (NeedsReload(c) == 0)
+                if (NeedsReload(c) == ReloadResult::Expand)
                     ExpandNode(c);
             break;
         }

@@ -1,4 +1,4 @@
-#include "model/HttpMemorySource.h"
+#include "model/testing/HttpMemorySource.h"
 
 #include <algorithm>
 #include <cstring>
