@@ -57,12 +57,16 @@ bool CListtestDoc::firstDocument()
         FatalError(QString::fromStdString(parsed.error));
 
     switch (OpenConfiguration(remoteRegistryMachine ? remoteRegistryMachine->c_str() : nullptr)) {
-    case ConfigNoRemote: FatalError(QStringLiteral("Error connecting to remote server registry"));
-    case ConfigNoProgramKey:
+    case OpenConfigResult::NoRemote:
+        FatalError(QStringLiteral("Error connecting to remote server registry"));
+    case OpenConfigResult::NoProgramKey:
         FatalError(QStringLiteral("The Norvane server must be installed to create a Web window"));
     default: break;
     }
 
+    // Opening a row parses its children for their links only; a node's
+    // markup is checked when its messages are first looked at.
+    SetMarkupChecks(MarkupChecks::OnFirstRead);
     m_root = CreateRootNode(rootUrlArgument ? rootUrlArgument->c_str() : nullptr);
     firstTreeRoot = m_root;
     if (m_root->flags & BROKEN) {
