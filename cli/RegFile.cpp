@@ -57,25 +57,6 @@ bool ParseHexNumber(std::string_view s, size_t maxDigits, uint32_t &out)
     return true;
 }
 
-void AppendUtf8(std::string &out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xc0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xe0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else {
-        out += static_cast<char>(0xf0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-        out += static_cast<char>(0x80 | (cp & 0x3f));
-    }
-}
-
 // A byte that is not valid UTF-8 travels through UTF-16 as a lone low
 // surrogate U+DC80..U+DCFF, so that any string value survives export and
 // import unchanged.
@@ -96,7 +77,7 @@ bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool byteEscapes, std::
         if (u >= 0xd800 && u <= 0xdbff && i + 2 < bytes.size()) {
             uint32_t low = unit(i + 2);
             if (low >= 0xdc00 && low <= 0xdfff) {
-                AppendUtf8(out, 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00));
+                appendUtf8(out, 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00));
                 i += 2;
                 continue;
             }
@@ -108,7 +89,7 @@ bool Utf16ToUtf8(std::string_view bytes, bool bigEndian, bool byteEscapes, std::
             }
             return false;
         }
-        AppendUtf8(out, u);
+        appendUtf8(out, u);
     }
     return true;
 }

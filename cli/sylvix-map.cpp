@@ -46,6 +46,11 @@ int fatal(const std::string &msg)
     return 2;
 }
 
+int storeFailed(const std::string &why)
+{
+    return fatal("the configuration store cannot be read: " + why);
+}
+
 // Hooks, store and configuration; 0 when the map can be made, else the
 // exit status.
 int setUp(const Options &o, StatusLine &status)
@@ -79,6 +84,8 @@ int setUp(const Options &o, StatusLine &status)
     const OpenConfigResult rc = OpenConfiguration(o.machine.empty() ? nullptr : o.machine.c_str());
     if (rc == OpenConfigResult::NoRemote)
         return fatal("Error connecting to remote server registry");
+    if (const std::string why = ConfigReadFailure(); !why.empty())
+        return storeFailed(why);
     if (rc == OpenConfigResult::NoProgramKey)
         return fatal("The Norvane server must be installed to create a Web window");
     if (o.checkExternal >= 0)
@@ -177,6 +184,9 @@ int main(int argc, char **argv)
     if (std::getenv("SYLVIX_MAP_FREE"))
         FreeNode(root);
     DeleteAllTempFiles();
+    // A store that failed mid-walk made the map from what it could read.
+    if (const std::string why = ConfigReadFailure(); !why.empty())
+        return storeFailed(why);
     if (g_interrupted)
         return 130;
     return report.counts.broken ? 1 : 0;

@@ -1,6 +1,9 @@
 #include "htmlparse/Bounds.h"
 
+#include "platform/TextUtil.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace sylvix::html {
@@ -93,9 +96,62 @@ StartTag scanStartTag(std::string_view text, size_t i, size_t maxAttributes, std
     }
 }
 
-} // namespace
+enum class Utf16 { No, LittleEndian, BigEndian };
 
-bool CutAttributes(std::string_view text, size_t maxAttributes, std::string &out, AttributeCut &cut)
+// A byte-order mark, or (without one) a start where every other byte is a
+// NUL: ASCII markup in UTF-16.
+Utf16 utf16Of(std::string_view text)
+{
+    if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE')
+        return Utf16::LittleEndian;
+    if (text.size() >= 2 && text[0] == '\xFE' && text[1] == '\xFF')
+        return Utf16::BigEndian;
+    const size_t n = std::min<size_t>(text.size() & ~size_t(1), 512);
+    if (n < 8)
+        return Utf16::No;
+    size_t evenNuls = 0, oddNuls = 0;
+    for (size_t i = 0; i < n; i += 2) {
+        evenNuls += text[i] == '\0';
+        oddNuls += text[i + 1] == '\0';
+    }
+    if (oddNuls * 4 >= n && evenNuls == 0)
+        return Utf16::LittleEndian;
+    if (evenNuls * 4 >= n && oddNuls == 0)
+        return Utf16::BigEndian;
+    return Utf16::No;
+}
+
+// text as UTF-8 (a mark at its start dropped); unpaired surrogates and an
+// odd last byte become U+FFFD.
+std::string utf8FromUtf16(std::string_view text, Utf16 order)
+{
+    auto unit = [&](size_t i) -> uint32_t {
+        const auto a = static_cast<unsigned char>(text[i]);
+        const auto b = static_cast<unsigned char>(text[i + 1]);
+        return order == Utf16::LittleEndian ? a | (b << 8) : (a << 8) | b;
+    };
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    if (text.size() >= 2 && unit(0) == 0xFEFF)
+        i = 2;
+    for (; i + 1 < text.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < text.size() && unit(i + 2) >= 0xDC00
+            && unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        appendUtf8(out, c);
+    }
+    if (i < text.size())
+        appendUtf8(out, 0xFFFD);
+    return out;
+}
+
+bool cutUtf8(std::string_view text, size_t maxAttributes, std::string &out, AttributeCut &cut)
 {
     out.clear();
     cut = {};
@@ -140,6 +196,21 @@ bool CutAttributes(std::string_view text, size_t maxAttributes, std::string &out
     if (cut.elements == 0)
         return false;
     out.append(text.substr(copied));
+    return true;
+}
+
+} // namespace
+
+bool CutAttributes(std::string_view text, size_t maxAttributes, std::string &out, AttributeCut &cut)
+{
+    const Utf16 order = utf16Of(text);
+    if (order == Utf16::No)
+        return cutUtf8(text, maxAttributes, out, cut);
+    // Scanned as UTF-8; a page that needs cutting is handed on so, its mark
+    // telling the parsers how to read it.
+    if (!cutUtf8(utf8FromUtf16(text, order), maxAttributes, out, cut))
+        return false;
+    out.insert(0, "\xEF\xBB\xBF");
     return true;
 }
 

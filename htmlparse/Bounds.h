@@ -24,7 +24,9 @@ struct AttributeCut
 // cut after its last kept one (line breaks inside the cut part stay, so
 // that lines keep their numbers). Script and style contents, comments and
 // end tags are copied as they are. Returns false, leaving out empty, when
-// nothing needed cutting. Linear in the size of text.
+// nothing needed cutting. Linear in the size of text. UTF-16 text (with
+// a byte-order mark, or NULs in every other byte) is read as such; when cut,
+// out holds it as UTF-8 after a UTF-8 byte-order mark.
 bool CutAttributes(std::string_view text, size_t maxAttributes, std::string &out,
                    AttributeCut &cut);
 

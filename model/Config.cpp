@@ -155,6 +155,14 @@ ConfigStore *ServerStore()
     return g_remote ? g_remote.get() : g_local.get();
 }
 
+std::string ConfigReadFailure()
+{
+    for (ConfigStore *store : {g_remote.get(), g_local.get()})
+        if (store && !store->failure().empty())
+            return store->failure();
+    return {};
+}
+
 void UseStores(std::unique_ptr<ConfigStore> local, std::unique_ptr<ConfigStore> remote)
 {
     CloseConfiguration();

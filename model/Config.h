@@ -28,6 +28,10 @@ extern bool verifyExternal;
 // test beforehand with UseStores.
 ConfigStore *LocalStore();
 ConfigStore *ServerStore();
+// Why a read of the stores failed (a file damaged after it was opened, a
+// lost connection), "" when none did: what was read may be short, and is
+// then no answer.
+std::string ConfigReadFailure();
 void UseStores(std::unique_ptr<ConfigStore> local, std::unique_ptr<ConfigStore> remote = nullptr);
 void CloseConfiguration();
 

@@ -3,6 +3,7 @@
 #include "model/Cause.h"
 #include "model/Config.h"
 #include "model/Events.h"
+#include "model/Http.h"
 #include "model/Notify.h"
 #include "model/Page.h"
 #include "model/ParseAhead.h"
@@ -40,6 +41,31 @@ Diagnostics checkOnFirstRead(std::string path, const FileStatus &seen)
             if (messages.empty())
                 return Diagnostics::List();
             return std::make_shared<const DiagnosticList>(std::move(messages));
+        });
+}
+
+// The notes a check left on node, which a parse of its document keeps.
+DiagnosticList checkNotes(const SiteNode *node)
+{
+    DiagnosticList notes;
+    if (node->diagnostics && !node->diagnostics.pending())
+        for (const DiagnosticRecord &d : *node->diagnostics)
+            if (IsCheckNote(d.message))
+                notes.push_back(d);
+    return notes;
+}
+
+// notes first, then what later gives, when it is read.
+Diagnostics withNotes(DiagnosticList notes, Diagnostics later)
+{
+    return Diagnostics::onFirstRead(
+        [notes = std::move(notes), later]() -> std::optional<Diagnostics::List> {
+            if (later.outOfDate())
+                return std::nullopt;
+            DiagnosticList all = notes;
+            if (later)
+                all.insert(all.end(), later->begin(), later->end());
+            return std::make_shared<const DiagnosticList>(std::move(all));
         });
 }
 
@@ -142,6 +168,7 @@ SiteNode *CreateRootNode(const char *url)
 void ParseDocument(SiteNode *node)
 {
     FreeChildren(node);
+    DiagnosticList notes = checkNotes(node);
     node->diagnostics.reset();
     if (node->kind == Html) {
         ParseAhead *ahead = CurrentParseAhead();
@@ -172,11 +199,16 @@ void ParseDocument(SiteNode *node)
         DiagnosticList messages = std::move(page->diagnostics);
         ApplyLinkEvents(node, page->events);
         if (later.pending() || later)
-            node->diagnostics = later;
-        else if (!messages.empty())
-            node->diagnostics = std::make_shared<const DiagnosticList>(std::move(messages));
-    } else if (node->kind == ImageMap) {
-        ExpandImageMap(node);
+            node->diagnostics = notes.empty() ? later : withNotes(std::move(notes), later);
+        else if (!messages.empty() || !notes.empty()) {
+            notes.insert(notes.end(), messages.begin(), messages.end());
+            node->diagnostics = std::make_shared<const DiagnosticList>(std::move(notes));
+        }
+    } else {
+        if (node->kind == ImageMap)
+            ExpandImageMap(node);
+        if (!notes.empty() && !node->diagnostics)
+            node->diagnostics = std::make_shared<const DiagnosticList>(std::move(notes));
     }
 }
 

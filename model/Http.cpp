@@ -29,6 +29,9 @@ std::atomic<int> g_checkMs{kDefaultHttpCheckMs};
 Clock::time_point g_checkDeadline = Clock::time_point::max();
 bool g_checkExpired = false;
 
+constexpr char kCheckOf[] = "The check of ";
+constexpr char kStoppedAfter[] = " was stopped after ";
+
 bool pumpForWait()
 {
     if (PumpMessages() != 0)
@@ -57,7 +60,7 @@ void noteExpired(SiteNode *node)
     const int ms = g_checkMs.load();
     const std::string limit
         = ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-    DiagnosticList note{{"The check of " + node->url.str() + " was stopped after " + limit
+    DiagnosticList note{{std::string(kCheckOf) + node->url.str() + kStoppedAfter + limit
                              + ": the server did not answer in time",
                          2, 0}};
     node->diagnostics = std::make_shared<const DiagnosticList>(std::move(note));
@@ -257,6 +260,12 @@ int HttpCheckDeadline()
 bool HttpCheckExpired()
 {
     return g_checkExpired;
+}
+
+bool IsCheckNote(std::string_view message)
+{
+    return message.starts_with(kNotKeptNote)
+           || (message.starts_with(kCheckOf) && message.find(kStoppedAfter) != message.npos);
 }
 
 int FetchOverHttp(SiteNode *node)

@@ -79,4 +79,10 @@ int HttpCheckDeadline();
 // cancelled).
 bool HttpCheckExpired();
 
+// Whether message is a note a check leaves on its node (a body not kept, a
+// check stopped at its deadline): it says why the node is what it is, so a
+// parse of the document keeps it beside its own messages.
+bool IsCheckNote(std::string_view message);
+inline constexpr std::string_view kNotKeptNote = "The document was checked but not kept: ";
+
 } // namespace sylvix

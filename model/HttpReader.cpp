@@ -209,8 +209,7 @@ void HttpReader::readBody(SiteNode *node, int64_t contentLength, bool hadLength)
         const int64_t b = TempBudget();
         const std::string budget
             = b >= (1 << 20) ? std::to_string(b >> 20) + " MB" : std::to_string(b) + " bytes";
-        DiagnosticList note{{"The document was checked but not kept: temporary files already "
-                             "hold the "
+        DiagnosticList note{{std::string(kNotKeptNote) + "temporary files already hold the "
                                  + budget + " they may take",
                              1, 0}};
         node->diagnostics = std::make_shared<const DiagnosticList>(std::move(note));

@@ -53,6 +53,8 @@ inline size_t utf8Length(std::string_view s, size_t i)
     return decodeUtf8(s, i, ignored);
 }
 bool isUtf8(std::string_view s);
+// Appends codePoint (at most U+10FFFF) in UTF-8.
+void appendUtf8(std::string &out, uint32_t codePoint);
 
 // A decimal number at text[i] as the C library's "%d" reads one: white
 // space, a sign, then digits as far as they go, the magnitude clamped to

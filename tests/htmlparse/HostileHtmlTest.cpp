@@ -41,17 +41,27 @@ std::string Attributes(int count, const char *separator)
     return out;
 }
 
+// An ASCII page in UTF-16, with or without a byte-order mark.
+std::string Utf16(const std::string &ascii, bool littleEndian, bool mark)
+{
+    std::string out = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : ascii)
+        out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
 TEST(HtmlHostile, AttributeFloodsParseInLinearTime)
 {
     std::string many;
     for (int e = 0; e < 2000; ++e)
         many += "<span" + Attributes(300, " ") + ">s</span>\n";
-    const struct
+    const struct Case
     {
         const char *title;
         std::string flood; // fills lines 2 to floodLines + 1
         int floodLines;
         int firstCut; // line of the first element cut
+        enum { Utf8, Utf16LeMarked, Utf16Be } encoding = Utf8;
     } cases[] = {
         {"one element with 50000 attributes, one a line",
          "<a href=\"kept.html\"" + Attributes(50000, "\n") + ">link</a>\n", 50001, 2},
@@ -59,10 +69,18 @@ TEST(HtmlHostile, AttributeFloodsParseInLinearTime)
          "<a href=\"kept.html\"" + Attributes(100000, " ") + ">link</a>\n", 1, 2},
         {"2000 elements with 300 attributes each", "<a href=\"kept.html\">link</a>\n" + many, 2001,
          3},
+        {"50000 attributes, one a line, in UTF-16LE with a mark",
+         "<a href=\"kept.html\"" + Attributes(50000, "\n") + ">link</a>\n", 50001, 2,
+         Case::Utf16LeMarked},
+        {"100000 attributes on one line, in UTF-16BE without one",
+         "<a href=\"kept.html\"" + Attributes(100000, " ") + ">link</a>\n", 1, 2, Case::Utf16Be},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);
-        const std::string page = "<html><body>\n" + c.flood + "<p id=after>end</p></body></html>\n";
+        std::string page = "<html><body>\n" + c.flood + "<p id=after>end</p></body></html>\n";
+        if (c.encoding != Case::Utf8)
+            page
+                = Utf16(page, c.encoding == Case::Utf16LeMarked, c.encoding == Case::Utf16LeMarked);
         std::vector<Error> messages;
         const auto start = Clock::now();
         auto doc = ParseBytes(page, [&](const Error &e) {
@@ -104,6 +122,11 @@ TEST(HtmlHostile, OnlyWhatIsPastTheCapIsCut)
          "", 0},
         {"comments and end tags", "<!-- <a b c d e f> --></a b c d e f>", "", 0},
         {"an unclosed last tag", "<a b c d e f", "<a b c d ", 2},
+        {"UTF-16LE with a mark, a surrogate pair and a stray one",
+         Utf16("<a b c d e f>", true, true) + std::string("\xE9\0\x3D\xD8\0\xDE\0\xD8", 8),
+         "\xEF\xBB\xBF<a b c d >\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD", 2},
+        {"UTF-16BE without a mark, within the cap", Utf16("<a b c d>text</a>", false, false), "",
+         0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);

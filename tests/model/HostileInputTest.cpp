@@ -133,7 +133,7 @@ TEST_F(HostileInput, DrippingPeerIsStoppedAtTheCheckDeadline)
         bool notVerified; // stopped in the headers
     } cases[] = {
         {"a header that never ends", "HTTP/1.0 200 OK\r\nX-Slow: ", true},
-        {"a body that never ends", "HTTP/1.0 200 OK\r\nContent-type: text/plain\r\n\r\n", false},
+        {"a body that never ends", "HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);
@@ -151,6 +151,11 @@ TEST_F(HostileInput, DrippingPeerIsStoppedAtTheCheckDeadline)
         if (!c.notVerified) {
             ASSERT_TRUE(n->localPath);
             EXPECT_GT(std::filesystem::file_size(n->localPath.str()), 0u);
+            // The part received is parsed, its check deferred; the note stays.
+            SetMarkupChecks(MarkupChecks::OnFirstRead);
+            ExpandNode(n);
+            SetMarkupChecks(MarkupChecks::AtOnce);
+            EXPECT_NE(noteOf(n).find("was stopped after 1500 ms"), std::string::npos) << noteOf(n);
         }
     }
 }
@@ -158,7 +163,7 @@ TEST_F(HostileInput, DrippingPeerIsStoppedAtTheCheckDeadline)
 TEST_F(HostileInput, KeptBodiesStayWithinTheirBudget)
 {
     SetTempBudget(100000);
-    const std::string head = "HTTP/1.0 200 OK\r\nContent-type: text/plain\r\n\r\n";
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n";
     for (int i = 0; i < 8; ++i) {
         SiteNode *n = node("http://remote.example:8080/b" + std::to_string(i));
         n->flags |= EXTERNAL;
@@ -169,6 +174,7 @@ TEST_F(HostileInput, KeptBodiesStayWithinTheirBudget)
         EXPECT_EQ(n->stat.size, 30000);
         const bool kept = i < 3;
         EXPECT_EQ(static_cast<bool>(n->localPath), kept) << i;
+        ExpandNode(n); // a parse of what is there keeps the note
         EXPECT_EQ(noteOf(n).find("checked but not kept") != std::string::npos, !kept) << noteOf(n);
         EXPECT_LE(bytesInTmp(), 100000);
     }
@@ -278,4 +284,27 @@ TEST_F(HostileInput, APageGivesAtMostItsShareOfChildren)
     const DiagnosticRecord &note = events.diagnostics.front();
     EXPECT_EQ(note.line, static_cast<int>(kMaxPageChildren) + 1);
     EXPECT_NE(note.message.find("the 7 links after those"), std::string::npos) << note.message;
+}
+
+TEST_F(HostileInput, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)
+{
+    ASSERT_EQ(CurrentServerSettings().serverName, "localhost");
+    EXPECT_EQ(ConfigReadFailure(), "");
+    // Another process changes the store, so that what was read is read
+    // again, and then the file is wiped under both.
+    {
+        auto other = OpenSqliteStore(m_dir / "registry.db");
+        ASSERT_TRUE(other);
+        auto key = other->root()->openKey(kServerKeyPath);
+        ASSERT_TRUE(key);
+        ASSERT_TRUE(WriteString(*key, "ServerName", "www.example.org"));
+    }
+    for (const char *suffix : {"", "-wal"}) {
+        const std::string path = m_dir / ("registry.db" + std::string(suffix));
+        const auto size = std::filesystem::file_size(path);
+        std::ofstream(path, std::ios::binary | std::ios::in) << std::string(size, '\0');
+    }
+    const ServerSettings &after = CurrentServerSettings();
+    EXPECT_FALSE(after.serverName);
+    EXPECT_NE(ConfigReadFailure(), "") << "the empty answer stands as the store's";
 }
