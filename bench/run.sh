@@ -125,10 +125,10 @@ echo
 echo "== results ($pages pages, $(value links "$out/totals.txt") links, $(($(value bytes "$out/totals.txt") / 1048576)) MB of files)"
 printf '%-34s %10s %10s %12s %8s %s\n' "run" "wall (s)" "CPU (s)" "peak RSS KB" "ratio" "against"
 line() { # LABEL NAME BASE-NAME BASE-LABEL
-    local w
+    local w base="${3:-}" label="${4:-}"
     w=$(wall_s "$out/$2.time")
     printf '%-34s %10s %10s %12s %8s %s\n' "$1" "$w" "$(cpu_s "$out/$2.time")" \
-        "$(rss_kb "$out/$2.time")" "${3:+$(ratio "$w" "$(wall_s "$out/$3.time")")}" "$4"
+        "$(rss_kb "$out/$2.time")" "${base:+$(ratio "$w" "$(wall_s "$out/$base.time")")}" "$label"
 }
 line "parse floor (libxml2 + libtidy)" floor
 line "parse floor (libxml2 only)" xmlfloor
