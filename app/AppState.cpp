@@ -23,6 +23,23 @@ QWidget *messageOwner()
 
 } // namespace
 
+AppEvents &appEvents()
+{
+    static AppEvents events;
+    return events;
+}
+
+void PropertySheetOpened()
+{
+    propertySheetOpen = 1;
+}
+
+void PropertySheetClosed()
+{
+    propertySheetOpen = 0;
+    emit appEvents().propertySheetClosed();
+}
+
 void FatalError(const QString &text)
 {
     // Also on stderr: the box may be answered by nobody when there is no display.

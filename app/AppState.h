@@ -2,6 +2,7 @@
 
 // State shared across the windowed program.
 
+#include <QObject>
 #include <QString>
 
 #include <string>
@@ -13,8 +14,23 @@ class SiteNode;
 // 1 while a row is being expanded: commands that change the tree are off
 // and no window closes.
 extern int busy;
-// 1 while the node property sheet is modal.
+// 1 while the node property sheet is modal; set it through
+// PropertySheetOpened and PropertySheetClosed.
 extern int propertySheetOpen;
+
+// Signals of program-wide state that views follow.
+class AppEvents : public QObject
+{
+    Q_OBJECT
+
+signals:
+    // The property sheet closed: a refresh held while it was open may run.
+    void propertySheetClosed();
+};
+AppEvents &appEvents();
+
+void PropertySheetOpened();
+void PropertySheetClosed();
 // The root of the first tree, shared by windows opened on it with an empty
 // URL; freed by the main frame at its destruction.
 extern SiteNode *firstTreeRoot;
