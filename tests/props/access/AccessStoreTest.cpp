@@ -1,0 +1,259 @@
+#include "props/access/AccessStore.h"
+
+#include "cli/RegFile.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sylvix {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// A server key protecting /staff/ (realm Staff) and /open/ (no realm, no
+// "Order"), with two realms.
+constexpr const char *kServerReg = R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/]
+"Order"=hex:01,00,00,00
+
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\*allow]
+"0001"="all"
+
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\*deny]
+"0001"="203.0.113."
+
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\Staff]
+"0001"="user alice"
+"0002"="group staff"
+"0003"="user jon"
+
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/open/\*allow]
+[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/open/\*deny]
+
+[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic]
+"DefaultRealm"="Staff"
+
+[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Users]
+"alice"="aQ3v9ZkLm2Xw"
+"bob"="pT7c1RsVb8Ne"
+
+[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Groups\staff]
+[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Groups\admins]
+[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Customers\Users]
+)";
+
+class AccessStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        store = OpenSqliteStore(dir.file("registry.db"));
+        ASSERT_TRUE(store);
+        std::string error;
+        ASSERT_TRUE(ImportRegText(*store, kServerReg, "server.reg", error)) << error;
+        server = store->root()->openKey("Srv");
+        ASSERT_TRUE(server);
+        access = std::make_unique<AccessStore>(*store, *server);
+    }
+
+    // Everything below key as registry-file text, "" when it is missing.
+    std::string dump(const std::string &key)
+    {
+        auto k = store->root()->openKey(key);
+        std::string out, error;
+        if (k) {
+            EXPECT_TRUE(ExportRegText(*k, out, error)) << error;
+        }
+        return out;
+    }
+    std::string values(const std::string &key)
+    {
+        std::string out;
+        auto k = store->root()->openKey(key);
+        ConfigValue v;
+        for (uint32_t i = 0; k && k->enumValue(i, v); ++i)
+            out += FormatRegValue(v) + "\n";
+        return out;
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<ConfigStore> store;
+    std::unique_ptr<ConfigKey> server;
+    std::unique_ptr<AccessStore> access;
+};
+
+TEST(AccessEntryForms, StoredAndShownBothWays)
+{
+    struct Case
+    {
+        const char *stored;
+        const char *shown;
+    };
+    for (const Case &c : {Case{"user alice", "alice"}, Case{"group staff", "[staff]"},
+                          Case{"user o'brien smith", "o'brien smith"}, Case{"group ", "[]"}}) {
+        EXPECT_EQ(ShownEntry(c.stored), c.shown) << c.stored;
+        EXPECT_EQ(StoredEntry(c.shown), c.stored) << c.shown;
+    }
+    // Texts too short for their prefix do not read past their end.
+    EXPECT_EQ(ShownEntry("user"), "");
+    EXPECT_EQ(ShownEntry("grp"), "[]");
+    EXPECT_EQ(StoredEntry("["), "group ");
+    EXPECT_EQ(StoredEntry(""), "user ");
+}
+
+TEST_F(AccessStoreTest, ReadsPathsRealmsAndUsers)
+{
+    EXPECT_EQ(access->ListProtectedPaths(), (Names{"/staff/", "/open/"}));
+
+    auto staff = access->LoadPath("/staff/");
+    ASSERT_TRUE(staff);
+    EXPECT_EQ(staff->realm, "Staff");
+    EXPECT_EQ(staff->users, (Names{"alice", "[staff]", "jon"}));
+    EXPECT_EQ(staff->allow, (Names{"all"}));
+    EXPECT_EQ(staff->deny, (Names{"203.0.113."}));
+    EXPECT_EQ(staff->order, 1u);
+    // Key names compare without regard to case, as the server's do.
+    EXPECT_TRUE(access->LoadPath("/STAFF/"));
+
+    auto open = access->LoadPath("/open/");
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->realm, "");
+    EXPECT_TRUE(open->users.empty());
+    EXPECT_FALSE(open->order);
+    EXPECT_FALSE(access->LoadPath("/nowhere/"));
+    EXPECT_FALSE(access->LoadPath(""));
+
+    RealmList realms = access->ListRealms();
+    EXPECT_EQ(realms.names, (Names{"Staff", "Customers"}));
+    EXPECT_EQ(realms.defaultRealm, "Staff");
+    EXPECT_EQ(access->ListUsersAndGroups("Staff"), (Names{"alice", "bob", "[staff]", "[admins]"}));
+    EXPECT_TRUE(access->ListUsersAndGroups("Customers").empty());
+    EXPECT_TRUE(access->ListUsersAndGroups("Nobody").empty());
+}
+
+TEST_F(AccessStoreTest, CreatePathWritesItsDefaults)
+{
+    ASSERT_TRUE(access->CreatePath("/docs", "Customers"));
+    EXPECT_EQ(dump("Srv\\Access\\Basic\\/docs"),
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs]\n"
+              "\"Order\"=hex:01,00,00,00\n\n"
+              "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs\\*deny]\n\n"
+              "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs\\*allow]\n"
+              "\"0001\"=\"all\"\n\n"
+              "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs\\Customers]\n\n");
+    auto docs = access->LoadPath("/docs");
+    ASSERT_TRUE(docs);
+    EXPECT_EQ(docs->realm, "Customers");
+    EXPECT_EQ(docs->order, kOrderAllowDeny);
+
+    // A path that exists already, or a name that would nest keys, changes nothing.
+    const std::string before = dump("Srv");
+    EXPECT_FALSE(access->CreatePath("/staff/", "Customers"));
+    EXPECT_FALSE(access->CreatePath("", "Staff"));
+    EXPECT_FALSE(access->CreatePath("/a\\b", "Staff"));
+    EXPECT_FALSE(access->CreatePath("/x", "*allow"));
+    EXPECT_EQ(dump("Srv"), before);
+}
+
+TEST_F(AccessStoreTest, EntriesAreNumberedWithoutGaps)
+{
+    const std::string deny = "Srv\\Access\\Basic\\/open/\\*deny";
+    ASSERT_TRUE(access->AddEntry("/open/", kDenyList, "10.0.0."));
+    ASSERT_TRUE(access->AddEntry("/open/", kDenyList, "[literal]"));
+    // Class entries are stored as typed, bracket or not.
+    EXPECT_EQ(values(deny), "\"0001\"=\"10.0.0.\"\n\"0002\"=\"[literal]\"\n");
+
+    ASSERT_TRUE(access->AddEntry("/staff/", "Staff", "[admins]"));
+    EXPECT_EQ(access->LoadPath("/staff/")->users, (Names{"alice", "[staff]", "jon", "[admins]"}));
+    EXPECT_NE(values("Srv\\Access\\Basic\\/staff/\\Staff").find("\"0004\"=\"group admins\""),
+              std::string::npos);
+
+    // Removing the first of three: the rest is renumbered in the order given.
+    ASSERT_TRUE(access->RewriteList("/staff/", "Staff", {"[admins]", "[staff]", "jon"}));
+    EXPECT_EQ(values("Srv\\Access\\Basic\\/staff/\\Staff"),
+              "\"0001\"=\"group admins\"\n\"0002\"=\"group staff\"\n\"0003\"=\"user jon\"\n");
+    ASSERT_TRUE(access->RewriteList("/open/", kDenyList, {}));
+    EXPECT_EQ(values(deny), "");
+    EXPECT_TRUE(store->root()->openKey(deny));
+
+    // A list left with a gap by another program keeps all of its entries.
+    auto allow = store->root()->openKey("Srv\\Access\\Basic\\/staff/\\*allow");
+    ASSERT_TRUE(WriteString(*allow, "0003", "example.org"));
+    ASSERT_TRUE(access->AddEntry("/staff/", kAllowList, "10.1."));
+    EXPECT_EQ(access->LoadPath("/staff/")->allow, (Names{"all", "example.org", "10.1."}));
+}
+
+TEST_F(AccessStoreTest, OrderIsWrittenAtOnce)
+{
+    ASSERT_TRUE(access->SetOrder("/staff/", kOrderDenyAllow));
+    // Another connection sees it: nothing waits for a later commit.
+    auto other = OpenSqliteStore(dir.file("registry.db"));
+    ASSERT_TRUE(other);
+    ConfigValue order;
+    ASSERT_TRUE(other->root()->openKey("Srv\\Access\\Basic\\/staff/")->queryValue("Order", order));
+    EXPECT_EQ(order.type, ValueType::Binary);
+    EXPECT_EQ(order.data, std::string("\0\0\0\0", 4));
+    ASSERT_TRUE(access->SetOrder("/open/", kOrderAllowDeny));
+    EXPECT_EQ(access->LoadPath("/open/")->order, kOrderAllowDeny);
+}
+
+TEST_F(AccessStoreTest, FailureMidwayLeavesTheOldState)
+{
+    struct Case
+    {
+        const char *failAt;
+        std::function<bool(AccessStore &)> change;
+    };
+    const std::vector<Case> cases = {
+        {"order", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
+        {"allow", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
+        {"realm", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
+        {"*deny", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
+        {"Staff", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
+        {"path", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
+        {"create list", [](AccessStore &a) { return a.RewriteList("/staff/", "Staff", {"bob"}); }},
+    };
+    const std::string before = dump("Srv");
+    for (const Case &c : cases) {
+        std::vector<std::string> seen;
+        access->setStepCheck([&](std::string_view step) {
+            seen.emplace_back(step);
+            return step != c.failAt;
+        });
+        EXPECT_FALSE(c.change(*access)) << c.failAt;
+        EXPECT_EQ(seen.back(), c.failAt) << "the step was never reached";
+        EXPECT_EQ(dump("Srv"), before) << c.failAt;
+    }
+    // A path with a subkey the program does not know stays whole.
+    access->setStepCheck(nullptr);
+    ASSERT_TRUE(store->root()->createKey("Srv\\Access\\Basic\\/staff/\\Other\\Deeper"));
+    const std::string withOther = dump("Srv");
+    EXPECT_FALSE(access->DeletePath("/staff/", "Staff"));
+    EXPECT_EQ(dump("Srv"), withOther);
+}
+
+TEST_F(AccessStoreTest, ChangesSkipAPathRemovedMeanwhile)
+{
+    ASSERT_TRUE(access->DeletePath("/open/", ""));
+    EXPECT_FALSE(store->root()->openKey("Srv\\Access\\Basic\\/open/"));
+
+    // Another program drops /staff/ while the page still shows it.
+    auto other = OpenSqliteStore(dir.file("registry.db"));
+    ASSERT_TRUE(other && other->root()->deleteTree("Srv\\Access\\Basic\\/staff/"));
+    const std::string before = dump("Srv");
+    EXPECT_FALSE(access->SetOrder("/staff/", 0));
+    EXPECT_FALSE(access->AddEntry("/staff/", kAllowList, "x"));
+    EXPECT_FALSE(access->AddEntry("/staff/", "Staff", "bob"));
+    EXPECT_FALSE(access->RewriteList("/staff/", "Staff", {"bob"}));
+    EXPECT_FALSE(access->DeletePath("/staff/", "Staff"));
+    EXPECT_EQ(dump("Srv"), before);
+    EXPECT_TRUE(access->ListProtectedPaths().empty());
+}
+
+} // namespace
+} // namespace sylvix
