@@ -1,5 +1,7 @@
 #include "props/access/AccessStore.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace sylvix {
@@ -78,6 +80,36 @@ std::string StoredEntry(std::string_view shown)
         return "group " + std::string(name);
     }
     return "user " + std::string(shown);
+}
+
+bool CoversDir(std::string_view path, std::string_view dir)
+{
+    if (path.empty() || path.size() > dir.size())
+        return false;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(path[i]))
+            != std::tolower(static_cast<unsigned char>(dir[i])))
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::string> CandidatePaths(std::string_view dir,
+                                        const std::vector<std::string> &existing)
+{
+    std::vector<std::string> candidates;
+    std::string rest(dir);
+    for (size_t cut; (cut = rest.rfind('/')) != std::string::npos;) {
+        rest.resize(cut);
+        if (!rest.empty() && std::find(existing.begin(), existing.end(), rest) == existing.end())
+            candidates.push_back(rest);
+    }
+    return candidates;
+}
+
+bool PathDeletable(std::string_view path)
+{
+    return !path.empty() && path != "/" && !(path.size() >= 3 && path[1] == '~');
 }
 
 AccessStore::AccessStore(ConfigStore &store, ConfigKey &serverKey)

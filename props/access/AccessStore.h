@@ -28,6 +28,17 @@ inline constexpr uint32_t kOrderAllowDeny = 1;
 std::string ShownEntry(std::string_view stored);
 std::string StoredEntry(std::string_view shown);
 
+// Whether the protected path covers the directory dir: a prefix of it,
+// compared without regard to case (so "/" and "/docs/" both cover "/docs/sub/").
+bool CoversDir(std::string_view path, std::string_view dir);
+// The paths that could newly be protected for dir: dir cut at its last "/"
+// again and again, leaving out those in existing and the empty rest.
+std::vector<std::string> CandidatePaths(std::string_view dir,
+                                        const std::vector<std::string> &existing);
+// False for the root "/" and for a user's home such as "/~joe/", whose
+// protection the server needs.
+bool PathDeletable(std::string_view path);
+
 struct AccessPath
 {
     std::string realm;              // "" when the path names none

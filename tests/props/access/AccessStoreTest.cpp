@@ -105,6 +105,25 @@ TEST(AccessEntryForms, StoredAndShownBothWays)
     EXPECT_EQ(StoredEntry(""), "user ");
 }
 
+TEST(AccessPathRules, CoveringCandidateAndDeletablePaths)
+{
+    // The prefix test is on the raw text: "/doc" covers "/docs/sub/" too.
+    for (const char *path : {"/", "/docs/", "/doc", "/DOCS/sub/"})
+        EXPECT_TRUE(CoversDir(path, "/docs/sub/")) << path;
+    for (const char *path : {"", "/docs/sub/x/", "/other/", "docs"})
+        EXPECT_FALSE(CoversDir(path, "/docs/sub/")) << path;
+
+    EXPECT_EQ(CandidatePaths("/a/b/", {}), (Names{"/a/b", "/a"}));
+    EXPECT_EQ(CandidatePaths("/a/b/", {"/a", "/a/b/"}), (Names{"/a/b"}));
+    EXPECT_TRUE(CandidatePaths("/", {}).empty());
+    EXPECT_TRUE(CandidatePaths("", {}).empty());
+
+    for (const char *path : {"/", "/~joe/", "/~j", ""})
+        EXPECT_FALSE(PathDeletable(path)) << path;
+    for (const char *path : {"/staff/", "/~", "/a~b/", "/docs"})
+        EXPECT_TRUE(PathDeletable(path)) << path;
+}
+
 TEST_F(AccessStoreTest, ReadsPathsRealmsAndUsers)
 {
     EXPECT_EQ(access->ListProtectedPaths(), (Names{"/staff/", "/open/"}));

@@ -1,0 +1,321 @@
+#include "props/CNodePropAccess.h"
+
+#include "app/MessageBox.h"
+#include "model/Config.h"
+#include "model/SiteNode.h"
+#include "props/access/AccessStore.h"
+#include "tests/app/DemoStore.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace sylvix {
+namespace {
+
+using Names = std::vector<std::string>;
+
+Names Texts(const QListWidget *list)
+{
+    Names texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts.push_back(list->item(row)->text().toStdString());
+    return texts;
+}
+
+Names Texts(const QComboBox *combo)
+{
+    Names texts;
+    for (int row = 0; row < combo->count(); ++row)
+        texts.push_back(combo->itemText(row).toStdString());
+    return texts;
+}
+
+std::string Text(const QString &text)
+{
+    return text.toStdString();
+}
+
+// The demo server's store as the configuration in use, a page for a node
+// with the given directory hosted in a dialog of its own.
+class AccessPageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        demo.use();
+        ASSERT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
+        ASSERT_TRUE(ServerKey && ServerStore());
+        access = std::make_unique<AccessStore>(*ServerStore(), *ServerKey);
+    }
+
+    CNodePropAccess *open(const char *dir)
+    {
+        node->dir = SharedStr(dir);
+        host = std::make_unique<QDialog>();
+        auto *layout = new QVBoxLayout(host.get());
+        page = new CNodePropAccess(node.get(), host.get());
+        layout->addWidget(page);
+        wrote = std::make_unique<QSignalSpy>(page, &CNodePropAccess::wroteStore);
+        host->resize(460, 520);
+        host->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(host.get()));
+        host->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(host.get()));
+        return page;
+    }
+
+    // Runs answer on the next modal dialog as soon as it is up; answer must
+    // close it. The poll goes with the host, so it cannot outlive the test.
+    void OnNextDialog(std::function<void(QDialog *)> answer)
+    {
+        auto *timer = new QTimer(host.get());
+        QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                timer->stop();
+                timer->deleteLater();
+                answer(dialog);
+            }
+        });
+        timer->start(10);
+    }
+
+    template<typename T>
+    T *find(const char *name)
+    {
+        T *widget = host->findChild<T *>(QString::fromLatin1(name));
+        EXPECT_TRUE(widget) << name;
+        return widget;
+    }
+    QListWidget *list(const char *name) { return find<QListWidget>(name); }
+    QPushButton *button(const char *name) { return find<QPushButton>(name); }
+    void click(const char *name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+    // A click on a list's row, which also gives the list the focus. The
+    // offscreen platform does not give the window back its activation when
+    // a dialog closes, as a desktop does.
+    void clickRow(const char *name, int row)
+    {
+        host->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(host.get()));
+        QListWidget *l = list(name);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, {},
+                          l->visualItemRect(l->item(row)).center());
+    }
+    QColor frameColour(const char *name)
+    {
+        QWidget *viewport = list(name)->viewport();
+        return viewport->grab().toImage().pixelColor(0, viewport->height() / 2);
+    }
+    // Adds a class through the page's New... button; the dialog's caption.
+    std::string newClass(const char *text)
+    {
+        std::string caption;
+        OnNextDialog([&](QDialog *dialog) {
+            caption = Text(dialog->windowTitle());
+            dialog->findChild<QLineEdit *>(QStringLiteral("classEdit"))
+                ->setText(QString::fromLatin1(text));
+            dialog->accept();
+        });
+        click("newClassButton");
+        return caption;
+    }
+    std::string storeValues(const std::string &list)
+    {
+        std::string out;
+        auto key = ServerKey->openKey("Access\\Basic\\/staff/\\" + list);
+        ConfigValue value;
+        for (uint32_t i = 0; key && key->enumValue(i, value); ++i)
+            out += value.name + "=" + value.data + ";";
+        return out;
+    }
+
+    test::DemoStore demo;
+    std::unique_ptr<AccessStore> access;
+    // Nodes live in the tree's slabs; this one is freed with the fixture.
+    std::unique_ptr<SiteNode, void (*)(SiteNode *)> node{CreateNode(), FreeNode};
+    std::unique_ptr<QDialog> host;
+    CNodePropAccess *page = nullptr;
+    std::unique_ptr<QSignalSpy> wrote;
+};
+
+TEST_F(AccessPageTest, OffersCoveringPathsAndSelectsTheMostSpecific)
+{
+    for (const char *path : {"/", "/docs/", "/doc", "/other/", "/~joe/"})
+        ASSERT_TRUE(access->CreatePath(path, "Staff"));
+    open("/docs/sub/");
+    auto *paths = find<QComboBox>("pathList");
+    EXPECT_EQ(Texts(paths), (Names{"/", "/doc", "/docs/"}));
+    EXPECT_EQ(paths->currentText().toStdString(), "/docs/");
+    EXPECT_TRUE(button("deletePathButton")->isEnabled());
+    paths->setCurrentIndex(0);
+    EXPECT_FALSE(button("deletePathButton")->isEnabled()) << "the root";
+
+    open("/~joe/pics/");
+    EXPECT_EQ(find<QComboBox>("pathList")->currentText().toStdString(), "/~joe/");
+    EXPECT_FALSE(button("deletePathButton")->isEnabled()) << "a user's home";
+
+    // Nothing covers the node: only protecting a path is offered.
+    open("/elsewhere/");
+    EXPECT_EQ(find<QComboBox>("pathList")->count(), 1); // the root
+    ASSERT_TRUE(access->DeletePath("/", "Staff"));
+    open("/elsewhere/");
+    EXPECT_EQ(find<QComboBox>("pathList")->count(), 0);
+    EXPECT_TRUE(button("newPathButton")->isEnabled());
+    EXPECT_FALSE(button("addUserButton")->isEnabled());
+    EXPECT_FALSE(button("deletePathButton")->isEnabled());
+    EXPECT_FALSE(page->changed());
+    EXPECT_EQ(wrote->count(), 0);
+}
+
+TEST_F(AccessPageTest, OrderSwapsTheListsAndIsWrittenAtOnce)
+{
+    open("/staff/");
+    EXPECT_EQ(find<QLabel>("realmLabel")->text().toStdString(), "Realm: Staff");
+    EXPECT_EQ(Texts(list("usersList")), (Names{"[staff]", "alice"}));
+    EXPECT_EQ(find<QLabel>("firstClassLabel")->text().toStdString(), "Allow classes:");
+    EXPECT_EQ(Texts(list("firstClassList")), (Names{"all"}));
+    EXPECT_EQ(Texts(list("secondClassList")), (Names{"203.0.113."}));
+    EXPECT_FALSE(page->changed());
+
+    QTest::mouseClick(find<QRadioButton>("orderDenyAllow"), Qt::LeftButton);
+    EXPECT_EQ(find<QLabel>("firstClassLabel")->text().toStdString(), "Deny classes:");
+    EXPECT_EQ(find<QLabel>("secondClassLabel")->text().toStdString(), "... then Allow classes:");
+    EXPECT_EQ(Texts(list("firstClassList")), (Names{"203.0.113."}));
+    EXPECT_EQ(Texts(list("secondClassList")), (Names{"all"}));
+    uint32_t order = 9;
+    ASSERT_TRUE(ReadBinary32(*ServerKey->openKey("Access\\Basic\\/staff/"), "Order", order));
+    EXPECT_EQ(order, 0u);
+    EXPECT_TRUE(page->changed());
+    EXPECT_EQ(wrote->count(), 1);
+}
+
+TEST_F(AccessPageTest, ClassGoesToTheListThatIsActive)
+{
+    open("/staff/");
+    EXPECT_FALSE(button("newClassButton")->isEnabled());
+    clickRow("secondClassList", 0);
+    EXPECT_EQ(frameColour("secondClassList"), QColor(255, 255, 0));
+    EXPECT_NE(frameColour("firstClassList"), QColor(255, 255, 0));
+    EXPECT_TRUE(button("newClassButton")->isEnabled());
+    EXPECT_TRUE(button("deleteClassButton")->isEnabled());
+    // SYLVIX_SHOT_DIR asks for a picture of the page on the demo's /staff/.
+    if (const QString shots = qEnvironmentVariable("SYLVIX_SHOT_DIR"); !shots.isEmpty())
+        EXPECT_TRUE(host->grab().save(shots + QStringLiteral("/access-staff.png")));
+
+    EXPECT_EQ(newClass("10.9."), "New Deny Class");
+    EXPECT_EQ(storeValues("*deny"), "0001=203.0.113.;0002=10.9.;");
+    EXPECT_EQ(Texts(list("secondClassList")), (Names{"10.9.", "203.0.113."}));
+    EXPECT_NE(frameColour("secondClassList"), QColor(255, 255, 0)) << "no list is active now";
+    EXPECT_FALSE(button("newClassButton")->isEnabled());
+
+    // Deleting the first deny class renumbers what is left.
+    clickRow("secondClassList", 0);
+    click("deleteClassButton");
+    EXPECT_EQ(storeValues("*deny"), "0001=203.0.113.;");
+
+    // Under "Deny, then Allow" the lists change places.
+    QTest::mouseClick(find<QRadioButton>("orderDenyAllow"), Qt::LeftButton);
+    clickRow("firstClassList", 0);
+    EXPECT_EQ(newClass("bad."), "New Deny Class");
+    clickRow("secondClassList", 0);
+    EXPECT_EQ(newClass("example.org"), "New Allow Class");
+    EXPECT_EQ(storeValues("*deny"), "0001=203.0.113.;0002=bad.;");
+    EXPECT_EQ(storeValues("*allow"), "0001=all;0002=example.org;");
+    EXPECT_EQ(wrote->count(), 5);
+}
+
+TEST_F(AccessPageTest, UsersAreAddedAndRemovedInTheStore)
+{
+    open("/staff/");
+    Names offered;
+    OnNextDialog([&](QDialog *dialog) {
+        auto *entries = dialog->findChild<QListWidget *>(QStringLiteral("usersGroupsList"));
+        offered = Texts(entries);
+        entries->setCurrentRow(1); // bob
+        dialog->accept();
+    });
+    click("addUserButton");
+    EXPECT_EQ(offered, (Names{"alice", "bob", "carol", "jon", "[staff]", "[admins]"}));
+    EXPECT_EQ(Texts(list("usersList")), (Names{"[staff]", "alice", "bob"}));
+    EXPECT_EQ(storeValues("Staff"), "0001=user alice;0002=group staff;0003=user bob;");
+
+    // Add with nothing selected adds nothing.
+    OnNextDialog([](QDialog *dialog) { dialog->accept(); });
+    click("addUserButton");
+    EXPECT_EQ(list("usersList")->count(), 3);
+
+    EXPECT_FALSE(button("removeUserButton")->isEnabled());
+    clickRow("usersList", 1); // alice
+    click("removeUserButton");
+    EXPECT_EQ(storeValues("Staff"), "0001=group staff;0002=user bob;");
+    EXPECT_TRUE(page->changed());
+    EXPECT_EQ(wrote->count(), 2);
+}
+
+TEST_F(AccessPageTest, ProtectsAndUnprotectsAPath)
+{
+    open("/staff/a/");
+    Names offered;
+    std::string realm;
+    OnNextDialog([&](QDialog *dialog) {
+        auto *paths = dialog->findChild<QComboBox *>(QStringLiteral("urlPathCombo"));
+        offered = Texts(paths);
+        offered.push_back(Text(paths->currentText()));
+        realm = Text(dialog->findChild<QComboBox *>(QStringLiteral("realmCombo"))->currentText());
+        dialog->accept();
+    });
+    click("newPathButton");
+    // The empty rest after the last cut is not offered; "/staff/" is there already.
+    EXPECT_EQ(offered, (Names{"/staff", "/staff/a", "/staff/a"}));
+    EXPECT_EQ(realm, "Staff");
+    EXPECT_EQ(find<QComboBox>("pathList")->currentText().toStdString(), "/staff/a");
+    EXPECT_EQ(Texts(list("firstClassList")), (Names{"all"}));
+    EXPECT_TRUE(list("secondClassList")->count() == 0);
+    EXPECT_EQ(list("usersList")->count(), 0);
+    EXPECT_TRUE(access->LoadPath("/staff/a"));
+
+    MessageBox::setNextAnswer(QMessageBox::No);
+    click("deletePathButton");
+    EXPECT_TRUE(access->LoadPath("/staff/a"));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("deletePathButton");
+    ASSERT_TRUE(MessageBox::last());
+    EXPECT_EQ(Text(MessageBox::last()->caption), "Norvane Sylvix");
+    EXPECT_FALSE(access->LoadPath("/staff/a"));
+    EXPECT_EQ(Texts(find<QComboBox>("pathList")), (Names{"/staff/"}));
+    EXPECT_EQ(find<QComboBox>("pathList")->currentText().toStdString(), "/staff/");
+    EXPECT_EQ(Texts(list("usersList")), (Names{"[staff]", "alice"}));
+    EXPECT_EQ(wrote->count(), 2);
+}
+
+TEST_F(AccessPageTest, ShowsWhatTheStoreHoldsWhenThePathWentMeanwhile)
+{
+    open("/staff/");
+    auto other = OpenSqliteStore(demo.path());
+    ASSERT_TRUE(
+        other
+        && other->root()->deleteTree(std::string(kServerKeyPath) + "\\Access\\Basic\\/staff/"));
+    QTest::mouseClick(find<QRadioButton>("orderDenyAllow"), Qt::LeftButton);
+    EXPECT_EQ(find<QComboBox>("pathList")->count(), 0);
+    EXPECT_EQ(list("usersList")->count(), 0);
+    EXPECT_EQ(list("firstClassList")->count(), 0);
+    EXPECT_FALSE(page->changed());
+    EXPECT_EQ(wrote->count(), 0);
+    EXPECT_FALSE(ServerKey->openKey("Access\\Basic\\/staff/"));
+}
+
+} // namespace
+} // namespace sylvix
