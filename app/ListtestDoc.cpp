@@ -8,6 +8,8 @@
 #include "model/Expand.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
+#include "model/WatchDirs.h"
+#include "platform/DirWatcher.h"
 
 #include <QGuiApplication>
 
@@ -39,6 +41,8 @@ CListtestDoc::CListtestDoc(QObject *parent) : QObject(parent) {}
 
 CListtestDoc::~CListtestDoc()
 {
+    // Before the root goes: no watcher thread may call in from here on.
+    StopDirectoryWatch();
     if (m_root && m_root != firstTreeRoot)
         FreeNode(m_root);
 }
@@ -107,7 +111,9 @@ bool CListtestDoc::commonSteps()
     if (!m_root)
         return false;
     m_title = QString::fromStdString(m_root->href.str());
-    // Directory watching comes with the refresh of changed documents.
+    // A tree rooted on another server has no directory of ours to follow.
+    if (!(m_root->flags & EXTERNAL))
+        StartDirectoryWatch();
     return true;
 }
 
@@ -127,6 +133,38 @@ void CListtestDoc::removeView(DocView *view)
     // The document lives while one of its windows is open.
     if (m_views.empty())
         deleteLater();
+}
+
+void CListtestDoc::StartDirectoryWatch()
+{
+    for (const std::string &dir : DirectoriesToWatch()) {
+        auto watcher = std::make_unique<DirWatcher>();
+        // The watcher's thread only posts; the views refresh on ours. A
+        // post still queued when this document goes is dropped with it.
+        auto post = [this](const DirWatcher::Changes &) {
+            QMetaObject::invokeMethod(
+                this, [this] { OnDirectoryChanged(); }, Qt::QueuedConnection);
+        };
+        // A directory that cannot be watched (it may not exist) is left out.
+        if (watcher->start({dir}, post))
+            m_watchers.push_back(std::move(watcher));
+    }
+}
+
+void CListtestDoc::StopDirectoryWatch()
+{
+    for (auto it = m_watchers.rbegin(); it != m_watchers.rend(); ++it)
+        (*it)->stop();
+    m_watchers.clear();
+}
+
+std::vector<std::string> CListtestDoc::watchedDirectories() const
+{
+    std::vector<std::string> out;
+    for (const auto &watcher : m_watchers)
+        for (std::string &dir : watcher->watched())
+            out.push_back(std::move(dir));
+    return out;
 }
 
 void CListtestDoc::OnDirectoryChanged()

@@ -9,10 +9,13 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace sylvix {
 
+class DirWatcher;
 class SiteNode;
 
 class CListtestDoc : public QObject
@@ -36,8 +39,16 @@ public:
     void removeView(DocView *view);
     const std::vector<DocView *> &views() const { return m_views; }
 
-    // Marks every view out of date; the views refresh when next painted.
+    // Watches every directory that serves the server's documents, with
+    // their subdirectories; a change arrives through OnDirectoryChanged on
+    // this object's thread.
+    void StartDirectoryWatch();
+    // Marks every view out of date; each view then refreshes once.
     void OnDirectoryChanged();
+    // The directories being watched now.
+    std::vector<std::string> watchedDirectories() const;
+    // Ends the watchers at once (also done by the destructor).
+    void StopDirectoryWatch();
 
 signals:
     void outOfDate();
@@ -50,6 +61,7 @@ private:
     SiteNode *m_root = nullptr;
     QString m_title;
     std::vector<DocView *> m_views;
+    std::vector<std::unique_ptr<DirWatcher>> m_watchers;
 };
 
 } // namespace sylvix

@@ -9,17 +9,19 @@
 #include "model/Expand.h"
 #include "model/Notify.h"
 #include "model/SiteNode.h"
+#include "model/ViewHooks.h"
 #include "resources/CommandTable.h"
 #include "resources/Icons.h"
 #include "tree/TreeListBox.h"
 #include "tree/ViewRow.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 
-#include <unordered_set>
+#include <string>
 
 namespace sylvix {
 
@@ -42,26 +44,101 @@ bool workAvailable(int id)
     case ID_TOOL_ADMIN:
     case ID_TOOL_LEXMILL:
     case ID_TOOL_AREAPAD:
-    case ID_TOOL_NUMBREL:
-    case ID_VIEW_REFRESH: return false;
+    case ID_TOOL_NUMBREL: return false;
     default: return true;
     }
 }
 
+// How long a refresh that cannot run yet waits before it asks again.
+constexpr int kRefreshRetryMs = 100;
+// Mirrors of mirrors are copied again one chain link per round.
+constexpr int kMirrorRounds = 16;
+
+CListtestView *ownerOf(const SiteNode *node)
+{
+    auto *row = static_cast<CViewRow *>(node->viewItem);
+    return row ? row->owner : nullptr;
+}
+
+// The URLs from the root row down to row i: a page's place in the tree,
+// which outlives the nodes a re-parse replaces.
+class RowPaths
+{
+public:
+    const std::string &at(const CTreeRow *row)
+    {
+        m_path.resize(size_t(std::max<int>(row->level, 0)));
+        m_path.push_back(row->node->url.str());
+        m_key.clear();
+        for (const std::string &part : m_path) {
+            m_key += part;
+            m_key += '\n';
+        }
+        return m_key;
+    }
+
+private:
+    std::vector<std::string> m_path;
+    std::string m_key;
+};
+
 } // namespace
+
+// Nodes that have rows tell their view when their children change, so that
+// no row outlives its node.
+struct RowHooks
+{
+    static void install()
+    {
+        static bool installed = false;
+        if (installed)
+            return;
+        installed = true;
+        ViewHooks hooks;
+        hooks.childrenAboutToBeFreed = [](SiteNode *parent, uint32_t) {
+            if (CListtestView *view = ownerOf(parent))
+                view->childrenGoing(view->rowOf(parent));
+        };
+        auto changed = [](SiteNode *parent) {
+            if (CListtestView *view = ownerOf(parent))
+                view->childrenChanged(view->rowOf(parent));
+        };
+        hooks.childrenFreed = changed;
+        hooks.childrenMirrored = changed;
+        hooks.childAppended = [changed](SiteNode *parent, SiteNode *) { changed(parent); };
+        hooks.nodeAboutToBeFreed = [](SiteNode *node) {
+            if (CListtestView *view = ownerOf(node))
+                view->rowGoing(view->rowOf(node));
+        };
+        InstallViewHooks(std::move(hooks));
+    }
+};
 
 CListtestView::CListtestView(CListtestDoc *doc, QWidget *parent) : QWidget(parent), m_doc(doc)
 {
     setObjectName(QStringLiteral("treeView"));
     busy = 0;
+    RowHooks::install();
     m_doc->addView(this);
     connect(m_doc, &CListtestDoc::outOfDate, this, [this] { SetOutOfDate(1); });
+    // A refresh held while the property sheet was open runs once it closes.
+    connect(&appEvents(), &AppEvents::propertySheetClosed, this, [this] {
+        if (m_outOfDate)
+            SetOutOfDate(1);
+    });
     OnInitialUpdate();
 }
 
 CListtestView::~CListtestView()
 {
-    unlinkRows();
+    if (m_treeList)
+        m_treeList->RemoveRows(0, m_treeList->RowCount());
+    for (CTreeRow *row : m_rows) {
+        if (row->node->viewItem == row)
+            row->node->viewItem = nullptr;
+        delete row;
+    }
+    m_rows.clear();
     if (m_ownRoot)
         FreeNode(m_root);
     m_doc->removeView(this);
@@ -111,8 +188,8 @@ CTreeRow *CListtestView::rowOf(const SiteNode *node) const
 CTreeRow *CListtestView::CreateRow(uint16_t level, int32_t position, uint16_t parentMask,
                                    SiteNode *node)
 {
-    m_rows.push_back(std::make_unique<CViewRow>());
-    CTreeRow *row = m_rows.back().get();
+    CTreeRow *row = new CViewRow(this);
+    m_rows.insert(row);
     UpdateRow(row, level, position, parentMask, node);
     row->node = node;
     node->viewItem = row;
@@ -128,6 +205,16 @@ void CListtestView::UpdateRow(CTreeRow *row, uint16_t level, int32_t position, u
     row->lineMask = parentMask;
     if (position == 1 && level < 16)
         row->lineMask |= uint16_t(1u << level);
+    row->wideMask = row->lineMask;
+    if (level >= 16) {
+        // Past the 16-bit mask, the ancestors themselves say where lines run.
+        if (position == 1 && level < CTreeRow::kMaxLineLevel)
+            row->wideMask.set(level);
+        int i = level - 1;
+        for (const SiteNode *a = node->parent(); a && i >= 16; a = a->parent(), --i)
+            if (i < CTreeRow::kMaxLineLevel && a->nextSibling())
+                row->wideMask.set(size_t(i));
+    }
     row->icon = KindIcon(node->kind);
     // Asking for children must not make a mirror's copies.
     row->expandable = node->hasChildren() ? 1 : 0;
@@ -276,8 +363,184 @@ void CListtestView::SelectNode(const SiteNode *node)
 void CListtestView::SetOutOfDate(int flag)
 {
     m_outOfDate = flag;
-    // The refresh of changed documents runs in the next paint once it is there.
+    // One refresh is posted however many changes arrive before it runs.
+    if (flag && !m_refreshPosted) {
+        m_refreshPosted = true;
+        QMetaObject::invokeMethod(this, &CListtestView::runDeferredRefresh, Qt::QueuedConnection);
+    }
     update();
+}
+
+void CListtestView::runDeferredRefresh()
+{
+    m_refreshPosted = false;
+    if (!m_outOfDate || propertySheetOpen)
+        return; // the sheet's closing asks again
+    // Not inside a running walk over the rows, nor under a modal box whose
+    // caller may hold a row.
+    if (busy || m_refreshing || QApplication::activeModalWidget()) {
+        QTimer::singleShot(kRefreshRetryMs, this, [this] {
+            if (m_outOfDate)
+                SetOutOfDate(1);
+        });
+        return;
+    }
+    m_outOfDate = 0;
+    RefreshTree();
+}
+
+void CListtestView::RefreshTree()
+{
+    if (!m_treeList)
+        return;
+    if (busy || m_refreshing) {
+        SetOutOfDate(1); // after the running expansion
+        return;
+    }
+    m_refreshing = true;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_treeList->SetDrawingEnabled(0);
+
+    std::unordered_set<std::string> open;
+    std::string selected;
+    {
+        RowPaths paths;
+        const CTreeRow *current = m_treeList->SelectedRow();
+        for (int i = 0; const CTreeRow *row = m_treeList->RowAt(i); ++i) {
+            const std::string &key = paths.at(row);
+            if (row->expanded)
+                open.insert(key);
+            if (row == current)
+                selected = key;
+        }
+    }
+
+    // Rows inserted by a re-expansion come after the row, so this pass
+    // visits them too.
+    RereadOrder reread;
+    RowPaths paths;
+    for (int index = 0; CTreeRow *row = m_treeList->RowAt(index); ++index) {
+        SiteNode *node = row->node;
+        const ReloadResult r = NeedsReload(node);
+        if (r != ReloadResult::Expand && (node->flags & BROKEN)) {
+            CollapseRow(row);
+            FreeChildren(node);
+            row->expandable = 0;
+            UpdateRow(row, uint16_t(row->level), row->position, row->lineMask, node);
+            break;
+        }
+        if (r == ReloadResult::Expand) {
+            freshenSource(node, reread);
+            const bool wasExpanded = row->expanded != 0;
+            if (wasExpanded)
+                CollapseRow(row);
+            if (ExpandNode(node) == ExpandResult::Stopped) {
+                CollapseRow(row);
+                break;
+            }
+            reread.mark(node);
+            UpdateRow(row, uint16_t(row->level), row->position, row->lineMask, node);
+            if (wasExpanded && row->expandable)
+                ExpandRow(row);
+        }
+        // A row the user had open, made anew under a re-read page, opens again.
+        if (!row->expanded && row->expandable && open.count(paths.at(row)))
+            ExpandRow(row);
+    }
+
+    readoptMirrors(reread);
+
+    if (!selected.empty()) {
+        RowPaths again;
+        for (int i = 0; const CTreeRow *row = m_treeList->RowAt(i); ++i)
+            if (again.at(row) == selected) {
+                m_treeList->SelectRow(row);
+                break;
+            }
+    }
+    m_treeList->SetDrawingEnabled(1);
+    QGuiApplication::restoreOverrideCursor();
+    InvalidateTree();
+    m_refreshing = false;
+    operationEnded();
+}
+
+void CListtestView::freshenSource(SiteNode *mirror, RereadOrder &reread)
+{
+    // A mirror copies its page's links from the node it mirrors: bring that
+    // node up to date first. A source with a row in the list is re-read by
+    // the walk itself (and its mirrors copy again afterwards).
+    SiteNode *source = mirror->equivalent;
+    if (!source || reread.order.count(source))
+        return;
+    const CTreeRow *sourceRow = rowOf(source);
+    if (sourceRow && sourceRow->listed)
+        return;
+    if (NeedsReload(source) == ReloadResult::Expand && ExpandNode(source) == ExpandResult::Expanded)
+        reread.mark(source);
+}
+
+void CListtestView::readoptMirrors(RereadOrder &reread)
+{
+    // A row that mirrors a page may come before that page's own row and so
+    // have copied the old links: it copies again whenever its page was read
+    // after it. Mirrors of mirrors take one more round each.
+    for (int round = 0; round < kMirrorRounds; ++round) {
+        bool changed = false;
+        for (int index = 0; CTreeRow *row = m_treeList->RowAt(index); ++index) {
+            SiteNode *node = row->node;
+            const auto source = reread.order.find(node->equivalent);
+            if (!node->equivalent || source == reread.order.end())
+                continue;
+            const auto self = reread.order.find(node);
+            if (self != reread.order.end() && self->second > source->second)
+                continue;
+            const bool wasExpanded = row->expanded != 0;
+            if (wasExpanded)
+                CollapseRow(row);
+            if (ExpandNode(node) == ExpandResult::Stopped)
+                return;
+            reread.mark(node);
+            changed = true;
+            UpdateRow(row, uint16_t(row->level), row->position, row->lineMask, node);
+            if (wasExpanded && row->expandable)
+                ExpandRow(row);
+        }
+        if (!changed)
+            return;
+    }
+}
+
+void CListtestView::childrenGoing(CTreeRow *row)
+{
+    // The rows of the children leave the list in one block before their
+    // nodes go.
+    if (row->expanded)
+        CollapseRow(row);
+}
+
+void CListtestView::childrenChanged(CTreeRow *row)
+{
+    if (row->expanded && row->listed) {
+        // Children the list does not show arrived under an open row.
+        CollapseRow(row);
+    } else {
+        row->expanded = 0;
+        row->expandable = row->node->hasChildren() ? 1 : 0;
+    }
+    if (m_treeList && row->listed)
+        m_treeList->viewport()->update();
+}
+
+void CListtestView::rowGoing(CTreeRow *row)
+{
+    if (m_treeList && row->listed)
+        m_treeList->RemoveRow(row);
+    if (row->node == m_root)
+        m_root = nullptr;
+    row->node->viewItem = nullptr;
+    m_rows.erase(row);
+    delete row;
 }
 
 bool CListtestView::UpdateCommand(int id, CommandState &state)
@@ -349,6 +612,7 @@ bool CListtestView::OnCommand(int id)
         }
         return true;
     case ID_VIEW_STOP: RequestCancel(1); return true;
+    case ID_VIEW_REFRESH: RefreshTree(); return true;
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
@@ -392,29 +656,6 @@ void CListtestView::focusInEvent(QFocusEvent *event)
     QWidget::focusInEvent(event);
     if (m_treeList)
         m_treeList->setFocus();
-}
-
-void CListtestView::unlinkRows()
-{
-    // Walk the live tree from the root, not the rows: a row may outlive the
-    // node it once showed.
-    std::unordered_set<const CTreeRow *> mine;
-    for (const auto &row : m_rows)
-        mine.insert(row.get());
-    std::vector<SiteNode *> stack;
-    if (m_root)
-        stack.push_back(m_root);
-    while (!stack.empty()) {
-        SiteNode *node = stack.back();
-        stack.pop_back();
-        auto *row = static_cast<CTreeRow *>(node->viewItem);
-        if (!row || !mine.count(row))
-            continue;
-        node->viewItem = nullptr;
-        if (row->everExpanded && !node->mirrorPending())
-            for (SiteNode *c = node->firstChild(); c; c = c->nextSibling())
-                stack.push_back(c);
-    }
 }
 
 } // namespace sylvix

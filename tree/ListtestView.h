@@ -7,8 +7,8 @@
 
 #include <QWidget>
 
-#include <memory>
-#include <vector>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace sylvix {
 
@@ -45,6 +45,9 @@ public:
     QString NodeText(const SiteNode *node) const;
     void RefreshRowTexts();
     void InvalidateTree();
+    // Re-examines every row from the top; rows the user had open and the
+    // selection stay where their pages are still linked.
+    void RefreshTree();
     void SelectNode(const SiteNode *node);
 
     CTreeListBox *treeList() const { return m_treeList; }
@@ -64,8 +67,23 @@ private:
     void operationEnded();
     void updateFrame() const;
     void showShortcutMenu(const QPoint &globalPos);
-    void unlinkRows();
+    void runDeferredRefresh();
+    // The nodes a refresh read again, numbered in the order it read them.
+    struct RereadOrder
+    {
+        std::unordered_map<const SiteNode *, size_t> order;
+        size_t next = 0;
+        void mark(const SiteNode *node) { order[node] = next++; }
+    };
+    void freshenSource(SiteNode *mirror, RereadOrder &reread);
+    void readoptMirrors(RereadOrder &reread);
     CTreeRow *rowOf(const SiteNode *node) const;
+
+    // The tree changes under the rows (through the model's view hooks).
+    friend struct RowHooks;
+    void childrenGoing(CTreeRow *row);
+    void childrenChanged(CTreeRow *row);
+    void rowGoing(CTreeRow *row);
 
     CListtestDoc *m_doc;
     CTreeListBox *m_treeList = nullptr;
@@ -73,7 +91,10 @@ private:
     SiteNode *m_root = nullptr;
     int m_outOfDate = 0;
     bool m_ownRoot = false;
-    std::vector<std::unique_ptr<CTreeRow>> m_rows; // every row this view made
+    bool m_refreshPosted = false;
+    bool m_refreshing = false;
+    // Every row this view made and has not freed; a row goes with its node.
+    std::unordered_set<CTreeRow *> m_rows;
 };
 
 } // namespace sylvix

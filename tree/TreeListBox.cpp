@@ -1,11 +1,15 @@
 #include "tree/TreeListBox.h"
 
+#include "model/SiteNode.h"
+#include "resources/Icons.h"
+#include "tree/RowDrag.h"
 #include "tree/TreeGeometry.h"
 #include "tree/TreeRow.h"
 #include "tree/TreeRowDelegate.h"
 #include "tree/TreeRowModel.h"
 
 #include <QApplication>
+#include <QDrag>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -138,6 +142,64 @@ void CTreeListBox::mousePressEvent(QMouseEvent *event)
         return;
     }
     QListView::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && !(event->buttons() & Qt::RightButton)) {
+        m_dragMoved = 0;
+        m_buttonDown = 1;
+        m_dragShift = 0;
+        m_pressPos = event->position().toPoint();
+    }
+}
+
+void CTreeListBox::mouseMoveEvent(QMouseEvent *event)
+{
+    // Without a press the list does nothing, so a drag never changes the
+    // selection.
+    if (!m_buttonDown)
+        return;
+    m_dragMoved = 1;
+    if (event->modifiers() & Qt::ShiftModifier)
+        m_dragShift = 1;
+    if ((event->position().toPoint() - m_pressPos).manhattanLength()
+        >= QApplication::startDragDistance())
+        startRowDrag();
+}
+
+void CTreeListBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_buttonDown = 0;
+    m_dragMoved = 0;
+    QListView::mouseReleaseEvent(event);
+}
+
+void CTreeListBox::startRowDrag()
+{
+    // The window system's drag loop takes the release.
+    m_buttonDown = 0;
+    m_dragMoved = 0;
+    const CTreeRow *row = SelectedRow();
+    if (!row || !row->node)
+        return;
+    std::unique_ptr<RowMimeData> data = RowDragData(*row->node, m_dragShift != 0);
+    if (!data)
+        return;
+    if (m_dragRunner) {
+        m_dragRunner(*data);
+        return;
+    }
+    auto *drag = new QDrag(this);
+    RowMimeData *shared = data.release();
+    drag->setMimeData(shared);
+    drag->setDragCursor(DragCursor(true).pixmap(), Qt::CopyAction);
+    drag->setDragCursor(DragCursor(false).pixmap(), Qt::IgnoreAction);
+    // Shift at any move of the drag chooses the URL, as before it started.
+    auto followShift = [shared] {
+        if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier)
+            shared->setShift(true);
+    };
+    connect(drag, &QDrag::actionChanged, this, followShift);
+    connect(drag, &QDrag::targetChanged, this, followShift);
+    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+    drag->deleteLater();
 }
 
 void CTreeListBox::mouseDoubleClickEvent(QMouseEvent *event)

@@ -12,6 +12,7 @@
 namespace sylvix {
 
 class CTreeRow;
+class RowMimeData;
 class TreeRowModel;
 
 class CTreeListBox : public QListView
@@ -47,6 +48,11 @@ public:
     // Clicks, Enter and double clicks are ignored while this answers true.
     void setInputBlocked(std::function<bool()> blocked) { m_blocked = std::move(blocked); }
 
+    // Runs a row drag (by default QDrag::exec); tests look at the data
+    // instead of entering the window system's drag loop.
+    using DragRunner = std::function<void(RowMimeData &data)>;
+    void setDragRunner(DragRunner runner) { m_dragRunner = std::move(runner); }
+
 signals:
     // A double click on a row, Enter, or a click on a row's box (BoxClicked
     // is 1 while this is handled).
@@ -58,6 +64,8 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
@@ -66,11 +74,17 @@ protected:
 private:
     bool blocked() const { return m_blocked && m_blocked(); }
     bool inBox(const QPoint &pos) const;
+    void startRowDrag();
 
     TreeRowModel *m_model;
     int m_boxClick = 0;
     int m_drawingEnabled = 1;
     int m_viewActive = 0;
+    int m_buttonDown = 0; // a press outside the box: a drag may start
+    int m_dragMoved = 0;
+    int m_dragShift = 0; // Shift was down at one of the moves
+    QPoint m_pressPos;
+    DragRunner m_dragRunner;
     std::function<bool()> m_blocked;
     int m_lastBoxRow = -1;
     ulong m_lastBoxPress = 0;

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QString>
 
+#include <bitset>
 #include <cstdint>
 
 class QPainter;
@@ -17,6 +18,10 @@ class SiteNode;
 class CTreeRow
 {
 public:
+    // Tree lines are drawn for levels below this; deeper rows are not
+    // reachable by the site walks either.
+    static constexpr int kMaxLineLevel = 256;
+
     virtual ~CTreeRow() = default;
 
     QString text;          // empty is drawn as a blank
@@ -28,6 +33,12 @@ public:
     QIcon icon;                // the kind icon
     SiteNode *node = nullptr;  // not owned
     bool everExpanded = false; // its node's children have been shown by this row's view
+    // lineMask widened to every level: bits 0 to 15 equal lineMask, the
+    // deeper ones say the same for levels the 16-bit mask cannot hold.
+    std::bitset<kMaxLineLevel> wideMask;
+    // Kept by the list: whether the row is in it, and where it last was.
+    bool listed = false;
+    mutable int indexHint = -1;
 
     // Draws whatever follows the text inside rect; returns the x after it.
     virtual int DrawDecorations(QPainter &painter, const QRect &rect) const;

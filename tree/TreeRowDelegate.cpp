@@ -57,8 +57,8 @@ void TreeRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     pen.setDashPattern({1, 1});
     painter->setPen(pen);
     const int top = r.top();
-    for (int i = 1; i < level && i < 16; ++i)
-        if (row->lineMask & (1u << i))
+    for (int i = 1; i < level && i < CTreeRow::kMaxLineLevel; ++i)
+        if (row->wideMask.test(size_t(i)))
             painter->drawLine(ancestorLineX(r, i), top, ancestorLineX(r, i), top + kRowHeight - 1);
     const int x0 = anchorX(r, level);
     if (level > 0) {

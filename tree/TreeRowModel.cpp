@@ -33,8 +33,17 @@ CTreeRow *TreeRowModel::rowAt(int index) const
 
 int TreeRowModel::find(const CTreeRow *row) const
 {
+    if (!row || !row->listed)
+        return -1;
+    // Most look-ups ask again for a row that has not moved since.
+    const int hint = row->indexHint;
+    if (hint >= 0 && size_t(hint) < m_rows.size() && m_rows[size_t(hint)] == row)
+        return hint;
     auto it = std::find(m_rows.begin(), m_rows.end(), row);
-    return it == m_rows.end() ? -1 : int(it - m_rows.begin());
+    if (it == m_rows.end())
+        return -1;
+    row->indexHint = int(it - m_rows.begin());
+    return row->indexHint;
 }
 
 void TreeRowModel::insert(int index, const std::vector<CTreeRow *> &rows)
@@ -43,6 +52,10 @@ void TreeRowModel::insert(int index, const std::vector<CTreeRow *> &rows)
         return;
     beginInsertRows(QModelIndex(), index, index + int(rows.size()) - 1);
     m_rows.insert(m_rows.begin() + index, rows.begin(), rows.end());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rows[i]->listed = true;
+        rows[i]->indexHint = index + int(i);
+    }
     endInsertRows();
 }
 
@@ -51,6 +64,8 @@ void TreeRowModel::remove(int first, int count)
     if (count <= 0 || first < 0 || size_t(first + count) > m_rows.size())
         return;
     beginRemoveRows(QModelIndex(), first, first + count - 1);
+    for (int i = first; i < first + count; ++i)
+        m_rows[size_t(i)]->listed = false;
     m_rows.erase(m_rows.begin() + first, m_rows.begin() + first + count);
     endRemoveRows();
 }

@@ -8,9 +8,14 @@
 
 namespace sylvix {
 
+class CListtestView;
+
 class CViewRow : public CTreeRow
 {
 public:
+    explicit CViewRow(CListtestView *view) : owner(view) {}
+
+    CListtestView *const owner;           // the view that made the row and frees it
     std::vector<const char *> stateIcons; // icon names, in drawing order
 
     int DrawDecorations(QPainter &painter, const QRect &rect) const override;

@@ -1,0 +1,289 @@
+// The list on its own: what a row looks like pixel by pixel, and what the
+// mouse and keyboard make it report.
+
+#include "model/SiteNode.h"
+#include "tree/RowDrag.h"
+#include "tree/TreeGeometry.h"
+#include "tree/TreeListBox.h"
+#include "tree/TreeRow.h"
+#include "tree/TreeRowModel.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace sylvix;
+
+namespace {
+
+class TreeList : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_list = std::make_unique<CTreeListBox>();
+        m_list->resize(600, 240);
+        m_list->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_list.get()));
+    }
+    void TearDown() override
+    {
+        m_list->RemoveRows(0, m_list->RowCount());
+        m_list.reset();
+        for (SiteNode *node : m_nodes)
+            FreeNode(node);
+    }
+
+    CTreeRow *add(int level, uint16_t mask, int position)
+    {
+        m_rows.push_back(std::make_unique<CTreeRow>());
+        CTreeRow *row = m_rows.back().get();
+        row->level = int16_t(level);
+        row->lineMask = mask;
+        row->wideMask = mask;
+        row->position = position;
+        row->text = QStringLiteral("row");
+        m_list->AddRow(row);
+        return row;
+    }
+    QRect rowRect(int index) const { return m_list->visualRect(m_list->rowModel()->index(index)); }
+    QImage shot() const
+    {
+        QCoreApplication::processEvents(); // the list lays its rows out late
+        return m_list->viewport()->grab().toImage();
+    }
+    // Dark pixels in column x from y0 up to y1 (exclusive).
+    static int darkIn(const QImage &img, int x, int y0, int y1)
+    {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            n += qGray(img.pixel(x, y)) < 128;
+        return n;
+    }
+    static int darkAcross(const QImage &img, int y, int x0, int x1)
+    {
+        int n = 0;
+        for (int x = x0; x < x1; ++x)
+            n += qGray(img.pixel(x, y)) < 128;
+        return n;
+    }
+
+    std::unique_ptr<CTreeListBox> m_list;
+    std::vector<std::unique_ptr<CTreeRow>> m_rows;
+    std::vector<SiteNode *> m_nodes;
+};
+
+} // namespace
+
+TEST_F(TreeList, TreeLinesFollowLevelMaskAndPosition)
+{
+    struct Case
+    {
+        int level;
+        uint16_t mask;
+        int position;
+        std::vector<int> full; // columns (from the row's left) with a line top to bottom
+        std::vector<int> half; // columns with a line from the top to the middle
+        std::vector<int> none; // ancestor columns with no line
+    };
+    const Case cases[] = {
+        {0, 0, 0, {}, {}, {10}},               // the root: only a stub to the right
+        {3, 0x2, 2, {30}, {70}, {50}},         // last child, line at level 1 only
+        {2, 0x6, 1, {30, 50}, {}, {}},         // middle child: a T at its own level
+        {4, 0x0, 2, {}, {90}, {30, 50, 70}},   // no ancestor has a following sibling
+        {15, 0x8000, 1, {310}, {}, {30, 290}}, // the last level the mask holds
+    };
+    for (const Case &c : cases)
+        add(c.level, c.mask, c.position);
+    const QImage img = shot();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(i);
+        const QRect r = rowRect(int(i));
+        const int top = r.top();
+        for (int x : c.full)
+            EXPECT_GE(darkIn(img, r.left() + x, top, top + 20), 9) << x;
+        for (int x : c.half) {
+            EXPECT_GE(darkIn(img, r.left() + x, top, top + 10), 4) << x;
+            EXPECT_EQ(darkIn(img, r.left() + x, top + 11, top + 20), 0) << x;
+        }
+        // (the root's stub starts on its column, hence not the middle pixel)
+        for (int x : c.none)
+            EXPECT_EQ(darkIn(img, r.left() + x, top, top + 10)
+                          + darkIn(img, r.left() + x, top + 11, top + 20),
+                      0)
+                << x;
+        // The horizontal line runs from x0 - 10 to x0 on every row.
+        const int x0 = TreeGeometry::anchorX(r, c.level);
+        EXPECT_GE(darkAcross(img, top + 10, x0 - 10, x0), 4);
+        EXPECT_EQ(darkAcross(img, top + 10, x0, x0 + 2), 0);
+    }
+}
+
+TEST_F(TreeList, RowsDeeperThanTheMaskDrawLinesFromTheWiderMask)
+{
+    CTreeRow *row = add(19, 0, 2);
+    row->wideMask.set(17);
+    const QImage img = shot();
+    const QRect r = rowRect(0);
+    EXPECT_GE(darkIn(img, r.left() + 10 + 20 * 17, r.top(), r.top() + 20), 9);
+    EXPECT_EQ(darkIn(img, r.left() + 10 + 20 * 16, r.top(), r.top() + 20), 0);
+    EXPECT_EQ(darkIn(img, r.left() + 10 + 20 * 18, r.top(), r.top() + 20), 0);
+}
+
+TEST_F(TreeList, SelectionLooksDifferentInTheActiveView)
+{
+    add(0, 0, 0);
+    CTreeRow *row = add(1, 0, 2);
+    m_list->SelectRow(row);
+    const QRect r = rowRect(1);
+    const QRect text = TreeGeometry::textRect(r, 1, 0);
+    const QColor highlight = m_list->palette().color(QPalette::Highlight);
+    const QColor base = m_list->palette().color(QPalette::Base);
+
+    m_list->SetViewActive(1);
+    QImage img = shot();
+    EXPECT_EQ(QColor(img.pixel(text.left() + 1, r.top() + 1)), highlight);
+
+    m_list->SetViewActive(0);
+    img = shot();
+    EXPECT_EQ(QColor(img.pixel(text.left() + 1, r.top() + 1)), base);
+    // A highlight frame, under the dotted focus mark where the list has focus.
+    int frame = 0;
+    for (int y = r.top(); y < r.top() + 20; ++y)
+        frame += QColor(img.pixel(text.left(), y)) == highlight;
+    EXPECT_GE(frame, 9);
+}
+
+TEST_F(TreeList, MouseAndKeysReportToTheOwner)
+{
+    add(0, 0, 0);
+    add(1, 0, 1)->expandable = 1;
+    add(1, 0, 2);
+    std::vector<int> boxClicks; // BoxClicked() at each activation
+    QObject::connect(m_list.get(), &CTreeListBox::rowActivated,
+                     [&] { boxClicks.push_back(m_list->BoxClicked()); });
+    QSignalSpy escapes(m_list.get(), &CTreeListBox::escapePressed);
+    QSignalSpy menus(m_list.get(), &CTreeListBox::shortcutMenuRequested);
+    int drags = 0;
+    m_list->setDragRunner([&](RowMimeData &) { ++drags; });
+    QWidget *vp = m_list->viewport();
+
+    // A click on the box of a row that was not selected selects it,
+    // reports a box click, and a following move starts no drag.
+    const QPoint box = m_list->BoxRectAt(1).center();
+    QTest::mousePress(vp, Qt::LeftButton, {}, box);
+    QTest::mouseMove(vp, box + QPoint(0, 30));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, box + QPoint(0, 30));
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
+    EXPECT_EQ(boxClicks, std::vector<int>{1});
+    EXPECT_EQ(m_list->BoxClicked(), 0);
+    EXPECT_EQ(drags, 0);
+
+    // A double click on the text and Enter are not box clicks.
+    boxClicks.clear();
+    const QPoint text = TreeGeometry::textRect(rowRect(2), 1, 10).center();
+    QTest::mouseDClick(vp, Qt::LeftButton, {}, text);
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(2));
+    QTest::keyClick(m_list.get(), Qt::Key_Return);
+    EXPECT_EQ(boxClicks, (std::vector<int>{0, 0}));
+
+    QTest::keyClick(m_list.get(), Qt::Key_Escape);
+    EXPECT_EQ(escapes.count(), 1);
+    QTest::keyClick(m_list.get(), Qt::Key_Up);
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
+
+    // A right click selects the row under the pointer and asks for the menu.
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, rowRect(0).center(),
+                           vp->mapToGlobal(rowRect(0).center()));
+    QApplication::sendEvent(vp, &menu);
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
+    ASSERT_EQ(menus.count(), 1);
+    EXPECT_EQ(menus.at(0).at(0).toPoint(), vp->mapToGlobal(rowRect(0).center()));
+}
+
+TEST_F(TreeList, DragCarriesTheFileOrWithShiftTheUrl)
+{
+    SiteNode *node = CreateNode();
+    m_nodes.push_back(node);
+    node->localPath = SharedStr("/srv/site/a b.html");
+    node->url = SharedStr("http://localhost/a%20b.html");
+    add(0, 0, 0)->node = node;
+    m_list->SelectRow(m_list->RowAt(0));
+
+    std::vector<std::pair<QStringList, QString>> dropped; // uri-list, plain text
+    m_list->setDragRunner([&](RowMimeData &data) {
+        QStringList uris;
+        for (const QUrl &u : data.urls())
+            uris << u.toString();
+        dropped.emplace_back(uris, data.text());
+    });
+    QWidget *vp = m_list->viewport();
+    const QPoint at = TreeGeometry::textRect(rowRect(0), 0, 10).center();
+    auto drag = [&](Qt::KeyboardModifiers first, Qt::KeyboardModifiers later) {
+        QTest::mousePress(vp, Qt::LeftButton, {}, at);
+        // Small moves below the drag distance, then one past it.
+        QTest::mouseMove(vp, at + QPoint(1, 0));
+        QMouseEvent small(QEvent::MouseMove, at + QPoint(2, 0), vp->mapToGlobal(at), Qt::NoButton,
+                          Qt::LeftButton, first);
+        QApplication::sendEvent(vp, &small);
+        QMouseEvent far(QEvent::MouseMove, at + QPoint(40, 0), vp->mapToGlobal(at), Qt::NoButton,
+                        Qt::LeftButton, later);
+        QApplication::sendEvent(vp, &far);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, at + QPoint(40, 0));
+    };
+    drag(Qt::NoModifier, Qt::NoModifier);
+    drag(Qt::ShiftModifier, Qt::NoModifier); // Shift only at an early move still counts
+    ASSERT_EQ(dropped.size(), 2u);
+    EXPECT_EQ(dropped[0].first, QStringList{QStringLiteral("file:///srv/site/a b.html")});
+    EXPECT_EQ(dropped[0].second, QStringLiteral("/srv/site/a b.html"));
+    EXPECT_EQ(dropped[1].first, QStringList{QStringLiteral("http://localhost/a b.html")});
+    EXPECT_EQ(dropped[1].second, QStringLiteral("http://localhost/a%20b.html"));
+    // Dragging never moved the selection.
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
+}
+
+TEST(RowDragData, WhatEachNodeCanGive)
+{
+    struct Case
+    {
+        const char *local;
+        const char *url;
+        bool shift;
+        const char *text; // null: nothing to drop
+    };
+    const Case cases[] = {
+        {"/srv/a.html", "http://h/a.html", false, "/srv/a.html"},
+        {"/srv/a.html", "http://h/a.html", true, "http://h/a.html"},
+        {"", "http://h/x", false, nullptr}, // no local file: no file drop
+        {"", "http://h/x", true, "http://h/x"},
+    };
+    for (const Case &c : cases) {
+        SiteNode *node = CreateNode();
+        node->localPath = SharedStr(c.local);
+        node->url = SharedStr(c.url);
+        std::unique_ptr<RowMimeData> data = RowDragData(*node, c.shift);
+        SCOPED_TRACE(std::string(c.url) + (c.shift ? " shift" : ""));
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->carries(), c.text != nullptr);
+        if (c.text) {
+            EXPECT_EQ(data->formats(),
+                      (QStringList{QStringLiteral("text/uri-list"), QStringLiteral("text/plain")}));
+            EXPECT_EQ(data->text(), QString::fromUtf8(c.text));
+            EXPECT_TRUE(data->data(QStringLiteral("text/uri-list")).endsWith("\r\n"));
+        } else {
+            EXPECT_TRUE(data->formats().isEmpty());
+            EXPECT_FALSE(data->hasUrls());
+        }
+        FreeNode(node);
+    }
+    SiteNode *bare = CreateNode();
+    EXPECT_FALSE(RowDragData(*bare, false));
+    FreeNode(bare);
+}
