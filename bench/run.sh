@@ -103,6 +103,13 @@ run_map() { # NAME ARGS...: one whole map, its summary printed
 run_map map1 --jobs 1
 run_map links1 --jobs 1 --no-diagnostics
 run_map mapn --jobs "$jobs"
+# Find Node in the window (headless) over the whole tree, when it is built.
+rm -f "$out/find.time"
+if [ -x "$build_dir/bench/findnode" ]; then
+    echo "== findnode: Find Node in titles over the whole tree, no page matching"
+    measure find "$build_dir/bench/findnode" || die "findnode failed"
+    cat "$out/find.out"
+fi
 echo "== parse-floor $out/site"
 measure floor "$floor" "$out/site" || die "parse-floor failed"
 echo "== parse-floor --xml-only $out/site"
@@ -135,6 +142,7 @@ line "parse floor (libxml2 only)" xmlfloor
 line "map --jobs 1" map1 floor "parse floor (goal <= 1.5)"
 line "map --no-diagnostics --jobs 1" links1 xmlfloor "libxml2 floor (goal <= 1.5)"
 line "map --jobs $jobs" mapn map1 "map --jobs 1 (goal <= 0.6)"
+[ -f "$out/find.time" ] && line "Find Node, whole tree" find map1 "map --jobs 1 (goal <= 1.5)"
 echo "pages in the site $site_pages, HTML files the floor read $floor_pages, documents the map parsed $parsed"
 echo "planted broken links $planted, BROKEN nodes counted $counted, lines of --broken $reported"
 echo "broken links by cause:"

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
+#include "dialogs/FindState.h"
 #include "dialogs/HelpWindow.h"
 #include "model/Display.h"
 #include "model/Events.h"
@@ -38,8 +39,6 @@ bool workAvailable(int id)
     case ID_PROPS_DIAGNOSTICS:
     case ID_PROPS_ACTIVITY:
     case ID_BROWSER_PREVIEW:
-    case ID_FIND_NODE:
-    case ID_FIND_NEXT:
     case ID_WIZARDS:
     case ID_TOOL_ADMIN:
     case ID_TOOL_LEXMILL:
@@ -561,7 +560,7 @@ bool CListtestView::UpdateCommand(int id, CommandState &state)
     case ID_PROPS_ACCESS:
     case ID_PROPS_ACTIVITY: rule = idle && selected && !(flags & EXTERNAL); break;
     case ID_PROPS_DIAGNOSTICS: rule = idle && selected && row->node->kind == Html; break;
-    case ID_FIND_NEXT: rule = false; break; // no search has been made yet
+    case ID_FIND_NEXT: rule = idle && CanFindNext(); break;
     case ID_VIEW_HYPERLINK:
     case ID_VIEW_FILENAME:
     case ID_VIEW_TITLE:
@@ -613,6 +612,8 @@ bool CListtestView::OnCommand(int id)
         return true;
     case ID_VIEW_STOP: RequestCancel(1); return true;
     case ID_VIEW_REFRESH: RefreshTree(); return true;
+    case ID_FIND_NODE: OnFindNode(); return true;
+    case ID_FIND_NEXT: OnFindNextNode(); return true;
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {

@@ -49,6 +49,12 @@ public:
     // selection stay where their pages are still linked.
     void RefreshTree();
     void SelectNode(const SiteNode *node);
+    // Find Node and Find Next Node (tree/FindNode.cpp).
+    void OnFindNode();
+    void OnFindNextNode();
+    // Expands the rows from path[0] down to path[depth - 1]; stops where an
+    // expansion was interrupted.
+    void RevealPath(SiteNode *const *path, int depth);
 
     CTreeListBox *treeList() const { return m_treeList; }
     SiteNode *root() const { return m_root; }

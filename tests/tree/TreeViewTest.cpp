@@ -228,7 +228,7 @@ TEST_F(TreeView, CommandsWhileBusyAndWithARow)
 {
     for (const char *on : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
                            "actionTreeExpand", "actionViewStop", "actionSearchFindNode"})
-        EXPECT_EQ(enabled(on), std::string(on) != "actionSearchFindNode") << on;
+        EXPECT_TRUE(enabled(on)) << on;
     EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
     // Work that arrives later stays off whatever its rule says.
     for (const char *off : {"actionFileOpen", "actionFileProperties", "actionFileBrowserPreview",

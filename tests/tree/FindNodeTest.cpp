@@ -1,0 +1,312 @@
+#include "dialogs/CFindNodeDlg.h"
+#include "dialogs/CFindProgressDlg.h"
+#include "dialogs/FindState.h"
+#include "model/Config.h"
+#include "model/Events.h"
+#include "model/SiteNode.h"
+#include "tests/app/AppFixture.h"
+#include "tests/support/ScriptServer.h"
+#include "tests/support/TempDir.h"
+#include "tree/TreeRow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace sylvix;
+using namespace sylvix::test;
+
+namespace {
+
+struct FindInput
+{
+    QString text;
+    const char *field = "titleRadio";
+    bool matchCase = false;
+    bool broken = false;
+};
+
+// The URL's file name and its places among siblings below the root.
+std::string where(const SiteNode *n)
+{
+    std::string places;
+    for (const SiteNode *p = n; p->parent(); p = p->parent())
+        places = "@" + std::to_string(p->childIndex()) + places;
+    const std::string url = n->url.str();
+    return url.substr(url.rfind('/') + 1) + places;
+}
+
+} // namespace
+
+// A small site in a temporary folder: pages that link as a tree, one page
+// met twice (the second time it mirrors the first), broken links, a page
+// served from a program folder, and a chain of pages six levels deep.
+class FindNode : public AppFixture
+{
+protected:
+    void SetUp() override
+    {
+        AppFixture::SetUp();
+        lastSearch = {};
+        MessageBox::setAutoAnswer(QMessageBox::Ok);
+    }
+
+    void page(const std::string &rel, const std::string &title,
+              const std::vector<std::string> &links)
+    {
+        std::string body = "<html><head><title>" + title + "</title></head><body>";
+        for (const std::string &l : links)
+            body += "<a href=\"" + l + "\">" + l + "</a>";
+        m_dir.write("docs/" + rel, body + "</body></html>");
+    }
+
+    void startSite(const std::string &externalUrl = {})
+    {
+        page("index.html", "Home Page", {"a.html", "b.html", "missing1.html", "prog/view.html"});
+        std::vector<std::string> alpha{"a1.html", "missing2.html", "deep/d1.html"};
+        if (!externalUrl.empty())
+            alpha.insert(alpha.begin() + 1, externalUrl);
+        page("a.html", "Alpha", alpha);
+        page("a1.html", "alpha one", {"b.html"});
+        page("b.html", "Beta", {"b1.html"});
+        page("b1.html", "beta child", {});
+        for (int d = 1; d <= 6; ++d)
+            page("deep/d" + std::to_string(d) + ".html",
+                 d == 6 ? "Deep Treasure" : "Level " + std::to_string(d),
+                 {d == 6 ? "../index.html" : "d" + std::to_string(d + 1) + ".html"});
+        page("progs/view.html", "Program Page", {"/hidden.html"});
+        page("hidden.html", "Hidden Gem", {});
+
+        auto store = OpenSqliteStore(m_dir / "registry.db");
+        ASSERT_TRUE(store);
+        auto server = store->root()->createKey(kServerKeyPath);
+        auto program = store->root()->createKey(kProgramKeyPath);
+        ASSERT_TRUE(server && program);
+        WriteString(*server, "ServerName", "www.example.org");
+        WriteDword(*server, "TCP Port", 80);
+        WriteString(*server, "ServerRoot", m_dir.path());
+        WriteString(*server->createKey("DocMap"), "/", m_dir / "docs");
+        WriteString(*server->createKey("ShellExeMap"), "/prog/", m_dir / "docs/progs");
+        WriteString(*server->createKey("TypeMap"), ".html", "text/html");
+        WriteString(*server->createKey("DirIndex"), "IndexDoc", "index.html");
+        WriteDword(*program, "OutBound", externalUrl.empty() ? 0 : 1);
+        server.reset();
+        program.reset();
+        UseStores(std::move(store));
+        start({"sylvix", "http://www.example.org/index.html"});
+    }
+
+    // Opens Find Node and fills it in as the user would, then presses Find.
+    void find(const FindInput &in)
+    {
+        m_dialogField = -2;
+        QTimer::singleShot(0, [this, in] {
+            auto *dlg = qobject_cast<CFindNodeDlg *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(dlg);
+            const char *radios[]
+                = {"hyperlinkRadio", "fileNameRadio", "titleRadio", "labelRadio", "urlRadio"};
+            for (int i = 0; i < 5; ++i)
+                if (child<QRadioButton>(dlg, radios[i])->isChecked())
+                    m_dialogField = i;
+            auto *edit = child<QLineEdit>(dlg, "textEdit");
+            edit->selectAll();
+            QTest::keyClick(edit, Qt::Key_Delete);
+            QTest::keyClicks(edit, in.text);
+            child<QRadioButton>(dlg, in.field)->click();
+            setChecked(child<QCheckBox>(dlg, "matchCaseCheck"), in.matchCase);
+            setChecked(child<QCheckBox>(dlg, "brokenCheck"), in.broken);
+            auto *button = child<QPushButton>(dlg, "findButton");
+            if (button->isEnabled())
+                QTest::mouseClick(button, Qt::LeftButton);
+            else
+                dlg->reject();
+        });
+        trigger("actionSearchFindNode");
+    }
+
+    template<class W>
+    static W *child(QWidget *parent, const char *name)
+    {
+        W *w = parent->findChild<W *>(QString::fromUtf8(name));
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+    static void setChecked(QCheckBox *box, bool on)
+    {
+        // On the indicator: the box may be wider than what it draws.
+        if (box->isChecked() != on)
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    }
+
+    std::string selected() const
+    {
+        const CTreeRow *row = list()->SelectedRow();
+        return row ? where(row->node) : std::string("(none)");
+    }
+    // The selected row and every match after it, with the message that ends them.
+    std::vector<std::string> findNextToTheEnd()
+    {
+        std::vector<std::string> found{selected()};
+        const int boxes = MessageBox::count();
+        while (MessageBox::count() == boxes && found.size() < 50) {
+            trigger("actionSearchFindNextNode");
+            if (MessageBox::count() == boxes)
+                found.push_back(selected());
+        }
+        return found;
+    }
+    void expectNoMatchBox(const char *caption)
+    {
+        ASSERT_TRUE(MessageBox::last());
+        EXPECT_EQ(MessageBox::last()->text, QStringLiteral("No match in the rest of your web."));
+        EXPECT_EQ(MessageBox::last()->caption, QString::fromUtf8(caption));
+        EXPECT_EQ(MessageBox::last()->icon, QMessageBox::NoIcon);
+        EXPECT_EQ(MessageBox::last()->buttons, QMessageBox::Ok);
+    }
+
+    TempDir m_dir;
+    int m_dialogField = -2;
+};
+
+TEST_F(FindNode, BrokenOnlySearchStartsWithTheRootAndEnablesFindNext)
+{
+    startSite();
+    EXPECT_TRUE(enabled("actionSearchFindNode"));
+    EXPECT_FALSE(enabled("actionSearchFindNextNode"));
+
+    // The root itself is tested first.
+    find({QStringLiteral("home"), "titleRadio"});
+    EXPECT_EQ(selected(), "index.html");
+    EXPECT_EQ(frame()->statusText(), QStringLiteral("Norvane Sylvix"));
+
+    // Flags alone: the first broken node in depth-first order, its rows opened.
+    lastSearch = {};
+    find({QString(), "titleRadio", false, true});
+    EXPECT_EQ(selected(), "missing2.html@0@1");
+    EXPECT_EQ(lastSearch.flags, uint32_t(BROKEN));
+    EXPECT_FALSE(lastSearch.text);
+    EXPECT_TRUE(enabled("actionSearchFindNextNode"));
+    EXPECT_EQ(findNextToTheEnd(),
+              (std::vector<std::string>{"missing2.html@0@1", "missing1.html@2"}));
+    expectNoMatchBox("Find Next");
+    EXPECT_EQ(selected(), "missing1.html@2"); // the selection stays
+}
+
+TEST_F(FindNode, FindNextThroughMirrorsAndCase)
+{
+    startSite();
+    // "Beta" is first met below "alpha one"; the home page's own link to it
+    // mirrors that node: it is tested, but its children are not searched.
+    const struct
+    {
+        FindInput input;
+        std::vector<std::string> matches;
+    } cases[] = {
+        {{QStringLiteral("BETA"), "titleRadio"}, {"b.html@0@0@0", "b1.html@0@0@0@0", "b.html@1"}},
+        {{QStringLiteral("Beta"), "titleRadio", true}, {"b.html@0@0@0", "b.html@1"}},
+        {{QStringLiteral("BETA"), "titleRadio", true}, {}},
+        {{QStringLiteral("A1.HTML"), "hyperlinkRadio"}, {"a1.html@0@0"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.input.text.toStdString());
+        MessageBox::clearLast();
+        find(c.input);
+        if (c.matches.empty()) {
+            expectNoMatchBox("Find Node");
+            continue;
+        }
+        EXPECT_EQ(findNextToTheEnd(), c.matches);
+        expectNoMatchBox("Find Next");
+    }
+}
+
+TEST_F(FindNode, DeepMatchIsRevealedAndChildrenOfVirtualNodesOnlyWhenLoaded)
+{
+    startSite();
+    ASSERT_EQ(list()->RowCount(), 1);
+    trigger("actionViewLabel");
+    find({QStringLiteral("treasure"), "titleRadio"});
+    // The dialog opened on the view's display mode, not on the last choice.
+    EXPECT_EQ(m_dialogField, 3);
+    EXPECT_EQ(lastSearch.field, 2);
+    const CTreeRow *match = list()->SelectedRow();
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->node->title.str(), "Deep Treasure");
+    EXPECT_EQ(match->level, 7);
+    for (const SiteNode *up = match->node->parent(); up; up = up->parent()) {
+        const auto *row = static_cast<const CTreeRow *>(up->viewItem);
+        ASSERT_TRUE(row) << where(up);
+        EXPECT_TRUE(row->expanded) << where(up);
+        EXPECT_GE(list()->FindRow(row), 0) << where(up);
+    }
+
+    // The page from the program folder is parsed, but its link is not
+    // followed until its row has been opened.
+    MessageBox::clearLast();
+    find({QStringLiteral("gem"), "titleRadio"});
+    expectNoMatchBox("Find Node");
+    find({QStringLiteral("program page"), "titleRadio"});
+    ASSERT_EQ(selected(), "view.html@3");
+    EXPECT_TRUE(list()->SelectedRow()->node->flags & VIRTUAL);
+    trigger("actionTreeExpand");
+    find({QStringLiteral("gem"), "titleRadio"});
+    EXPECT_EQ(selected(), "hidden.html@3@0");
+}
+
+TEST_F(FindNode, CancelEndsSilently)
+{
+    startSite();
+    find({QStringLiteral("home"), "titleRadio"});
+    ASSERT_EQ(selected(), "index.html");
+    const int boxes = MessageBox::count();
+    bool windowShown = false;
+    // Cancel once the walk is under way, when it parses its first page.
+    InstallEventPump([&] {
+        CFindProgressDlg *progress = CFindProgressDlg::current();
+        if (progress && progress->isVisible() && !progress->cancelled()) {
+            windowShown = true;
+            QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("cancelButton")),
+                              Qt::LeftButton);
+        }
+        QCoreApplication::processEvents();
+    });
+    find({QStringLiteral("treasure"), "urlRadio"});
+    InstallEventPump([] { QCoreApplication::processEvents(); });
+    EXPECT_TRUE(windowShown);
+    EXPECT_EQ(MessageBox::count(), boxes);
+    EXPECT_EQ(selected(), "index.html");
+    EXPECT_FALSE(CFindProgressDlg::current());
+    EXPECT_EQ(lastSearch.field, 2); // from the first search: a cancelled one stores nothing
+    EXPECT_EQ(lastSearch.text, "treasure");
+    EXPECT_EQ(list()->RowCount(), 1);
+    EXPECT_EQ(busy, 0);
+}
+
+TEST_F(FindNode, StopDuringANetworkCheckEndsOnlyThatCheck)
+{
+    ScriptServer peer;
+    peer.setDefault(Reply{{}, 0, 20000}); // reads the request, then says nothing
+    startSite(peer.base() + "/slow.html");
+    bool stopped = false;
+    InstallEventPump([&] {
+        if (!stopped && peer.connections() > 0) {
+            stopped = true;
+            trigger("actionViewStop");
+        }
+        QCoreApplication::processEvents();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    find({QStringLiteral("program page"), "titleRadio"});
+    // The check would wait 10 s for an answer: ending it is the behaviour.
+    EXPECT_LT(timer.elapsed(), 8000);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(selected(), "view.html@3");
+    EXPECT_FALSE(CancelRequested());
+    InstallEventPump([] { QCoreApplication::processEvents(); });
+}
