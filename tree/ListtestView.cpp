@@ -420,6 +420,7 @@ void CListtestView::RefreshTree()
     RowPaths paths;
     for (int index = 0; CTreeRow *row = m_treeList->RowAt(index); ++index) {
         SiteNode *node = row->node;
+        const bool wasOpen = open.count(paths.at(row)) != 0; // every row keeps the path right
         const ReloadResult r = NeedsReload(node);
         if (r != ReloadResult::Expand && (node->flags & BROKEN)) {
             CollapseRow(row);
@@ -443,7 +444,7 @@ void CListtestView::RefreshTree()
                 ExpandRow(row);
         }
         // A row the user had open, made anew under a re-read page, opens again.
-        if (!row->expanded && row->expandable && open.count(paths.at(row)))
+        if (!row->expanded && row->expandable && wasOpen)
             ExpandRow(row);
     }
 

@@ -147,6 +147,8 @@ TEST_F(LiveRefresh, ASavedPageRefreshesEveryWindowKeepingOpenRowsAndSelection)
     const int station = rowIndex(list(), "/products/station.html", products + 1);
     ASSERT_GT(station, products);
     select(station);
+    expandSelected();
+    ASSERT_TRUE(list()->RowAt(station)->expanded);
 
     trigger("actionWindowNew");
     CListtestView *second = view();
@@ -175,6 +177,7 @@ TEST_F(LiveRefresh, ASavedPageRefreshesEveryWindowKeepingOpenRowsAndSelection)
     EXPECT_TRUE(firstList->RowAt(productsAfter)->expanded);
     ASSERT_TRUE(firstList->SelectedRow());
     EXPECT_TRUE(endsWith(firstList->SelectedRow()->node->url.str(), "/products/station.html"));
+    EXPECT_TRUE(firstList->SelectedRow()->expanded); // a row below the re-read page
     EXPECT_EQ(firstList->RowAt(freshRow())->level, 2);
     expectRowsConsistent(firstList);
     expectRowsConsistent(list());
