@@ -5,9 +5,9 @@
 // usage: findnode [URL] [TEXT] [PICTURES_DIR]
 //   The configuration comes from the store in $NORVANE_REGISTRY; without a
 //   URL (or with "") the tree starts at the server's home page. TEXT
-//   (default: a title no page has) is looked for in the titles. With
-//   PICTURES_DIR, the dialog and the progress window are saved there as
-//   find-dialog.png and find-progress.png. Runs headless (offscreen).
+//   (default, also for "": a title no page has) is looked for in the
+//   titles. With PICTURES_DIR, the dialog and the progress window are saved
+//   there as find-dialog.png and find-progress.png. Runs headless.
 
 #include "app/ListtestApp.h"
 #include "app/MainFrame.h"
@@ -16,6 +16,7 @@
 #include "dialogs/CFindProgressDlg.h"
 #include "model/SiteNode.h"
 #include "tree/ListtestView.h"
+#include "tree/TreeListBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,17 +33,23 @@ using namespace sylvix;
 
 namespace {
 
-void count(const SiteNode *node, size_t &nodes, size_t &loaded)
+// Nodes in the tree, those examined, and the pages among them parsed (not
+// mirrored).
+void count(SiteNode *node, size_t &nodes, size_t &loaded, size_t &parsed)
 {
-    std::vector<const SiteNode *> stack{node};
+    std::vector<SiteNode *> stack{node};
     while (!stack.empty()) {
-        const SiteNode *n = stack.back();
+        SiteNode *n = stack.back();
         stack.pop_back();
         ++nodes;
         loaded += n->loaded() ? 1 : 0;
+        parsed
+            += n->loaded() && !n->equivalent && n->kind == Html && !(n->flags & (BROKEN | NOTVER))
+                   ? 1
+                   : 0;
         // Mirrors' copies are not made by asking here.
         if (!n->equivalent)
-            for (const SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+            for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
                 stack.push_back(c);
     }
 }
@@ -54,8 +61,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    const QString text
-        = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("no page has this title");
+    const QString text = argc > 2 && argv[2][0] ? QString::fromLocal8Bit(argv[2])
+                                                : QStringLiteral("no page has this title");
     std::vector<const char *> args{"sylvix"};
     if (argc > 1 && argv[1][0])
         args.push_back(argv[1]);
@@ -80,7 +87,11 @@ int main(int argc, char **argv)
         dlg->findChild<QRadioButton *>(QStringLiteral("titleRadio"))->click();
         if (!pictures.isEmpty())
             dlg->grab().save(pictures + QStringLiteral("/find-dialog.png"));
-        dlg->findChild<QPushButton *>(QStringLiteral("findButton"))->click();
+        auto *findButton = dlg->findChild<QPushButton *>(QStringLiteral("findButton"));
+        if (findButton->isEnabled())
+            findButton->click();
+        else
+            dlg->reject();
     });
     // Fires inside the walk's event dispatch, while the window is up.
     if (!pictures.isEmpty())
@@ -95,12 +106,12 @@ int main(int argc, char **argv)
     const double seconds
         = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
-    size_t nodes = 0, loaded = 0;
-    count(view->root(), nodes, loaded);
+    size_t nodes = 0, loaded = 0, parsed = 0;
+    count(view->root(), nodes, loaded, parsed);
     const auto &box = MessageBox::last();
     const CTreeRow *selected = view->treeList()->SelectedRow();
-    std::printf("find in titles: %.2f s, %zu nodes (%zu examined), outcome: %s\n", seconds, nodes,
-                loaded,
+    std::printf("find in titles: %.2f s, %zu nodes (%zu examined, %zu pages parsed), outcome: %s\n",
+                seconds, nodes, loaded, parsed,
                 box ? box->text.toUtf8().constData()
                     : (selected ? "a match was selected" : "nothing shown"));
     return 0;
