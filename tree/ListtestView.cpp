@@ -9,6 +9,7 @@
 #include "model/Expand.h"
 #include "model/Notify.h"
 #include "model/SiteNode.h"
+#include "props/CNodeProperties.h"
 #include "resources/CommandTable.h"
 #include "resources/Icons.h"
 #include "tree/TreeListBox.h"
@@ -31,10 +32,7 @@ bool workAvailable(int id)
 {
     switch (id) {
     case ID_FILE_OPEN:
-    case ID_PROPERTIES:
     case ID_PROPS_ACCESS:
-    case ID_PROPS_DIAGNOSTICS:
-    case ID_PROPS_ACTIVITY:
     case ID_BROWSER_PREVIEW:
     case ID_FIND_NODE:
     case ID_FIND_NEXT:
@@ -349,6 +347,13 @@ bool CListtestView::OnCommand(int id)
         }
         return true;
     case ID_VIEW_STOP: RequestCancel(1); return true;
+    case ID_PROPERTIES:
+    case ID_PROPS_ACCESS:
+    case ID_PROPS_DIAGNOSTICS:
+    case ID_PROPS_ACTIVITY:
+        OpenProperties(m_treeList->SelectedRow() ? m_treeList->SelectedRow()->node : nullptr,
+                       PageForCommand(id), this);
+        return true;
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
