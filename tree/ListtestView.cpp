@@ -11,6 +11,7 @@
 #include "model/Notify.h"
 #include "model/SiteNode.h"
 #include "model/ViewHooks.h"
+#include "props/CNodeProperties.h"
 #include "resources/CommandTable.h"
 #include "resources/Icons.h"
 #include "tree/TreeListBox.h"
@@ -34,10 +35,7 @@ bool workAvailable(int id)
 {
     switch (id) {
     case ID_FILE_OPEN:
-    case ID_PROPERTIES:
     case ID_PROPS_ACCESS:
-    case ID_PROPS_DIAGNOSTICS:
-    case ID_PROPS_ACTIVITY:
     case ID_BROWSER_PREVIEW:
     case ID_WIZARDS:
     case ID_TOOL_ADMIN:
@@ -615,6 +613,13 @@ bool CListtestView::OnCommand(int id)
     case ID_VIEW_REFRESH: RefreshTree(); return true;
     case ID_FIND_NODE: OnFindNode(); return true;
     case ID_FIND_NEXT: OnFindNextNode(); return true;
+    case ID_PROPERTIES:
+    case ID_PROPS_ACCESS:
+    case ID_PROPS_DIAGNOSTICS:
+    case ID_PROPS_ACTIVITY:
+        OpenProperties(m_treeList->SelectedRow() ? m_treeList->SelectedRow()->node : nullptr,
+                       PageForCommand(id), this);
+        return true;
     default: break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
