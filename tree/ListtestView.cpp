@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
+#include "app/Tools.h"
 #include "dialogs/HelpWindow.h"
 #include "model/Display.h"
 #include "model/Events.h"
@@ -30,19 +31,12 @@ namespace {
 bool workAvailable(int id)
 {
     switch (id) {
-    case ID_FILE_OPEN:
     case ID_PROPERTIES:
     case ID_PROPS_ACCESS:
     case ID_PROPS_DIAGNOSTICS:
     case ID_PROPS_ACTIVITY:
-    case ID_BROWSER_PREVIEW:
     case ID_FIND_NODE:
     case ID_FIND_NEXT:
-    case ID_WIZARDS:
-    case ID_TOOL_ADMIN:
-    case ID_TOOL_LEXMILL:
-    case ID_TOOL_AREAPAD:
-    case ID_TOOL_NUMBREL:
     case ID_VIEW_REFRESH: return false;
     default: return true;
     }
@@ -210,7 +204,7 @@ void CListtestView::onRowActivated()
     if (!row || busy)
         return;
     if (!m_treeList->BoxClicked()) {
-        // Opening the row's document comes with the document editors.
+        OpenRow(row);
         return;
     }
     if (row->expanded) {
@@ -349,7 +343,18 @@ bool CListtestView::OnCommand(int id)
         }
         return true;
     case ID_VIEW_STOP: RequestCancel(1); return true;
-    default: break;
+    case ID_FILE_OPEN: OpenRow(m_treeList->SelectedRow()); return true;
+    case ID_BROWSER_PREVIEW: OnBrowserPreview(); return true;
+    case ID_WIZARDS:
+        if (CTreeRow *row = m_treeList->SelectedRow())
+            RunWizardsCommand(*row->node, this);
+        return true;
+    default:
+        if (IsToolCommand(id)) {
+            StartTool(id);
+            return true;
+        }
+        break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
         ShowHelp(QString::fromUtf8(keyword));

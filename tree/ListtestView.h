@@ -46,6 +46,12 @@ public:
     void RefreshRowTexts();
     void InvalidateTree();
     void SelectNode(const SiteNode *node);
+    // Hands the row's document to the program that edits it, creating a
+    // missing one first (empty, or by a wizard).
+    void OpenRow(CTreeRow *row);
+    // Shows the selected row's URL in the browser, ending the one started
+    // before.
+    void OnBrowserPreview();
 
     CTreeListBox *treeList() const { return m_treeList; }
     SiteNode *root() const { return m_root; }
