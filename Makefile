@@ -5,6 +5,8 @@ PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest 
            libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
            clang llvm libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES += libjemalloc-dev clang-format python3-jsonschema
+# The desktop's file associations for opening documents.
+PACKAGES += xdg-utils
 # The windowed program: Qt widgets, the SVG icon plugin (without it every icon
 # is blank), the offscreen platform plugin and fonts for headless tests, and
 # a virtual display for make demo.

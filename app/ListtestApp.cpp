@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/MessageBox.h"
 #include "app/NewTreeDialog.h"
+#include "app/Tools.h"
 #include "dialogs/CPreferencesDlg.h"
 #include "model/Events.h"
 #include "model/Notify.h"
@@ -198,7 +199,7 @@ bool CListtestApp::UpdateCommand(int id, CommandState &state)
     case ID_APP_ABOUT:
     case ID_FILE_NEW: state.enabled = true; return true;
     case ID_PREFERENCES: state.enabled = true; return true;
-    default: return false;
+    default: state.enabled = IsToolCommand(id); return state.enabled;
     }
 }
 
@@ -217,7 +218,12 @@ bool CListtestApp::OnCommand(int id)
         dialog.exec();
         return true;
     }
-    default: return false;
+    default:
+        if (IsToolCommand(id)) {
+            StartTool(id);
+            return true;
+        }
+        return false;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
 #include "dialogs/FindState.h"
+#include "app/Tools.h"
 #include "dialogs/HelpWindow.h"
 #include "model/Display.h"
 #include "model/Events.h"
@@ -34,14 +35,7 @@ namespace {
 bool workAvailable(int id)
 {
     switch (id) {
-    case ID_FILE_OPEN:
-    case ID_PROPS_ACCESS:
-    case ID_BROWSER_PREVIEW:
-    case ID_WIZARDS:
-    case ID_TOOL_ADMIN:
-    case ID_TOOL_LEXMILL:
-    case ID_TOOL_AREAPAD:
-    case ID_TOOL_NUMBREL: return false;
+    case ID_PROPS_ACCESS: return false;
     default: return true;
     }
 }
@@ -294,7 +288,7 @@ void CListtestView::onRowActivated()
     if (!row || busy)
         return;
     if (!m_treeList->BoxClicked()) {
-        // Opening the row's document comes with the document editors.
+        OpenRow(row);
         return;
     }
     if (row->expanded) {
@@ -620,7 +614,18 @@ bool CListtestView::OnCommand(int id)
         OpenProperties(m_treeList->SelectedRow() ? m_treeList->SelectedRow()->node : nullptr,
                        PageForCommand(id), this);
         return true;
-    default: break;
+    case ID_FILE_OPEN: OpenRow(m_treeList->SelectedRow()); return true;
+    case ID_BROWSER_PREVIEW: OnBrowserPreview(); return true;
+    case ID_WIZARDS:
+        if (CTreeRow *row = m_treeList->SelectedRow())
+            RunWizardsCommand(*row->node, this);
+        return true;
+    default:
+        if (IsToolCommand(id)) {
+            StartTool(id);
+            return true;
+        }
+        break;
     }
     if (const char *keyword = HelpKeyword(id, true)) {
         ShowHelp(QString::fromUtf8(keyword));

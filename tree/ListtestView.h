@@ -55,6 +55,12 @@ public:
     // Expands the rows from path[0] down to path[depth - 1]; stops where an
     // expansion was interrupted.
     void RevealPath(SiteNode *const *path, int depth);
+    // Hands the row's document to the program that edits it, creating a
+    // missing one first (empty, or by a wizard).
+    void OpenRow(CTreeRow *row);
+    // Shows the selected row's URL in the browser, ending the one started
+    // before.
+    void OnBrowserPreview();
 
     CTreeListBox *treeList() const { return m_treeList; }
     SiteNode *root() const { return m_root; }

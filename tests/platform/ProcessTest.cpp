@@ -1,0 +1,167 @@
+#include "platform/Process.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace sylvix;
+using namespace sylvix::test;
+
+namespace {
+
+std::string script(const TempDir &dir, const std::string &name, const std::string &body)
+{
+    const std::string path = dir.write(name, "#!/bin/sh\n" + body);
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+// Waits (generously: the machine may be loaded) until fn holds.
+template<typename Fn>
+bool eventually(Fn fn)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (fn())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return fn();
+}
+
+bool gone(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+pid_t readPid(const std::string &path)
+{
+    pid_t pid = 0;
+    eventually([&] {
+        pid = pid_t(std::atoi(readFile(path).c_str()));
+        return pid > 0;
+    });
+    return pid;
+}
+
+} // namespace
+
+TEST(Process, RunsInItsFolderWithArgumentsAsBytes)
+{
+    TempDir dir;
+    const std::string out = dir / "out";
+    const std::string prog
+        = script(dir, "record.sh",
+                 "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > " + out + "\n");
+    std::filesystem::create_directories(dir / "work place");
+    const std::string before = std::filesystem::current_path();
+    // A blank, a quote and bytes that are no UTF-8 stay as given.
+    const std::vector<std::string> args = {"record.sh", "a b.html", "it's", "caf\xe9", ""};
+    ChildProcess p;
+    ASSERT_TRUE(p.Start(prog, args, dir / "work place"));
+    EXPECT_TRUE(p.started());
+    EXPECT_EQ(p.WaitForExit(10000), std::optional<int>(0));
+    EXPECT_FALSE(p.started());
+    EXPECT_EQ(readFile(out), dir / "work place" + "\na b.html\nit's\ncaf\xe9\n\n");
+    EXPECT_EQ(std::filesystem::current_path(), before);
+
+    // A program without "/" is found in the folder it runs in.
+    ASSERT_TRUE(p.Start("record.sh", {"record.sh", "x"}, dir.path()));
+    EXPECT_EQ(p.WaitForExit(10000), std::optional<int>(0));
+    EXPECT_EQ(readFile(out), dir.path() + "\nx\n");
+}
+
+TEST(Process, FailuresToStartAreReported)
+{
+    TempDir dir;
+    const std::string prog = script(dir, "ok.sh", "exit 0\n");
+    dir.write("plain.txt", "not a program");
+    struct Case
+    {
+        std::string program, folder, expect;
+    } cases[] = {
+        {dir / "missing.sh", "", "cannot run"},
+        {dir / "plain.txt", "", "cannot run"},
+        {prog, dir / "no such folder", "cannot enter"},
+        {"", "", "no program"},
+    };
+    for (const Case &c : cases) {
+        ChildProcess p;
+        std::string error;
+        EXPECT_FALSE(p.Start(c.program, {}, c.folder, &error)) << c.program;
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+        EXPECT_FALSE(p.started());
+        EXPECT_FALSE(p.Terminate());
+    }
+}
+
+TEST(Process, TerminateEndsTheProcessAndWhatItStarted)
+{
+    TempDir dir;
+    const std::string prog
+        = script(dir, "hold.sh",
+                 "sleep 30 & echo $! > " + dir / "kid" + "\necho $$ > " + dir / "me" + "\nwait\n");
+    ChildProcess p;
+    ASSERT_TRUE(p.Start(prog, {}, ""));
+    const pid_t me = readPid(dir / "me");
+    const pid_t kid = readPid(dir / "kid");
+    ASSERT_EQ(me, p.pid());
+    ASSERT_GT(kid, 0);
+    EXPECT_TRUE(p.running());
+    EXPECT_TRUE(p.Terminate());
+    EXPECT_FALSE(p.started());
+    EXPECT_TRUE(gone(me)); // collected at once, no zombie left
+    EXPECT_TRUE(eventually([&] { return gone(kid); }));
+    EXPECT_FALSE(p.Terminate());
+
+    // A process that already ended is only collected.
+    ASSERT_TRUE(p.Start(script(dir, "quick.sh", "exit 3\n"), {}, ""));
+    const pid_t quick = p.pid();
+    ASSERT_TRUE(eventually([&] { return !p.running(); }));
+    EXPECT_TRUE(p.Terminate());
+    EXPECT_TRUE(gone(quick));
+}
+
+TEST(Process, ReleasedProcessesRunOnAndAreCollectedWhenTheyEnd)
+{
+    TempDir dir;
+    const std::string prog = script(dir, "hold.sh", "exec sleep 30\n");
+    ChildProcess p;
+    ASSERT_TRUE(p.Start(prog, {}, ""));
+    const pid_t pid = p.pid();
+    p.Release();
+    EXPECT_FALSE(p.started());
+    ReapEndedChildren();
+    EXPECT_FALSE(gone(pid)); // released, not ended
+    ::kill(pid, SIGTERM);
+    EXPECT_TRUE(eventually([&] {
+        ReapEndedChildren();
+        return gone(pid);
+    }));
+
+    ChildProcess moved;
+    ASSERT_TRUE(p.Start(script(dir, "code.sh", "exit 7\n"), {}, ""));
+    moved = std::move(p);
+    EXPECT_FALSE(p.started());
+    EXPECT_EQ(moved.WaitForExit(10000), std::optional<int>(7));
+}
+
+TEST(Process, FindInPathLooksAlongPath)
+{
+    TempDir dir;
+    const std::string tool = script(dir, "bin/tool", "exit 0\n");
+    dir.write("bin/data", "not executable");
+    ScopedEnv path("PATH", (dir.path() + "/nothing:" + dir.path() + "/bin").c_str());
+    EXPECT_EQ(FindInPath("tool"), tool);
+    EXPECT_EQ(FindInPath("data"), "");
+    EXPECT_EQ(FindInPath("absent"), "");
+    EXPECT_EQ(FindInPath(tool), tool);
+    EXPECT_EQ(FindInPath(""), "");
+}
