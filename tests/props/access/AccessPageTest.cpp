@@ -212,8 +212,9 @@ TEST_F(AccessPageTest, ClassGoesToTheListThatIsActive)
     EXPECT_TRUE(button("newClassButton")->isEnabled());
     EXPECT_TRUE(button("deleteClassButton")->isEnabled());
     // SYLVIX_SHOT_DIR asks for a picture of the page on the demo's /staff/.
-    if (const QString shots = qEnvironmentVariable("SYLVIX_SHOT_DIR"); !shots.isEmpty())
+    if (const QString shots = qEnvironmentVariable("SYLVIX_SHOT_DIR"); !shots.isEmpty()) {
         EXPECT_TRUE(host->grab().save(shots + QStringLiteral("/access-staff.png")));
+    }
 
     EXPECT_EQ(newClass("10.9."), "New Deny Class");
     EXPECT_EQ(storeValues("*deny"), "0001=203.0.113.;0002=10.9.;");
