@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace sylvix {
@@ -72,6 +73,8 @@ private:
     void showShortcutMenu(const QPoint &globalPos);
     void unlinkRows();
     CTreeRow *rowOf(const SiteNode *node) const;
+    // The association's "open" (xdg-open); a failure is told when it ends.
+    void openDocument(const std::string &path);
 
     CListtestDoc *m_doc;
     CTreeListBox *m_treeList = nullptr;
