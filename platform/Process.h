@@ -33,6 +33,8 @@ public:
 
     bool started() const { return m_pidfd >= 0; }
     pid_t pid() const { return m_pid; }
+    // The pidfd, readable once the process has ended; -1 when none.
+    int handle() const { return m_pidfd; }
     // True while started and not yet ended.
     bool running() const;
     // Kills the process (if it still runs) and collects it; the handle is

@@ -7,8 +7,11 @@
 
 #include <QWidget>
 
+#include <memory>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace sylvix {
 
@@ -90,6 +93,8 @@ private:
     void freshenSource(SiteNode *mirror, RereadOrder &reread);
     void readoptMirrors(RereadOrder &reread);
     CTreeRow *rowOf(const SiteNode *node) const;
+    // The association's "open" (xdg-open); a failure is told when it ends.
+    void openDocument(const std::string &path);
 
     // The tree changes under the rows (through the model's view hooks).
     friend struct RowHooks;

@@ -15,19 +15,17 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
 namespace sylvix {
 
 namespace {
 
-// How long xdg-open may take to say that nothing takes the file. On some
-// desktops it runs the chosen program in the foreground, so a run that
-// lasts longer than this has found one.
-constexpr int kOpenVerdictMs = 3000;
 constexpr int kQueryMs = 5000;
 
 QString caption()
@@ -105,18 +103,6 @@ bool editDocument(const std::string &path, const std::string &mimeType)
         return false;
     ChildProcess editor;
     return StartCompanion(editor, desktopCommand(entry, path), std::string());
-}
-
-// The association's "open": xdg-open, which fails at once when nothing
-// takes the file.
-bool openDocument(const std::string &path)
-{
-    const std::string xdgOpen = FindInPath("xdg-open");
-    ChildProcess opener;
-    if (xdgOpen.empty() || !opener.Start(xdgOpen, {"xdg-open", path}, std::string()))
-        return false;
-    const std::optional<int> code = opener.WaitForExit(kOpenVerdictMs);
-    return !code || *code == 0;
 }
 
 void startImageMapEditor(const SiteNode &node)
@@ -197,10 +183,32 @@ void CListtestView::OpenRow(CTreeRow *row)
             if (std::FILE *f = std::fopen(path.c_str(), "wbx"))
                 std::fclose(f);
     }
-    if (editDocument(path, node.mimeType.str()) || openDocument(path))
+    if (!editDocument(path, node.mimeType.str()))
+        openDocument(path);
+}
+
+void CListtestView::openDocument(const std::string &path)
+{
+    auto tellUser = [this, path] {
+        MessageBox::error(this, QStringLiteral("Sylvix cannot invoke an association for this file"),
+                          QFile::decodeName(path.c_str()));
+    };
+    const std::string xdgOpen = FindInPath("xdg-open");
+    auto opener = std::make_shared<ChildProcess>();
+    if (xdgOpen.empty() || !opener->Start(xdgOpen, {"xdg-open", path}, std::string())) {
+        tellUser();
         return;
-    MessageBox::error(this, QStringLiteral("Sylvix cannot invoke an association for this file"),
-                      QFile::decodeName(path.c_str()));
+    }
+    // xdg-open may run the program it finds in the foreground: its verdict is
+    // awaited without holding up the window, and only a failure is told.
+    auto *watch = new QSocketNotifier(opener->handle(), QSocketNotifier::Read, this);
+    connect(watch, &QSocketNotifier::activated, this, [watch, opener, tellUser] {
+        watch->setEnabled(false);
+        watch->deleteLater();
+        const std::optional<int> code = opener->WaitForExit(0);
+        if (code && *code != 0)
+            tellUser();
+    });
 }
 
 void CListtestView::OnBrowserPreview()

@@ -36,6 +36,7 @@ TEST_F(Tools, EachToolRunsInTheAdminFolderAndIsToldTheRemoteMachine)
         const std::string program = standIn(std::string("bin/") + t.standIn);
         WriteString(*ProgramKey, t.valueName, program);
         StartTool(t.id);
+        starts(t.standIn); // a second start would end it before it tells
         remoteRegistryMachine = "far away";
         StartTool(t.id);
         remoteRegistryMachine.reset();
