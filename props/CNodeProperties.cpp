@@ -4,6 +4,7 @@
 #include "dialogs/HelpWindow.h"
 #include "model/Config.h"
 #include "model/SiteNode.h"
+#include "props/CNodePropAccess.h"
 #include "props/CNodePropActivity.h"
 #include "props/CNodePropDgnostics.h"
 #include "props/CNodePropGeneral.h"
@@ -28,6 +29,7 @@ CNodeProperties::CNodeProperties(const QString &caption, QWidget *parent, int fi
     m_tabs->setObjectName(QStringLiteral("propertyTabs"));
     auto *buttons = new QDialogButtonBox(
         QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
+    m_buttons = buttons;
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("buttonOk"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("buttonCancel"));
     buttons->button(QDialogButtonBox::Help)->setObjectName(QStringLiteral("buttonHelp"));
@@ -39,6 +41,12 @@ CNodeProperties::CNodeProperties(const QString &caption, QWidget *parent, int fi
     layout->addWidget(m_tabs, 1);
     layout->addWidget(buttons);
     resize(560, 440);
+}
+
+void CNodeProperties::CancelToClose()
+{
+    m_buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Close"));
+    m_buttons->button(QDialogButtonBox::Cancel)->setEnabled(false);
 }
 
 void CNodeProperties::AddPage(QWidget *page, const QString &title)
@@ -53,14 +61,14 @@ int CNodeProperties::exec()
     return QDialog::exec();
 }
 
-QWidget *makeAccessPage(SiteNode *, QWidget *)
+QWidget *makeAccessPage(SiteNode *node, QWidget *parent)
 {
-    return nullptr; // the Access Control page is added by its own change
+    return new CNodePropAccess(node, parent);
 }
 
-bool accessPageChanged(QWidget *)
+bool accessPageChanged(QWidget *page)
 {
-    return false;
+    return page && static_cast<CNodePropAccess *>(page)->changed();
 }
 
 int PageForCommand(int commandId)
@@ -92,6 +100,9 @@ int OpenProperties(SiteNode *node, int selector, QWidget *parent)
     // Window-modal: the help window stays usable beside the sheet.
     sheet.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QWidget *accessPage = access.get();
+    if (accessPage)
+        QObject::connect(static_cast<CNodePropAccess *>(accessPage), &CNodePropAccess::wroteStore,
+                         &sheet, &CNodeProperties::CancelToClose);
     sheet.AddPage(general.release(), QStringLiteral("General"));
     if (pages.access)
         sheet.AddPage(access.release(), QStringLiteral("Access Control"));

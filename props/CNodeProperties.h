@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QDialogButtonBox;
 class QTabWidget;
 
 namespace sylvix {
@@ -20,11 +21,15 @@ public:
 
     void AddPage(QWidget *page, const QString &title);
     QTabWidget *tabs() const { return m_tabs; }
+    // After a change that cannot be undone the sheet offers only closing:
+    // OK reads "Close" and Cancel is off.
+    void CancelToClose();
 
     int exec() override; // shows the first page, then runs modally
 
 private:
     QTabWidget *m_tabs;
+    QDialogButtonBox *m_buttons;
     int m_firstPage;
 };
 

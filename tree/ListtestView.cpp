@@ -3,8 +3,8 @@
 #include "app/AppState.h"
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
-#include "dialogs/FindState.h"
 #include "app/Tools.h"
+#include "dialogs/FindState.h"
 #include "dialogs/HelpWindow.h"
 #include "model/Display.h"
 #include "model/Events.h"
@@ -29,16 +29,6 @@
 namespace sylvix {
 
 namespace {
-
-// Commands of the table whose work arrives with later parts of the program;
-// their rules are kept, and they stay off until the work is there.
-bool workAvailable(int id)
-{
-    switch (id) {
-    case ID_PROPS_ACCESS: return false;
-    default: return true;
-    }
-}
 
 // How long a refresh that cannot run yet waits before it asks again.
 constexpr int kRefreshRetryMs = 100;
@@ -579,7 +569,7 @@ bool CListtestView::UpdateCommand(int id, CommandState &state)
         rule = true;
         break;
     }
-    state.enabled = rule && workAvailable(id);
+    state.enabled = rule;
     return true;
 }
 

@@ -292,11 +292,12 @@ TEST_F(PropertySheet, OpensOnTheSelectedRowAtTheAskedPage)
         EXPECT_EQ(propertySheetOpen, 1);
         EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Properties for http://localhost/"));
         QTabWidget *tabs = sheet->tabs();
-        ASSERT_EQ(tabs->count(), 3); // no Access Control page yet
+        ASSERT_EQ(tabs->count(), 4);
         EXPECT_EQ(tabs->tabText(0), QStringLiteral("General"));
-        EXPECT_EQ(tabs->tabText(1), QStringLiteral("Diagnostics"));
-        EXPECT_EQ(tabs->currentIndex(), 2);
-        auto *activity = qobject_cast<CNodePropActivity *>(tabs->widget(2));
+        EXPECT_EQ(tabs->tabText(1), QStringLiteral("Access Control"));
+        EXPECT_EQ(tabs->tabText(2), QStringLiteral("Diagnostics"));
+        EXPECT_EQ(tabs->currentIndex(), 3);
+        auto *activity = qobject_cast<CNodePropActivity *>(tabs->widget(3));
         ASSERT_TRUE(activity);
         QSignalSpy refilled(activity, &CNodePropActivity::refilled);
         activity->days()->setText(QStringLiteral("100000"));

@@ -1,4 +1,6 @@
 #include "props/CNodePropAccess.h"
+#include "props/CNodeProperties.h"
+#include "props/PropertyRules.h"
 
 #include "app/MessageBox.h"
 #include "model/Config.h"
@@ -316,6 +318,47 @@ TEST_F(AccessPageTest, ShowsWhatTheStoreHoldsWhenThePathWentMeanwhile)
     EXPECT_FALSE(page->changed());
     EXPECT_EQ(wrote->count(), 0);
     EXPECT_FALSE(ServerKey->openKey("Access\\Basic\\/staff/"));
+}
+
+// The sheet around the page: an edit turns Cancel into Close, and OK then
+// raises the server's revision by exactly one; a sheet closed with OK
+// without an edit leaves it.
+TEST_F(AccessPageTest, SheetRaisesTheRevisionOnceAfterAnEdit)
+{
+    node->dir = SharedStr("/staff/");
+    auto revision = [] {
+        uint32_t value = 0;
+        EXPECT_TRUE(ReadBinary32(*ServerKey, "RevNumber", value));
+        return value;
+    };
+    const uint32_t before = revision();
+    auto onSheet = [](std::function<void(CNodeProperties *)> check) {
+        QTimer::singleShot(0, [check] {
+            auto *sheet = qobject_cast<CNodeProperties *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(sheet);
+            check(sheet);
+        });
+    };
+    auto button = [](CNodeProperties *sheet, const char *name) {
+        return sheet->findChild<QPushButton *>(QString::fromLatin1(name));
+    };
+
+    onSheet([&](CNodeProperties *sheet) {
+        ASSERT_TRUE(qobject_cast<CNodePropAccess *>(sheet->tabs()->currentWidget()));
+        QTest::mouseClick(button(sheet, "buttonOk"), Qt::LeftButton);
+    });
+    EXPECT_EQ(OpenProperties(node.get(), PageAccess, nullptr), QDialog::Accepted);
+    EXPECT_EQ(revision(), before);
+
+    onSheet([&](CNodeProperties *sheet) {
+        QTest::mouseClick(sheet->findChild<QRadioButton *>(QStringLiteral("orderDenyAllow")),
+                          Qt::LeftButton);
+        EXPECT_EQ(button(sheet, "buttonOk")->text(), QStringLiteral("Close"));
+        EXPECT_FALSE(button(sheet, "buttonCancel")->isEnabled());
+        QTest::mouseClick(button(sheet, "buttonOk"), Qt::LeftButton);
+    });
+    EXPECT_EQ(OpenProperties(node.get(), PageAccess, nullptr), QDialog::Accepted);
+    EXPECT_EQ(revision(), before + 1);
 }
 
 } // namespace
