@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 
 using namespace sylvix;
 using namespace sylvix::test;
@@ -322,4 +323,26 @@ TEST_F(TreeView, EveryDisplayModeDrawsEachRowsText)
             img.save(QString::fromLocal8Bit(shots) + QLatin1Char('/') + QString::fromUtf8(mode)
                      + QStringLiteral(".png"));
     }
+}
+
+TEST_F(TreeView, RightClickSelectsTheRowAndShowsItsMenu)
+{
+    trigger("actionTreeExpand");
+    ASSERT_GT(list()->RowCount(), 2);
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            for (QAction *a : popup->actions())
+                if (!a->isSeparator())
+                    shown << a->text().remove(QLatin1Char('&'));
+            popup->close();
+        }
+    });
+    const QRect r = list()->visualRect(list()->rowModel()->index(2));
+    QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, r.center());
+    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(2));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
+                           QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
+    EXPECT_TRUE(rootRow()->expanded); // no box toggled
 }
