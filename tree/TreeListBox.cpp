@@ -125,6 +125,14 @@ void CTreeListBox::mousePressEvent(QMouseEvent *event)
 {
     if (blocked())
         return;
+    if (event->button() == Qt::RightButton) {
+        // Selects only (no box toggle, no drag), then the row's menu.
+        const QModelIndex index = indexAt(event->position().toPoint());
+        if (index.isValid())
+            setCurrentIndex(index);
+        emit shortcutMenuRequested(event->globalPosition().toPoint());
+        return;
+    }
     if (event->button() == Qt::LeftButton && inBox(event->position().toPoint())) {
         const QModelIndex index = indexAt(event->position().toPoint());
         // The second press of a double click on the same box is not a click.
@@ -236,12 +244,13 @@ void CTreeListBox::keyPressEvent(QKeyEvent *event)
 
 void CTreeListBox::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (blocked())
+    // The right button's press has shown the menu already; the menu key
+    // shows it at the selected row.
+    if (blocked() || event->reason() == QContextMenuEvent::Mouse)
         return;
-    const QModelIndex index = indexAt(event->pos());
-    if (index.isValid())
-        setCurrentIndex(index);
-    emit shortcutMenuRequested(event->globalPos());
+    const QModelIndex index = currentIndex();
+    const QPoint at = index.isValid() ? visualRect(index).center() : QPoint();
+    emit shortcutMenuRequested(viewport()->mapToGlobal(at));
 }
 
 void CTreeListBox::focusInEvent(QFocusEvent *event)

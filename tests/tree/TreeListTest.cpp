@@ -200,9 +200,7 @@ TEST_F(TreeList, MouseAndKeysReportToTheOwner)
     EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
 
     // A right click selects the row under the pointer and asks for the menu.
-    QContextMenuEvent menu(QContextMenuEvent::Mouse, rowRect(0).center(),
-                           vp->mapToGlobal(rowRect(0).center()));
-    QApplication::sendEvent(vp, &menu);
+    QTest::mouseClick(vp, Qt::RightButton, {}, rowRect(0).center());
     EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
     ASSERT_EQ(menus.count(), 1);
     EXPECT_EQ(menus.at(0).at(0).toPoint(), vp->mapToGlobal(rowRect(0).center()));
