@@ -32,15 +32,20 @@ int pidfdSendSignal(int pidfd, int sig)
     return int(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
 }
 
-// waitid on a pidfd; true when the process ended and was collected.
-bool collect(int pidfd, int options, siginfo_t &info)
+enum class Collected { Ended, Running, NotOurs };
+
+// waitid on a pidfd: Ended once the process has ended and is collected,
+// NotOurs when it was collected before.
+Collected collect(int pidfd, int options, siginfo_t &info)
 {
     std::memset(&info, 0, sizeof info);
     int r;
     do {
         r = ::waitid(idtype_t(P_PIDFD), id_t(pidfd), &info, WEXITED | options);
     } while (r < 0 && errno == EINTR);
-    return r == 0 && info.si_pid != 0;
+    if (r < 0)
+        return Collected::NotOurs;
+    return info.si_pid != 0 ? Collected::Ended : Collected::Running;
 }
 
 int exitCode(const siginfo_t &info)
@@ -48,18 +53,16 @@ int exitCode(const siginfo_t &info)
     return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
 
-// Every started child that nobody has collected yet, by a pidfd of its own,
-// so that a finished tool does not stay a zombie until its next start.
+// Started children that were let go while still uncollected, so that a
+// finished program does not stay a zombie for the rest of the run.
 std::mutex startedLock;
 std::vector<int> startedChildren;
 
+// Takes over the pidfd of a process nobody waits for any more.
 void remember(int pidfd)
 {
-    const int copy = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return;
     std::lock_guard lock(startedLock);
-    startedChildren.push_back(copy);
+    startedChildren.push_back(pidfd);
 }
 
 struct ExecFailure
@@ -83,9 +86,7 @@ void ReapEndedChildren()
     for (size_t i = 0; i < startedChildren.size();) {
         siginfo_t info;
         const int fd = startedChildren[i];
-        const bool ended = collect(fd, WNOHANG, info);
-        // ECHILD: its owner collected it already.
-        if (ended || errno == ECHILD) {
+        if (collect(fd, WNOHANG, info) != Collected::Running) {
             ::close(fd);
             startedChildren[i] = startedChildren.back();
             startedChildren.pop_back();
@@ -115,6 +116,14 @@ ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept
 }
 
 void ChildProcess::Release()
+{
+    if (m_pidfd >= 0)
+        remember(m_pidfd);
+    m_pidfd = -1;
+    m_pid = 0;
+}
+
+void ChildProcess::closeHandle()
 {
     if (m_pidfd >= 0)
         ::close(m_pidfd);
@@ -200,7 +209,6 @@ bool ChildProcess::Start(const std::string &program, const std::vector<std::stri
             *error = std::strerror(errno);
         return true;
     }
-    remember(pidfd);
     m_pidfd = pidfd;
     m_pid = pid;
     return true;
@@ -218,19 +226,15 @@ bool ChildProcess::Terminate()
 {
     if (m_pidfd < 0)
         return false;
-    {
-        // Until it is collected the id stays ours, and so does the group it
-        // leads: what it started goes with it.
-        std::lock_guard lock(startedLock);
-        siginfo_t info;
-        std::memset(&info, 0, sizeof info);
-        if (::waitid(idtype_t(P_PIDFD), id_t(m_pidfd), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
-            ::kill(-m_pid, SIGKILL);
-    }
-    pidfdSendSignal(m_pidfd, SIGKILL);
+    // Until it is collected the id stays ours, and so does the group it
+    // leads: what it started goes with it.
     siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    if (::waitid(idtype_t(P_PIDFD), id_t(m_pidfd), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+        ::kill(-m_pid, SIGKILL);
+    pidfdSendSignal(m_pidfd, SIGKILL);
     collect(m_pidfd, 0, info);
-    Release();
+    closeHandle();
     return true;
 }
 
@@ -246,9 +250,11 @@ std::optional<int> ChildProcess::WaitForExit(int timeoutMs)
     if (r <= 0)
         return std::nullopt;
     siginfo_t info;
-    if (!collect(m_pidfd, WNOHANG, info))
+    const Collected c = collect(m_pidfd, WNOHANG, info);
+    if (c != Collected::Running)
+        closeHandle();
+    if (c != Collected::Ended)
         return std::nullopt;
-    Release();
     return exitCode(info);
 }
 

@@ -44,10 +44,13 @@ public:
     // killed process) once ended, nullopt while it runs. Clears the handle
     // when it reports an end.
     std::optional<int> WaitForExit(int timeoutMs);
-    // Forgets the process without ending it; it is collected when it ends.
+    // Lets the process go without ending it; it is collected once it has
+    // ended, at a later start or ReapEndedChildren.
     void Release();
 
 private:
+    void closeHandle();
+
     int m_pidfd = -1;
     pid_t m_pid = 0;
 };
@@ -55,7 +58,7 @@ private:
 // The full path of an executable found through $PATH, "" when none.
 std::string FindInPath(const std::string &name);
 
-// Collects every started process that has ended and was not waited for.
+// Collects every process let go (Release, destruction) that has ended.
 void ReapEndedChildren();
 
 } // namespace sylvix
