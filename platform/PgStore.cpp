@@ -16,6 +16,7 @@
 
 #include "platform/ConfigStore.h"
 #include "platform/StoreParts.h"
+#include "platform/TextUtil.h"
 
 #include <libpq-fe.h>
 
@@ -36,7 +37,6 @@ namespace {
 
 using namespace store;
 
-constexpr int64_t kRootId = 1;
 // Seconds to wait for the server to answer a connection; libpq's own
 // PGCONNECT_TIMEOUT overrides it.
 constexpr const char *kConnectTimeout = "5";
@@ -215,25 +215,20 @@ private:
 // What one query told about a key.
 struct KeyInfo
 {
-    struct Child
-    {
-        int64_t id;
-        std::string name;
-    };
     bool exists = false;
-    std::vector<Child> children;
+    std::vector<StoredKey> children;
     std::unordered_map<std::string, size_t> childByLower;
     std::vector<ConfigValue> values;
     std::unordered_map<std::string, size_t> valueByLower;
 };
 
-class Connection
+class PgConnection final : public StoreConnection
 {
 public:
-    Connection() = default;
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
-    ~Connection() { PQfinish(m_conn); }
+    PgConnection() = default;
+    PgConnection(const PgConnection &) = delete;
+    PgConnection &operator=(const PgConnection &) = delete;
+    ~PgConnection() override { PQfinish(m_conn); }
 
     bool open(const std::string &machine, std::string &error)
     {
@@ -272,18 +267,17 @@ public:
         return true;
     }
 
-    std::recursive_mutex &mutex() { return m_mutex; }
-    bool readOnly() const { return m_readOnly; }
-    int depth() const { return m_depth; }
+    std::recursive_mutex &mutex() override { return m_mutex; }
+    bool readOnly() const override { return m_readOnly; }
 
-    void setError(std::string text) { m_error = std::move(text); }
-    const std::string &error() const { return m_error; }
-    const std::string &failure() const { return m_failure; }
+    void setError(std::string text) override { m_error = std::move(text); }
+    const std::string &error() const override { return m_error; }
+    const std::string &failure() const override { return m_failure; }
 
     // Something this connection did may have changed what a key holds.
     void noteWrite() { ++m_epoch; }
 
-    uint64_t generation()
+    uint64_t generation() override
     {
         poll();
         return m_epoch;
@@ -309,47 +303,12 @@ public:
     }
 
     // What the store holds for key id, from the cache or in one query.
-    const KeyInfo *info(int64_t id)
-    {
-        poll();
-        auto it = m_cache.find(id);
-        if (it != m_cache.end())
-            return &it->second;
-        Params p;
-        p.int8(id);
-        Result r = run(SqlLoadKey, p);
-        if (!r.get())
-            return nullptr;
-        if (m_cache.size() >= kMaxCachedKeys)
-            m_cache.clear();
-        KeyInfo &info = m_cache[id];
-        for (int row = 0; row < r.rows(); ++row) {
-            switch (r.integer(row, 0)) {
-            case 0: info.exists = true; break;
-            case 1:
-                info.childByLower.emplace(AsciiLower(r.bytes(row, 2)), info.children.size());
-                info.children.push_back({r.integer(row, 1), r.bytes(row, 2)});
-                break;
-            default: {
-                ConfigValue v;
-                v.name = r.bytes(row, 2);
-                v.type = static_cast<ValueType>(r.integer(row, 3));
-                v.data = r.bytes(row, 4);
-                info.valueByLower.emplace(AsciiLower(v.name), info.values.size());
-                info.values.push_back(std::move(v));
-            }
-            }
-        }
-        return &info;
-    }
-
+    const KeyInfo *info(int64_t id);
     void forget(int64_t id) { m_cache.erase(id); }
     void forgetAll() { m_cache.clear(); }
 
-    // Runs body in a transaction of its own, or inside the one in progress.
     // An outermost transaction that lost a serialization conflict runs again.
-    template<typename Body>
-    bool write(Body &&body)
+    bool write(const std::function<bool()> &body) override
     {
         if (m_readOnly) {
             m_error = "the configuration store is read-only";
@@ -394,6 +353,22 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(pause(m_random)));
         }
     }
+
+    Found keyExists(int64_t id) override;
+    Found findChild(int64_t parent, const std::string &lower, StoredKey &child) override;
+    Found insertKey(int64_t parent, std::string_view name, const std::string &lower,
+                    StoredKey &made) override;
+    Found hasSubkeys(int64_t id) override;
+    bool removeKey(int64_t id) override;
+    bool emptyKey(int64_t id) override;
+    bool keyAt(int64_t id, uint32_t index, EnumCursor &, std::string &name) override;
+    bool valueAt(int64_t id, uint32_t index, EnumCursor &, ConfigValue &value) override;
+    uint32_t countKeys(int64_t id) override;
+    uint32_t countValues(int64_t id) override;
+    Found findValue(int64_t id, const std::string &lower, ConfigValue &value) override;
+    Found setValue(int64_t id, std::string_view name, const std::string &lower, ValueType type,
+                   std::string_view data) override;
+    Found deleteValue(int64_t id, const std::string &lower) override;
 
 private:
     static std::string trimmed(const char *text)
@@ -577,271 +552,157 @@ private:
     std::minstd_rand m_random{std::random_device{}()};
 };
 
-class PgKey final : public ConfigKey
+const KeyInfo *PgConnection::info(int64_t id)
 {
-public:
-    PgKey(std::shared_ptr<Connection> c, int64_t id, std::string path)
-        : m_c(std::move(c)), m_id(id), m_path(std::move(path))
-    {}
-
-    std::unique_ptr<ConfigKey> openKey(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        int64_t id = 0;
-        std::string full;
-        if (!resolve(path, id, full))
-            return nullptr;
-        return std::make_unique<PgKey>(m_c, id, std::move(full));
-    }
-
-    std::unique_ptr<ConfigKey> createKey(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        std::vector<std::string_view> parts;
-        if (!SplitPath(path, parts)) {
-            m_c->setError("invalid key path: " + std::string(path));
-            return nullptr;
+    poll();
+    auto it = m_cache.find(id);
+    if (it != m_cache.end())
+        return &it->second;
+    Params p;
+    p.int8(id);
+    Result r = run(SqlLoadKey, p);
+    if (!r.get())
+        return nullptr;
+    if (m_cache.size() >= kMaxCachedKeys)
+        m_cache.clear();
+    KeyInfo &info = m_cache[id];
+    for (int row = 0; row < r.rows(); ++row) {
+        switch (r.integer(row, 0)) {
+        case 0: info.exists = true; break;
+        case 1:
+            info.childByLower.emplace(toLowerAscii(r.bytes(row, 2)), info.children.size());
+            info.children.push_back({r.integer(row, 1), r.bytes(row, 2)});
+            break;
+        default: {
+            ConfigValue v;
+            v.name = r.bytes(row, 2);
+            v.type = static_cast<ValueType>(r.integer(row, 3));
+            v.data = r.bytes(row, 4);
+            info.valueByLower.emplace(toLowerAscii(v.name), info.values.size());
+            info.values.push_back(std::move(v));
         }
-        int64_t id = m_id;
-        std::string full = m_path;
-        if (resolve(path, id, full))
-            return std::make_unique<PgKey>(m_c, id, std::move(full));
-        if (KeyDepth(m_path) + parts.size() > static_cast<size_t>(kMaxKeyDepth)) {
-            m_c->setError("keys nest at most " + std::to_string(kMaxKeyDepth) + " deep");
-            return nullptr;
         }
-        bool ok = m_c->write([&] {
-            id = m_id;
-            full = m_path;
-            if (!exists())
-                return false;
-            for (std::string_view part : parts) {
-                const KeyInfo *parent = m_c->info(id);
-                if (!parent)
-                    return false;
-                const std::string lower = AsciiLower(part);
-                if (auto it = parent->childByLower.find(lower); it != parent->childByLower.end()) {
-                    const KeyInfo::Child &child = parent->children[it->second];
-                    id = child.id;
-                    AppendPart(full, child.name);
-                    continue;
-                }
-                Params p;
-                p.int8(id).bytes(part).bytes(lower);
-                Result r = m_c->run(SqlInsertKey, p);
-                if (!r.get())
-                    return false;
-                if (r.rows() != 1) {
-                    m_c->setError("key was deleted: " + full);
-                    return false;
-                }
-                m_c->forget(id);
-                id = r.integer(0, 0);
-                AppendPart(full, r.bytes(0, 1));
-            }
-            return true;
-        });
-        if (!ok)
-            return nullptr;
-        return std::make_unique<PgKey>(m_c, id, std::move(full));
     }
+    return &info;
+}
 
-    bool deleteKey(std::string_view name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        if (name.empty()) {
-            m_c->setError("no subkey named to delete");
-            return false;
-        }
-        return m_c->write([&] {
-            int64_t id = 0;
-            std::string full;
-            if (!resolve(name, id, full))
-                return false;
-            Params p;
-            p.int8(id);
-            Result children = m_c->run(SqlHasSubkeys, p);
-            if (!children.get())
-                return false;
-            if (children.rows() > 0) {
-                m_c->setError("key has subkeys: " + full);
-                return false;
-            }
-            return removeKey(id);
-        });
-    }
+Found PgConnection::keyExists(int64_t id)
+{
+    const KeyInfo *key = info(id);
+    return !key ? Found::Failed : key->exists ? Found::Yes : Found::No;
+}
 
-    bool deleteTree(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            int64_t id = 0;
-            std::string full;
-            if (!resolve(path, id, full))
-                return false;
-            if (!path.empty())
-                return removeKey(id);
-            // The key itself stays; only what it holds goes.
-            Params p;
-            p.int8(id);
-            m_c->forgetAll();
-            return m_c->run(SqlDeleteChildren, p).get() && m_c->run(SqlDeleteKeyValues, p).get();
-        });
-    }
+Found PgConnection::findChild(int64_t parent, const std::string &lower, StoredKey &child)
+{
+    const KeyInfo *key = info(parent);
+    if (!key)
+        return Found::Failed;
+    auto it = key->childByLower.find(lower);
+    if (it == key->childByLower.end())
+        return Found::No;
+    child = key->children[it->second];
+    return Found::Yes;
+}
 
-    bool enumKey(uint32_t index, std::string &name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        const KeyInfo *info = m_c->info(m_id);
-        if (!info || index >= info->children.size())
-            return false;
-        name = info->children[index].name;
-        return true;
-    }
+Found PgConnection::insertKey(int64_t parent, std::string_view name, const std::string &lower,
+                              StoredKey &made)
+{
+    Params p;
+    p.int8(parent).bytes(name).bytes(lower);
+    Result r = run(SqlInsertKey, p);
+    if (!r.get())
+        return Found::Failed;
+    if (r.rows() != 1)
+        return Found::No;
+    forget(parent);
+    made = {r.integer(0, 0), r.bytes(0, 1)};
+    return Found::Yes;
+}
 
-    bool enumValue(uint32_t index, ConfigValue &value) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        const KeyInfo *info = m_c->info(m_id);
-        if (!info || index >= info->values.size())
-            return false;
-        value = info->values[index];
-        return true;
-    }
+Found PgConnection::hasSubkeys(int64_t id)
+{
+    Params p;
+    p.int8(id);
+    Result r = run(SqlHasSubkeys, p);
+    return !r.get() ? Found::Failed : r.rows() > 0 ? Found::Yes : Found::No;
+}
 
-    uint32_t countValues() override
-    {
-        std::lock_guard lock(m_c->mutex());
-        const KeyInfo *info = m_c->info(m_id);
-        return info ? static_cast<uint32_t>(info->values.size()) : 0;
-    }
+bool PgConnection::removeKey(int64_t id)
+{
+    Params p;
+    p.int8(id);
+    forgetAll();
+    return run(SqlDeleteKey, p).get() != nullptr; // what is below goes by cascade
+}
 
-    uint32_t countKeys() override
-    {
-        std::lock_guard lock(m_c->mutex());
-        const KeyInfo *info = m_c->info(m_id);
-        return info ? static_cast<uint32_t>(info->children.size()) : 0;
-    }
+bool PgConnection::emptyKey(int64_t id)
+{
+    Params p;
+    p.int8(id);
+    forgetAll();
+    return run(SqlDeleteChildren, p).get() && run(SqlDeleteKeyValues, p).get();
+}
 
-    bool queryValue(std::string_view name, ConfigValue &value, size_t maxData) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        const KeyInfo *info = m_c->info(m_id);
-        if (!info)
-            return false;
-        auto it = info->valueByLower.find(AsciiLower(name));
-        if (it == info->valueByLower.end()) {
-            m_c->setError("value not found: " + std::string(name));
-            return false;
-        }
-        const ConfigValue &found = info->values[it->second];
-        size_t needed = found.data.size() + (found.type == ValueType::String ? 1 : 0);
-        if (needed > maxData) {
-            m_c->setError("value too large: " + std::string(name));
-            return false;
-        }
-        value = found;
-        return true;
-    }
-
-    bool setValue(std::string_view name, ValueType type, std::string_view data) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            Params p;
-            p.int8(m_id).bytes(name).bytes(AsciiLower(name));
-            p.int4(static_cast<uint32_t>(type)).bytes(data);
-            m_c->forget(m_id);
-            Result r = m_c->run(SqlSetValue, p);
-            if (!r.get())
-                return false;
-            if (r.affected() == 0) {
-                m_c->setError("key was deleted: " + m_path);
-                return false;
-            }
-            return true;
-        });
-    }
-
-    bool deleteValue(std::string_view name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            Params p;
-            p.int8(m_id).bytes(AsciiLower(name));
-            m_c->forget(m_id);
-            Result r = m_c->run(SqlDeleteValue, p);
-            if (!r.get())
-                return false;
-            if (r.affected() == 0) {
-                m_c->setError("value not found: " + std::string(name));
-                return false;
-            }
-            return true;
-        });
-    }
-
-    std::string name() const override { return LastPart(m_path); }
-    std::string path() const override { return m_path; }
-
-private:
-    bool exists()
-    {
-        const KeyInfo *info = m_c->info(m_id);
-        if (info && info->exists)
-            return true;
-        if (info)
-            m_c->setError("key was deleted: " + m_path);
+bool PgConnection::keyAt(int64_t id, uint32_t index, EnumCursor &, std::string &name)
+{
+    const KeyInfo *key = info(id);
+    if (!key || index >= key->children.size())
         return false;
-    }
+    name = key->children[index].name;
+    return true;
+}
 
-    // Finds the key at path below this one, with its path in stored case.
-    bool resolve(std::string_view path, int64_t &id, std::string &full)
-    {
-        std::vector<std::string_view> parts;
-        if (!SplitPath(path, parts)) {
-            m_c->setError("invalid key path: " + std::string(path));
-            return false;
-        }
-        if (!exists())
-            return false;
-        id = m_id;
-        full = m_path;
-        for (std::string_view part : parts) {
-            const KeyInfo *info = m_c->info(id);
-            if (!info)
-                return false;
-            auto it = info->childByLower.find(AsciiLower(part));
-            if (it == info->childByLower.end()) {
-                std::string missing = full;
-                AppendPart(missing, part);
-                m_c->setError("key not found: " + missing);
-                return false;
-            }
-            id = info->children[it->second].id;
-            AppendPart(full, info->children[it->second].name);
-        }
-        return true;
-    }
+bool PgConnection::valueAt(int64_t id, uint32_t index, EnumCursor &, ConfigValue &value)
+{
+    const KeyInfo *key = info(id);
+    if (!key || index >= key->values.size())
+        return false;
+    value = key->values[index];
+    return true;
+}
 
-    bool removeKey(int64_t id)
-    {
-        if (id == kRootId) {
-            m_c->setError("the root key cannot be deleted");
-            return false;
-        }
-        Params p;
-        p.int8(id);
-        m_c->forgetAll();
-        return m_c->run(SqlDeleteKey, p).get() != nullptr;
-    }
+uint32_t PgConnection::countKeys(int64_t id)
+{
+    const KeyInfo *key = info(id);
+    return key ? static_cast<uint32_t>(key->children.size()) : 0;
+}
 
-    std::shared_ptr<Connection> m_c;
-    int64_t m_id;
-    std::string m_path;
-};
+uint32_t PgConnection::countValues(int64_t id)
+{
+    const KeyInfo *key = info(id);
+    return key ? static_cast<uint32_t>(key->values.size()) : 0;
+}
 
-using PgStore = ConnectionStore<Connection, PgKey, kRootId>;
+Found PgConnection::findValue(int64_t id, const std::string &lower, ConfigValue &value)
+{
+    const KeyInfo *key = info(id);
+    if (!key)
+        return Found::Failed;
+    auto it = key->valueByLower.find(lower);
+    if (it == key->valueByLower.end())
+        return Found::No;
+    value = key->values[it->second];
+    return Found::Yes;
+}
+
+Found PgConnection::setValue(int64_t id, std::string_view name, const std::string &lower,
+                             ValueType type, std::string_view data)
+{
+    Params p;
+    p.int8(id).bytes(name).bytes(lower).int4(static_cast<uint32_t>(type)).bytes(data);
+    forget(id);
+    Result r = run(SqlSetValue, p);
+    return !r.get() ? Found::Failed : r.affected() == 0 ? Found::No : Found::Yes;
+}
+
+Found PgConnection::deleteValue(int64_t id, const std::string &lower)
+{
+    Params p;
+    p.int8(id).bytes(lower);
+    forget(id);
+    Result r = run(SqlDeleteValue, p);
+    return !r.get() ? Found::Failed : r.affected() == 0 ? Found::No : Found::Yes;
+}
 
 } // namespace
 
@@ -851,9 +712,9 @@ std::unique_ptr<ConfigStore> ConnectRemoteStore(const std::string &machine, std:
     if (machine.empty()) {
         message = "no machine named";
     } else {
-        auto connection = std::make_shared<Connection>();
+        auto connection = std::make_shared<PgConnection>();
         if (connection->open(machine, message))
-            return std::make_unique<PgStore>(std::move(connection));
+            return MakeStore(std::move(connection));
     }
     if (error)
         *error = message;

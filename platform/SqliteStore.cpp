@@ -29,7 +29,6 @@ namespace {
 
 using namespace store;
 
-constexpr int64_t kRootId = 1;
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
 // Tries beyond the first when the busy timeout ran out (another process held
@@ -150,16 +149,17 @@ const char *kSchema = "CREATE TABLE IF NOT EXISTS keys("
                       "INSERT OR IGNORE INTO keys(id, parent, name, name_lc) VALUES(1, 0, '', '');"
                       "PRAGMA user_version = 1;";
 
-// One database connection with its cached statements. Shared by the store
-// and every key handle opened from it, so that handles may outlive the store.
-class Connection
+class Query;
+
+// One database connection with its cached statements.
+class SqliteConnection final : public StoreConnection
 {
 public:
-    Connection() = default;
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    SqliteConnection() = default;
+    SqliteConnection(const SqliteConnection &) = delete;
+    SqliteConnection &operator=(const SqliteConnection &) = delete;
 
-    ~Connection()
+    ~SqliteConnection() override
     {
         for (sqlite3_stmt *stmt : m_stmts)
             sqlite3_finalize(stmt);
@@ -210,9 +210,9 @@ public:
         return true;
     }
 
-    bool readOnly() const { return m_readOnly; }
+    bool readOnly() const override { return m_readOnly; }
 
-    std::recursive_mutex &mutex() { return m_mutex; }
+    std::recursive_mutex &mutex() override { return m_mutex; }
     sqlite3 *db() const { return m_db; }
     bool inTransaction() const { return m_depth > 0; }
 
@@ -237,13 +237,12 @@ public:
         if (m_depth > 0)
             m_doomed = true;
     }
-    void setError(std::string text) { m_error = std::move(text); }
-    const std::string &error() const { return m_error; }
-    const std::string &failure() const { return m_failure; }
+    void setError(std::string text) override { m_error = std::move(text); }
+    const std::string &error() const override { return m_error; }
+    const std::string &failure() const override { return m_failure; }
 
     // Something this connection did may have changed what a key holds.
     void noteWrite() { ++m_epoch; }
-    uint64_t epoch() const { return m_epoch; }
 
     // Changes with every commit, own or other, seen by the last read; unlike
     // the data_version pragma it costs no statement.
@@ -255,7 +254,7 @@ public:
         return version;
     }
 
-    uint64_t generation()
+    uint64_t generation() override
     {
         int64_t version = readDataVersion();
         if (version < 0 || version != m_dataVersion) {
@@ -265,10 +264,8 @@ public:
         return m_epoch;
     }
 
-    // Runs body in a transaction of its own, or inside the one in progress.
     // body returns false when the operation did not happen.
-    template<typename Body>
-    bool write(Body &&body)
+    bool write(const std::function<bool()> &body) override
     {
         if (m_depth > 0) {
             // After a failure SQLite may have ended the transaction already;
@@ -288,12 +285,32 @@ public:
         return scope.finish(ok);
     }
 
+    Found keyExists(int64_t id) override;
+    Found findChild(int64_t parent, const std::string &lower, StoredKey &child) override;
+    Found insertKey(int64_t parent, std::string_view name, const std::string &lower,
+                    StoredKey &made) override;
+    Found hasSubkeys(int64_t id) override;
+    bool removeKey(int64_t id) override;
+    bool emptyKey(int64_t id) override;
+    bool keyAt(int64_t id, uint32_t index, EnumCursor &cursor, std::string &name) override;
+    bool valueAt(int64_t id, uint32_t index, EnumCursor &cursor, ConfigValue &value) override;
+    uint32_t countKeys(int64_t id) override { return count(SqlCountKeys, id); }
+    uint32_t countValues(int64_t id) override { return count(SqlCountValues, id); }
+    Found findValue(int64_t id, const std::string &lower, ConfigValue &value) override;
+    Found setValue(int64_t id, std::string_view name, const std::string &lower, ValueType type,
+                   std::string_view data) override;
+    Found deleteValue(int64_t id, const std::string &lower) override;
+
 private:
+    template<typename Fill>
+    bool enumerate(int64_t key, EnumCursor &cursor, Sql after, Sql at, uint32_t index, Fill &&fill);
+    uint32_t count(Sql which, int64_t id);
+
     // Closes the outermost transaction, also when body throws.
     class Scope
     {
     public:
-        explicit Scope(Connection &c) : m_c(c) { ++m_c.m_depth; }
+        explicit Scope(SqliteConnection &c) : m_c(c) { ++m_c.m_depth; }
         ~Scope()
         {
             if (m_open)
@@ -309,7 +326,7 @@ private:
         }
 
     private:
-        Connection &m_c;
+        SqliteConnection &m_c;
         bool m_open = true;
     };
 
@@ -483,7 +500,7 @@ private:
 class Query
 {
 public:
-    Query(Connection &c, Sql which) : m_c(c), m_stmt(c.statement(which)) {}
+    Query(SqliteConnection &c, Sql which) : m_c(c), m_stmt(c.statement(which)) {}
     ~Query()
     {
         if (m_stmt) {
@@ -541,6 +558,11 @@ public:
     }
     bool row() { return step() == SQLITE_ROW; }
     bool done() { return step() == SQLITE_DONE; }
+    Found found()
+    {
+        int rc = step();
+        return rc == SQLITE_ROW ? Found::Yes : rc == SQLITE_DONE ? Found::No : Found::Failed;
+    }
 
     int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
     std::string bytes(int column) const
@@ -553,327 +575,167 @@ public:
     int changes() const { return sqlite3_changes(m_c.db()); }
 
 private:
-    Connection &m_c;
+    SqliteConnection &m_c;
     sqlite3_stmt *m_stmt;
 };
 
-class SqliteKey final : public ConfigKey
+Found SqliteConnection::keyExists(int64_t id)
 {
-public:
-    SqliteKey(std::shared_ptr<Connection> c, int64_t id, std::string path)
-        : m_c(std::move(c)), m_id(id), m_path(std::move(path))
-    {}
+    Query q(*this, SqlKeyExists);
+    q.bind(1, id);
+    return q.found();
+}
 
-    std::unique_ptr<ConfigKey> openKey(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        int64_t id = 0;
-        std::string full;
-        if (!resolve(path, id, full))
-            return nullptr;
-        return std::make_unique<SqliteKey>(m_c, id, std::move(full));
-    }
+Found SqliteConnection::findChild(int64_t parent, const std::string &lower, StoredKey &child)
+{
+    Query q(*this, SqlFindChild);
+    q.bind(1, parent).bindText(2, lower);
+    Found found = q.found();
+    if (found == Found::Yes)
+        child = {q.integer(0), q.bytes(1)};
+    return found;
+}
 
-    std::unique_ptr<ConfigKey> createKey(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        std::vector<std::string_view> parts;
-        if (!SplitPath(path, parts)) {
-            m_c->setError("invalid key path: " + std::string(path));
-            return nullptr;
-        }
-        int64_t id = m_id;
-        std::string full = m_path;
-        // Opening an existing key needs no write lock and changes nothing.
-        if (resolve(path, id, full))
-            return std::make_unique<SqliteKey>(m_c, id, std::move(full));
-        if (KeyDepth(m_path) + parts.size() > static_cast<size_t>(kMaxKeyDepth)) {
-            m_c->setError("keys nest at most " + std::to_string(kMaxKeyDepth) + " deep");
-            return nullptr;
-        }
-        id = m_id;
-        full = m_path;
-        bool ok = m_c->write([&] {
-            if (!exists(m_id))
-                return false;
-            for (std::string_view part : parts) {
-                std::string lower = toLowerAscii(part);
-                Query find(*m_c, SqlFindChild);
-                find.bind(1, id).bindText(2, lower);
-                int rc = find.step();
-                if (rc == SQLITE_ROW) {
-                    id = find.integer(0);
-                    AppendPart(full, find.bytes(1));
-                    continue;
-                }
-                if (rc != SQLITE_DONE)
-                    return false;
-                Query insert(*m_c, SqlInsertKey);
-                insert.bind(1, id).bindText(2, part).bindText(3, lower);
-                if (!insert.done())
-                    return false;
-                id = sqlite3_last_insert_rowid(m_c->db());
-                AppendPart(full, part);
-            }
-            return true;
-        });
-        if (!ok)
-            return nullptr;
-        return std::make_unique<SqliteKey>(m_c, id, std::move(full));
-    }
+Found SqliteConnection::insertKey(int64_t parent, std::string_view name, const std::string &lower,
+                                  StoredKey &made)
+{
+    // Inside the write transaction, which checked that the parent is there.
+    Query q(*this, SqlInsertKey);
+    q.bind(1, parent).bindText(2, name).bindText(3, lower);
+    if (!q.done())
+        return Found::Failed;
+    made = {sqlite3_last_insert_rowid(m_db), std::string(name)};
+    return Found::Yes;
+}
 
-    bool deleteKey(std::string_view name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        if (name.empty()) {
-            m_c->setError("no subkey named to delete");
-            return false;
-        }
-        return m_c->write([&] {
-            int64_t id = 0;
-            std::string full;
-            if (!resolve(name, id, full))
-                return false;
-            Query children(*m_c, SqlHasSubkeys);
-            children.bind(1, id);
-            int rc = children.step();
-            if (rc == SQLITE_ROW) {
-                m_c->setError("key has subkeys: " + full);
-                return false;
-            }
-            return rc == SQLITE_DONE && removeKeyRow(id);
-        });
-    }
+Found SqliteConnection::hasSubkeys(int64_t id)
+{
+    Query q(*this, SqlHasSubkeys);
+    q.bind(1, id);
+    return q.found();
+}
 
-    bool deleteTree(std::string_view path) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            int64_t id = 0;
-            std::string full;
-            if (!resolve(path, id, full))
-                return false;
-            Query values(*m_c, SqlDeleteBelowValues);
-            values.bind(1, id);
-            if (!values.done())
-                return false;
-            Query keys(*m_c, SqlDeleteBelowKeys);
-            keys.bind(1, id);
-            if (!keys.done())
-                return false;
-            if (path.empty()) {
-                // The key itself stays; only what it holds goes.
-                Query own(*m_c, SqlDeleteKeyValues);
-                own.bind(1, id);
-                return own.done();
-            }
-            return removeKeyRow(id);
-        });
-    }
+bool SqliteConnection::removeKey(int64_t id)
+{
+    if (!emptyKey(id))
+        return false;
+    Query row(*this, SqlDeleteKeyRow);
+    row.bind(1, id);
+    return row.done();
+}
 
-    bool enumKey(uint32_t index, std::string &name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return enumerate(m_keyCursor, SqlKeyAfter, SqlKeyAt, index,
-                         [&](Query &q) { name = q.bytes(1); });
-    }
-
-    bool enumValue(uint32_t index, ConfigValue &value) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return enumerate(m_valueCursor, SqlValueAfter, SqlValueAt, index, [&](Query &q) {
-            value.name = q.bytes(1);
-            value.type = static_cast<ValueType>(q.integer(2));
-            value.data = q.bytes(3);
-        });
-    }
-
-    uint32_t countValues() override { return count(SqlCountValues); }
-    uint32_t countKeys() override { return count(SqlCountKeys); }
-
-    bool queryValue(std::string_view name, ConfigValue &value, size_t maxData) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        Query q(*m_c, SqlQueryValue);
-        q.bind(1, m_id).bindText(2, toLowerAscii(name));
-        if (!q.row()) {
-            m_c->setError("value not found: " + std::string(name));
-            return false;
-        }
-        auto type = static_cast<ValueType>(q.integer(1));
-        std::string data = q.bytes(2);
-        size_t needed = data.size() + (type == ValueType::String ? 1 : 0);
-        if (needed > maxData) {
-            m_c->setError("value too large: " + std::string(name));
-            return false;
-        }
-        value.name = q.bytes(0);
-        value.type = type;
-        value.data = std::move(data);
-        return true;
-    }
-
-    bool setValue(std::string_view name, ValueType type, std::string_view data) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            Query q(*m_c, SqlSetValue);
-            q.bind(1, m_id).bindText(2, name).bindText(3, toLowerAscii(name));
-            q.bind(4, static_cast<int64_t>(type)).bindBlob(5, data);
-            if (!q.done())
-                return false;
-            if (q.changes() == 0) {
-                m_c->setError("key was deleted: " + m_path);
-                return false;
-            }
-            return true;
-        });
-    }
-
-    bool deleteValue(std::string_view name) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write([&] {
-            Query q(*m_c, SqlDeleteValue);
-            q.bind(1, m_id).bindText(2, toLowerAscii(name));
-            if (!q.done())
-                return false;
-            if (q.changes() == 0) {
-                m_c->setError("value not found: " + std::string(name));
-                return false;
-            }
-            return true;
-        });
-    }
-
-    std::string name() const override { return LastPart(m_path); }
-    std::string path() const override { return m_path; }
-
-private:
-    // Where the last enumeration stopped, and in which state of the store.
-    // While that state holds, row index + 1 is the next row after that id,
-    // found through the index instead of by counting from the start.
-    struct Cursor
-    {
-        bool valid = false;
-        uint64_t epoch = 0;
-        unsigned dataVersion = 0;
-        uint32_t index = 0;
-        int64_t id = 0;
-    };
-
-    template<typename Fill>
-    bool enumerate(Cursor &cursor, Sql after, Sql at, uint32_t index, Fill &&fill)
-    {
-        if (cursor.valid && index == cursor.index + 1 && cursor.epoch == m_c->epoch()) {
-            Query q(*m_c, after);
-            q.bind(1, m_id).bind(2, cursor.id);
-            int rc = q.step();
-            // The version is that of the snapshot the query just read.
-            if (m_c->snapshotVersion() == cursor.dataVersion) {
-                if (rc != SQLITE_ROW) {
-                    cursor.valid = false;
-                    return false;
-                }
-                fill(q);
-                cursor.index = index;
-                cursor.id = q.integer(0);
-                return true;
-            }
-        }
-        Query q(*m_c, at);
-        q.bind(1, m_id).bind(2, static_cast<int64_t>(index));
-        if (!q.row()) {
-            cursor.valid = false;
-            return false;
-        }
-        fill(q);
-        cursor = {true, m_c->epoch(), m_c->snapshotVersion(), index, q.integer(0)};
-        return true;
-    }
-
-    bool exists(int64_t id)
-    {
-        Query q(*m_c, SqlKeyExists);
+bool SqliteConnection::emptyKey(int64_t id)
+{
+    for (Sql which : {SqlDeleteBelowValues, SqlDeleteBelowKeys, SqlDeleteKeyValues}) {
+        Query q(*this, which);
         q.bind(1, id);
-        if (q.row())
+        if (!q.done())
+            return false;
+    }
+    return true;
+}
+
+// While the state the cursor saw holds, row index + 1 is the next row after
+// the cursor's id, found through the index instead of by counting.
+template<typename Fill>
+bool SqliteConnection::enumerate(int64_t key, EnumCursor &cursor, Sql after, Sql at, uint32_t index,
+                                 Fill &&fill)
+{
+    if (cursor.valid && index == cursor.index + 1 && cursor.epoch == m_epoch) {
+        Query q(*this, after);
+        q.bind(1, key).bind(2, cursor.id);
+        int rc = q.step();
+        // The version is that of the snapshot the query just read.
+        if (snapshotVersion() == cursor.dataVersion) {
+            if (rc != SQLITE_ROW) {
+                cursor.valid = false;
+                return false;
+            }
+            fill(q);
+            cursor.index = index;
+            cursor.id = q.integer(0);
             return true;
-        m_c->setError("key was deleted: " + m_path);
+        }
+    }
+    Query q(*this, at);
+    q.bind(1, key).bind(2, static_cast<int64_t>(index));
+    if (!q.row()) {
+        cursor.valid = false;
         return false;
     }
+    fill(q);
+    cursor = {true, m_epoch, snapshotVersion(), index, q.integer(0)};
+    return true;
+}
 
-    // Finds the key at path below this one, with its path in stored case.
-    bool resolve(std::string_view path, int64_t &id, std::string &full)
-    {
-        std::vector<std::string_view> parts;
-        if (!SplitPath(path, parts)) {
-            m_c->setError("invalid key path: " + std::string(path));
-            return false;
-        }
-        if (parts.empty() && !exists(m_id))
-            return false;
-        id = m_id;
-        full = m_path;
-        for (std::string_view part : parts) {
-            Query q(*m_c, SqlFindChild);
-            q.bind(1, id).bindText(2, toLowerAscii(part));
-            if (!q.row()) {
-                std::string missing = full;
-                AppendPart(missing, part);
-                m_c->setError("key not found: " + missing);
-                return false;
-            }
-            id = q.integer(0);
-            AppendPart(full, q.bytes(1));
-        }
-        return true;
+bool SqliteConnection::keyAt(int64_t id, uint32_t index, EnumCursor &cursor, std::string &name)
+{
+    return enumerate(id, cursor, SqlKeyAfter, SqlKeyAt, index,
+                     [&](Query &q) { name = q.bytes(1); });
+}
+
+bool SqliteConnection::valueAt(int64_t id, uint32_t index, EnumCursor &cursor, ConfigValue &value)
+{
+    return enumerate(id, cursor, SqlValueAfter, SqlValueAt, index, [&](Query &q) {
+        value.name = q.bytes(1);
+        value.type = static_cast<ValueType>(q.integer(2));
+        value.data = q.bytes(3);
+    });
+}
+
+uint32_t SqliteConnection::count(Sql which, int64_t id)
+{
+    Query q(*this, which);
+    q.bind(1, id);
+    return q.row() ? static_cast<uint32_t>(q.integer(0)) : 0;
+}
+
+Found SqliteConnection::findValue(int64_t id, const std::string &lower, ConfigValue &value)
+{
+    Query q(*this, SqlQueryValue);
+    q.bind(1, id).bindText(2, lower);
+    Found found = q.found();
+    if (found == Found::Yes) {
+        value.name = q.bytes(0);
+        value.type = static_cast<ValueType>(q.integer(1));
+        value.data = q.bytes(2);
     }
+    return found;
+}
 
-    bool removeKeyRow(int64_t id)
-    {
-        if (id == kRootId) {
-            m_c->setError("the root key cannot be deleted");
-            return false;
-        }
-        Query values(*m_c, SqlDeleteKeyValues);
-        values.bind(1, id);
-        if (!values.done())
-            return false;
-        Query row(*m_c, SqlDeleteKeyRow);
-        row.bind(1, id);
-        return row.done();
-    }
+Found SqliteConnection::setValue(int64_t id, std::string_view name, const std::string &lower,
+                                 ValueType type, std::string_view data)
+{
+    Query q(*this, SqlSetValue);
+    q.bind(1, id).bindText(2, name).bindText(3, lower);
+    q.bind(4, static_cast<int64_t>(type)).bindBlob(5, data);
+    if (!q.done())
+        return Found::Failed;
+    return q.changes() == 0 ? Found::No : Found::Yes;
+}
 
-    uint32_t count(Sql which)
-    {
-        std::lock_guard lock(m_c->mutex());
-        Query q(*m_c, which);
-        q.bind(1, m_id);
-        return q.row() ? static_cast<uint32_t>(q.integer(0)) : 0;
-    }
-
-    std::shared_ptr<Connection> m_c;
-    int64_t m_id;
-    std::string m_path;
-    Cursor m_keyCursor;
-    Cursor m_valueCursor;
-};
-
-using SqliteStore = ConnectionStore<Connection, SqliteKey, kRootId>;
+Found SqliteConnection::deleteValue(int64_t id, const std::string &lower)
+{
+    Query q(*this, SqlDeleteValue);
+    q.bind(1, id).bindText(2, lower);
+    if (!q.done())
+        return Found::Failed;
+    return q.changes() == 0 ? Found::No : Found::Yes;
+}
 
 } // namespace
 
 std::unique_ptr<ConfigStore> OpenSqliteStore(const std::string &path, std::string *error,
                                              StoreOpen how)
 {
-    auto connection = std::make_shared<Connection>();
+    auto connection = std::make_shared<SqliteConnection>();
     std::string message;
     if (!connection->open(path, how, message)) {
         if (error)
             *error = message;
         return nullptr;
     }
-    return std::make_unique<SqliteStore>(std::move(connection));
+    return MakeStore(std::move(connection));
 }
 
 } // namespace sylvix

@@ -1,108 +1,83 @@
 #pragma once
 
-// What the store's backends share: key paths and names, and the store
-// object over a connection that does the work. Internal to platform/.
+// What the store's backends share: the key handles and the store object,
+// written once over the few queries a backend answers. Internal to platform/.
 
 #include "platform/ConfigStore.h"
-#include "platform/TextUtil.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace sylvix::store {
 
-// Names compare by their ASCII lower-case form; other bytes stay as they are.
-inline std::string AsciiLower(std::string_view s)
-{
-    return toLowerAscii(s);
-}
+// The root key's id in every backend.
+inline constexpr int64_t kRootKeyId = 1;
 
-// Splits a "\"-separated path; false when a part is empty ("a\\b", "\a").
-inline bool SplitPath(std::string_view path, std::vector<std::string_view> &parts)
-{
-    parts.clear();
-    if (path.empty())
-        return true;
-    size_t start = 0;
-    for (;;) {
-        size_t end = path.find('\\', start);
-        std::string_view part
-            = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
-        if (part.empty())
-            return false;
-        parts.push_back(part);
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
-    }
-}
+// The answer of a lookup; Failed means the backend recorded an error.
+enum class Found { Yes, No, Failed };
 
-inline void AppendPart(std::string &path, std::string_view part)
+struct StoredKey
 {
-    if (!path.empty())
-        path += '\\';
-    path += part;
-}
+    int64_t id = 0;
+    std::string name; // as stored, in its own case
+};
 
-inline std::string LastPart(const std::string &path)
+// Where the last enumeration of a key handle stopped, for backends that can
+// go on from there instead of counting from the start.
+struct EnumCursor
 {
-    size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+    bool valid = false;
+    uint64_t epoch = 0;
+    unsigned dataVersion = 0;
+    uint32_t index = 0;
+    int64_t id = 0;
+};
 
-// How deep a key at path sits below the root.
-inline size_t KeyDepth(const std::string &path)
-{
-    return path.empty() ? 0 : static_cast<size_t>(std::count(path.begin(), path.end(), '\\') + 1);
-}
-
-// The store over one connection, shared with every key handle opened from
-// it so that handles may outlive the store. Connection gives mutex(),
-// generation(), write(fn), error(), failure() and readOnly(); Key is made
-// from the connection, the root's id and its empty path.
-template<typename Connection, typename Key, int64_t RootId>
-class ConnectionStore final : public ConfigStore
+// One connection to a store, shared by the store and every key handle opened
+// from it, so that handles may outlive the store. Callers hold mutex() around
+// every call; names come lower-cased where the parameter says lower.
+class StoreConnection
 {
 public:
-    explicit ConnectionStore(std::shared_ptr<Connection> c) : m_c(std::move(c)) {}
+    virtual ~StoreConnection() = default;
 
-    std::unique_ptr<ConfigKey> root() override
-    {
-        return std::make_unique<Key>(m_c, RootId, std::string());
-    }
+    virtual std::recursive_mutex &mutex() = 0;
+    virtual uint64_t generation() = 0;
+    // Runs body in a transaction of its own, or inside the one in progress.
+    virtual bool write(const std::function<bool()> &body) = 0;
+    virtual void setError(std::string text) = 0;
+    virtual const std::string &error() const = 0;
+    virtual const std::string &failure() const = 0;
+    virtual bool readOnly() const = 0;
 
-    uint64_t generation() override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->generation();
-    }
+    virtual Found keyExists(int64_t id) = 0;
+    virtual Found findChild(int64_t parent, const std::string &lower, StoredKey &child) = 0;
+    // Inside write(); No when the parent is gone. Another client may have
+    // made the key first: then that one is the answer.
+    virtual Found insertKey(int64_t parent, std::string_view name, const std::string &lower,
+                            StoredKey &made)
+        = 0;
+    virtual Found hasSubkeys(int64_t id) = 0;
+    // Inside write(): the key with everything below it, or only what it holds.
+    virtual bool removeKey(int64_t id) = 0;
+    virtual bool emptyKey(int64_t id) = 0;
 
-    bool transaction(const std::function<bool()> &fn) override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->write(fn);
-    }
-
-    std::string lastError() const override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->error();
-    }
-
-    std::string failure() const override
-    {
-        std::lock_guard lock(m_c->mutex());
-        return m_c->failure();
-    }
-
-    bool readOnly() const override { return m_c->readOnly(); }
-
-private:
-    std::shared_ptr<Connection> m_c;
+    virtual bool keyAt(int64_t id, uint32_t index, EnumCursor &cursor, std::string &name) = 0;
+    virtual bool valueAt(int64_t id, uint32_t index, EnumCursor &cursor, ConfigValue &value) = 0;
+    virtual uint32_t countKeys(int64_t id) = 0;
+    virtual uint32_t countValues(int64_t id) = 0;
+    virtual Found findValue(int64_t id, const std::string &lower, ConfigValue &value) = 0;
+    // Inside write(); No when the key (setValue) or the value (deleteValue) is gone.
+    virtual Found setValue(int64_t id, std::string_view name, const std::string &lower,
+                           ValueType type, std::string_view data)
+        = 0;
+    virtual Found deleteValue(int64_t id, const std::string &lower) = 0;
 };
+
+std::unique_ptr<ConfigStore> MakeStore(std::shared_ptr<StoreConnection> connection);
 
 } // namespace sylvix::store

@@ -8,14 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace sylvix {
@@ -23,39 +21,20 @@ namespace {
 
 const std::string kTool = SYLVIX_REG_PATH;
 using test::readFile;
-using test::shellQuote;
 using test::TempDir;
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
-struct Result
+// Runs the tool on store with args; wrapper (another user, a measurement)
+// is a program and its arguments that run the tool in turn.
+test::ToolRun Tool(const std::string &store, std::vector<std::string> args,
+                   std::vector<std::string> wrapper = {})
 {
-    int code = -1; // exit code, -1 when the tool died of a signal
-    std::string out, err;
-    double seconds = 0;
-};
-
-// Runs the tool on store with args; prefix goes before it on the command
-// line (another user, a measurement).
-Result Tool(const TempDir &dir, const std::string &store, const std::vector<std::string> &args,
-            const std::string &prefix = {})
-{
-    std::string cmd = prefix + " " + shellQuote(kTool) + " --store " + shellQuote(store);
-    for (const std::string &a : args)
-        cmd += " " + shellQuote(a);
-    cmd += " </dev/null >" + shellQuote(dir.file("out")) + " 2>" + shellQuote(dir.file("err"));
-    const auto start = std::chrono::steady_clock::now();
-    const int status = std::system(cmd.c_str());
-    Result r;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(dir.file("out"));
-    r.err = readFile(dir.file("err"));
-    return r;
-}
-
-void Write(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
+    args.insert(args.begin(), {"--store", store});
+    if (wrapper.empty())
+        return test::runTool(kTool, args);
+    wrapper.push_back(kTool);
+    args.insert(args.begin(), wrapper.begin() + 1, wrapper.end());
+    return test::runTool(wrapper.front(), args);
 }
 
 // A store of a few dozen pages, written by the tool.
@@ -65,20 +44,15 @@ std::string MakeStore(const TempDir &dir, const std::string &name)
     for (int k = 0; k < 200; ++k)
         reg += "[HKEY_LOCAL_MACHINE\\Site\\K" + std::to_string(k) + "]\n\"v\"=\""
                + std::string(100, 'x') + "\"\n";
-    Write(dir.file(name + ".reg"), reg);
+    dir.write(name + ".reg", reg);
     const std::string store = dir.file(name);
-    EXPECT_EQ(Tool(dir, store, {"import", dir.file(name + ".reg")}).code, 0);
+    EXPECT_EQ(Tool(store, {"import", dir.file(name + ".reg")}).status, 0);
     return store;
 }
 
 class HostileStore : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        if (!std::filesystem::exists(kTool))
-            GTEST_SKIP() << kTool << " is not built";
-    }
     TempDir m_dir;
 };
 
@@ -98,7 +72,7 @@ TEST_F(HostileStore, FailuresAreReportedNotReadAsEmpty)
     {
         std::string store;
         std::vector<std::string> args;
-        int code;
+        int status;
         const char *err;
     } cases[] = {
         {good, {"get", "Site\\K7", "v"}, 0, ""},
@@ -113,42 +87,42 @@ TEST_F(HostileStore, FailuresAreReportedNotReadAsEmpty)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.store + " " + c.args.front());
-        const Result r = Tool(m_dir, c.store, c.args);
-        EXPECT_EQ(r.code, c.code) << r.err;
+        const test::ToolRun r = Tool(c.store, c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(missing)) << "a reader made a store";
 
     // Only a writer makes a store, and says so.
-    const Result made = Tool(m_dir, missing, {"set", "A", "n", "1"});
-    EXPECT_EQ(made.code, 0) << made.err;
+    const test::ToolRun made = Tool(missing, {"set", "A", "n", "1"});
+    EXPECT_EQ(made.status, 0) << made.err;
     EXPECT_NE(made.err.find("created a new store at " + missing), std::string::npos) << made.err;
-    EXPECT_EQ(Tool(m_dir, missing, {"get", "A", "n"}).out, "1\n");
-    EXPECT_EQ(Tool(m_dir, missing, {"set", "A", "m", "2"}).err, "");
+    EXPECT_EQ(Tool(missing, {"get", "A", "n"}).out, "1\n");
+    EXPECT_EQ(Tool(missing, {"set", "A", "m", "2"}).err, "");
 }
 
 TEST_F(HostileStore, AnotherUsersStoreCanBeRead)
 {
     const std::string store = MakeStore(m_dir, "theirs.db");
-    std::string as; // how the tool runs as somebody who may not write the store
+    std::vector<std::string> as; // how the tool runs as somebody who may not write the store
     if (::geteuid() == 0) {
         if (!std::filesystem::exists("/usr/bin/setpriv"))
             GTEST_SKIP() << "setpriv is missing";
         ::chmod(m_dir.file("").c_str(), 0755);
         ::chmod(store.c_str(), 0644);
-        as = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+        as = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     } else {
         ::chmod(store.c_str(), 0444);
         ::chmod(m_dir.file("").c_str(), 0555);
     }
-    const Result get = Tool(m_dir, store, {"get", "Site\\K3", "v"}, as);
-    EXPECT_EQ(get.code, 0) << get.err;
+    const test::ToolRun get = Tool(store, {"get", "Site\\K3", "v"}, as);
+    EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(get.out, std::string(100, 'x') + "\n");
-    const Result exported = Tool(m_dir, store, {"export", "Site\\K199"}, as);
-    EXPECT_EQ(exported.code, 0) << exported.err;
+    const test::ToolRun exported = Tool(store, {"export", "Site\\K199"}, as);
+    EXPECT_EQ(exported.status, 0) << exported.err;
     EXPECT_NE(exported.out.find("[HKEY_LOCAL_MACHINE\\Site\\K199]"), std::string::npos);
-    const Result set = Tool(m_dir, store, {"set", "Site", "n", "1"}, as);
-    EXPECT_NE(set.code, 0);
+    const test::ToolRun set = Tool(store, {"set", "Site", "n", "1"}, as);
+    EXPECT_NE(set.status, 0);
     EXPECT_NE(set.err.find("readonly"), std::string::npos) << set.err;
     ::chmod(m_dir.file("").c_str(), 0700);
 }
@@ -171,7 +145,7 @@ TEST_F(HostileStore, HostileFilesEndInTimeWithAClearError)
     {
         const char *title;
         std::string text; // the file's bytes, or empty to read /dev/zero
-        int code;
+        int status;
         const char *err;
     } cases[] = {
         {"300000 continuation lines", continued, 0, ""},
@@ -188,30 +162,30 @@ TEST_F(HostileStore, HostileFilesEndInTimeWithAClearError)
         SCOPED_TRACE(c.title);
         std::string file = "/dev/zero";
         if (!c.text.empty()) {
-            file = m_dir.file("hostile.reg");
-            Write(file, c.text);
+            file = m_dir.write("hostile.reg", c.text);
         }
-        const Result r = Tool(m_dir, m_dir.file("h.db"), {"import", file},
-                              "/usr/bin/time -f %M -o " + shellQuote(m_dir.file("rss")));
-        EXPECT_EQ(r.code, c.code) << r.err;
+        const auto start = std::chrono::steady_clock::now();
+        const test::ToolRun r = Tool(m_dir.file("h.db"), {"import", file},
+                                     {"/usr/bin/time", "-f", "%M", "-o", m_dir.file("rss")});
+        EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
         // Generous bounds, many times what each takes, far below what
         // quadratic work (minutes) or an unbounded read (gigabytes) needs.
-        EXPECT_LT(r.seconds, 30.0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
         const std::string rss = readFile(m_dir.file("rss")); // the figure is its last line
         const size_t last = rss.find_last_of('\n', rss.size() >= 2 ? rss.size() - 2 : 0);
         const long kib = std::atol(rss.c_str() + (last == std::string::npos ? 0 : last + 1));
         EXPECT_GT(kib, 0) << rss;
         EXPECT_LT(kib, 512L * 1024);
     }
-    EXPECT_EQ(Tool(m_dir, m_dir.file("h.db"), {"get", "C", "b"}).out.size(),
+    EXPECT_EQ(Tool(m_dir.file("h.db"), {"get", "C", "b"}).out.size(),
               std::string("hex:00,").size() + 300000 * 3 + 2 + 1);
 
     // What export could not write back, set refuses too.
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"set", "N", "a\nb", "1"}, {"set", "N\rM", "a", "1"}}) {
-        const Result r = Tool(m_dir, m_dir.file("h.db"), args);
-        EXPECT_EQ(r.code, 2);
+        const test::ToolRun r = Tool(m_dir.file("h.db"), args);
+        EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.err.find("line break"), std::string::npos) << r.err;
     }
 }
@@ -232,23 +206,22 @@ TEST_F(HostileStore, WhatTheStoreAcceptsExportsAndImportsAgain)
         {"set", "Odd", "n", "--dword", "4294967295"},
     };
     for (const auto &args : sets) {
-        const Result r = Tool(m_dir, store, args);
-        EXPECT_EQ(r.code, 0) << args[1] << ": " << r.err;
+        const test::ToolRun r = Tool(store, args);
+        EXPECT_EQ(r.status, 0) << args[1] << ": " << r.err;
     }
-    const Result tooDeep = Tool(m_dir, store, {"set", deepest + "\\x", "n", "1"});
-    EXPECT_EQ(tooDeep.code, 1);
+    const test::ToolRun tooDeep = Tool(store, {"set", deepest + "\\x", "n", "1"});
+    EXPECT_EQ(tooDeep.status, 1);
     EXPECT_NE(tooDeep.err.find("nest at most 512"), std::string::npos) << tooDeep.err;
 
-    const Result first = Tool(m_dir, store, {"export", "-o", m_dir.file("first.reg")});
-    ASSERT_EQ(first.code, 0) << first.err;
-    const Result in = Tool(m_dir, m_dir.file("b.db"), {"import", m_dir.file("first.reg")});
-    ASSERT_EQ(in.code, 0) << in.err;
-    const Result second = Tool(m_dir, m_dir.file("b.db"), {"export"});
-    ASSERT_EQ(second.code, 0) << second.err;
+    const test::ToolRun first = Tool(store, {"export", "-o", m_dir.file("first.reg")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const test::ToolRun in = Tool(m_dir.file("b.db"), {"import", m_dir.file("first.reg")});
+    ASSERT_EQ(in.status, 0) << in.err;
+    const test::ToolRun second = Tool(m_dir.file("b.db"), {"export"});
+    ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out, readFile(m_dir.file("first.reg")));
-    EXPECT_EQ(Tool(m_dir, m_dir.file("b.db"), {"get", "Odd", "multi"}).out,
-              "line one\nline two\r\n\n");
-    EXPECT_EQ(Tool(m_dir, m_dir.file("b.db"), {"get", deepest, "bottom"}).out, "1\n");
+    EXPECT_EQ(Tool(m_dir.file("b.db"), {"get", "Odd", "multi"}).out, "line one\nline two\r\n\n");
+    EXPECT_EQ(Tool(m_dir.file("b.db"), {"get", deepest, "bottom"}).out, "1\n");
 }
 
 } // namespace

@@ -2,56 +2,40 @@
 
 #include "model/Config.h"
 #include "platform/ConfigStore.h"
+#include "tests/support/RunTool.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 
 using namespace sylvix;
 
 namespace {
 
-struct ToolRun
-{
-    int status = -1;
-    std::string out;
-};
+using test::ToolRun;
 
-ToolRun run(const std::string &args, const std::string &store)
+// sylvix-map on the store with args split at blanks; out is what it wrote
+// to both streams.
+test::ToolRun run(const std::string &args, const std::string &store)
 {
-    std::string cmd = "NORVANE_REGISTRY='" + store + "' " SYLVIX_MAP_PATH " " + args + " 2>&1";
-    ToolRun r;
-    FILE *p = ::popen(cmd.c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 65536> buf;
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.out.append(buf.data(), n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    test::ToolRun r = test::runTool(SYLVIX_MAP_PATH, words, {{"NORVANE_REGISTRY", store}});
+    r.out += r.err;
     return r;
 }
 
 class MapTool : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        std::string templ = (std::filesystem::temp_directory_path() / "sylvix-map-XXXXXX").string();
-        m_dir = ::mkdtemp(templ.data());
-        m_store = m_dir + "/registry.db";
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     // extra adds to the server key before the store closes.
     void configure(bool programKey = true,
                    const std::function<void(ConfigKey &server)> &extra = nullptr)
@@ -72,12 +56,7 @@ protected:
             extra(*server);
     }
 
-    void page(const std::string &rel, const std::string &html)
-    {
-        std::filesystem::path p = m_dir + "/site/" + rel;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p) << html;
-    }
+    void page(const std::string &rel, const std::string &html) { m_tmp.write("site/" + rel, html); }
 
     // A site of a few hundred pages linking each other at random.
     void randomSite(int pages, unsigned seed, const std::string &moreOnIndex = "")
@@ -106,7 +85,8 @@ protected:
             page("img/i" + std::to_string(i) + ".gif", "GIF89a");
     }
 
-    std::string m_dir, m_store;
+    test::TempDir m_tmp;
+    const std::string m_dir = m_tmp.path(), m_store = m_tmp / "registry.db";
 };
 
 } // namespace
@@ -127,9 +107,7 @@ TEST_F(MapTool, ExitStatusTellsBrokenLinksAndErrors)
     EXPECT_EQ(broken.status, 1) << broken.out;
     EXPECT_EQ(broken.out, m_dir + "/site/a.html:1: http://localhost/missing.gif (no such file)\n");
 
-    EXPECT_EQ(run("--format xml", m_store).status, 2);
-    EXPECT_EQ(run("--depth", m_store).status, 2);
-    EXPECT_EQ(run("-r", m_store).status, 2);
+    EXPECT_EQ(run("--format xml", m_store).status, 2); // the reasons: MapOptions
     ToolRun bad = run("not-a-url.html", m_store);
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("Can't interpret URL\n'not-a-url.html'"), std::string::npos) << bad.out;
@@ -320,14 +298,13 @@ TEST_F(MapTool, OutputCannotBeForged)
         << tree.out;
 
     // JSON decodes as strict UTF-8, a bad byte as U+FFFD.
-    std::string json = m_dir + "/map.json";
-    ToolRun decoded
-        = run("--whole -q --format json > " + json
-                  + "; python3 -c \"import json,sys; d=json.loads(open(sys.argv[1], "
-                    "encoding='utf-8', errors='strict').read()); print(repr(d[0]['file'])"
-                    ", repr(d[0]['children'][0]['url']))\" "
-                  + json,
-              m_store);
+    const std::string json = m_tmp.write("map.json", run("--whole -q --format json", m_store).out);
+    ToolRun decoded = test::runTool(
+        "/usr/bin/python3", {"-c",
+                             "import json,sys; d=json.loads(open(sys.argv[1], encoding='utf-8', "
+                             "errors='strict').read()); print(repr(d[0]['file']), "
+                             "repr(d[0]['children'][0]['url']))",
+                             json});
     EXPECT_EQ(decoded.out,
               "'" + m_dir + "/si\xef\xbf\xbdte\\x1b[31m/index.html' 'http://localhost/a\\x01'\n");
 }
@@ -336,14 +313,12 @@ TEST_F(MapTool, SarifOutputFollowsTheSchema)
 {
     configure();
     page("index.html", "<p>\n<a href=\"gone.html\">x</a>\n<img src=\"gone.gif\">");
-    std::string sarif = m_dir + "/map.sarif";
-    ToolRun r
-        = run("--whole -q --format sarif > " + sarif
-                  + "; python3 " SYLVIX_SOURCE_DIR "/tests/cli/check-sarif.py " SYLVIX_SOURCE_DIR
-                    "/tests/cli/sarif-2.1.0.schema.json "
-                  + sarif,
-              m_store);
-    EXPECT_EQ(r.status, 0) << r.out;
+    const std::string sarif
+        = m_tmp.write("map.sarif", run("--whole -q --format sarif", m_store).out);
+    ToolRun r = test::runTool("/usr/bin/python3",
+                              {SYLVIX_SOURCE_DIR "/tests/cli/check-sarif.py",
+                               SYLVIX_SOURCE_DIR "/tests/cli/sarif-2.1.0.schema.json", sarif});
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "file://" + m_dir
                          + "/site/index.html:2 http://localhost/gone.html (no such "
                            "file)\nfile://"

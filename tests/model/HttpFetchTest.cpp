@@ -1,7 +1,6 @@
 // Remote checks against scripted HTTP peers on loopback.
 
 #include "ModelFixture.h"
-#include "tests/support/ScopedEnv.h"
 #include "tests/support/ScriptServer.h"
 
 #include "model/Events.h"
@@ -53,8 +52,7 @@ protected:
         ServerFixture::SetUp();
         WriteString(*m_server, "ServerName", "localhost");
         verifyExternal = true;
-        std::filesystem::create_directories(m_tmp);
-        m_tmpEnv.emplace("TMPDIR", m_tmp.c_str());
+        m_tmpEnv.emplace(m_tmp);
         mainThread = std::this_thread::get_id();
         NotifyHooks hooks;
         hooks.status = [this](const std::string &t) { m_status.push_back(t); };
@@ -69,8 +67,7 @@ protected:
     }
     void TearDown() override
     {
-        for (SiteNode *n : m_nodes)
-            FreeNode(n);
+        m_nodes.clear();
         InstallEventPump(nullptr);
         InstallNotifyHooks({});
         SetHostResolver(nullptr);
@@ -86,13 +83,7 @@ protected:
         ServerFixture::TearDown();
     }
 
-    SiteNode *node(const std::string &url)
-    {
-        SiteNode *n = CreateNode();
-        SetUrl(n, url, nullptr);
-        m_nodes.push_back(n);
-        return n;
-    }
+    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
     // The node's BROKEN and NOTVER flags and its file's content ("-" when
     // it has none), for comparing outcomes at a glance.
     static std::string outcome(SiteNode *n)
@@ -127,8 +118,8 @@ protected:
     }
 
     const std::string m_tmp = m_dir / "tmp";
-    std::optional<ScopedEnv> m_tmpEnv;
-    std::vector<SiteNode *> m_nodes;
+    std::optional<ScopedTmpDir> m_tmpEnv;
+    OwnedNodes m_nodes;
     std::vector<std::string> m_status;
     std::vector<Prompt> m_questions, m_errors;
     bool m_answerYes = false;

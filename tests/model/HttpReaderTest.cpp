@@ -2,7 +2,6 @@
 // wait can have, and arbitrary input.
 
 #include "ModelFixture.h"
-#include "tests/support/ScopedEnv.h"
 
 #include "model/Http.h"
 #include "model/HttpReader.h"
@@ -21,30 +20,14 @@ namespace {
 class HttpReading : public ServerFixture
 {
 protected:
-    void SetUp() override
-    {
-        ServerFixture::SetUp();
-        std::filesystem::create_directories(m_tmp);
-        m_tmpEnv.emplace("TMPDIR", m_tmp.c_str());
-    }
-    void TearDown() override
-    {
-        for (SiteNode *n : m_nodes)
-            FreeNode(n);
-        m_tmpEnv.reset();
-        ServerFixture::TearDown();
-    }
     SiteNode *node()
     {
-        SiteNode *n = CreateNode();
-        SetUrl(n, "http://remote.example:8080/dir/doc", nullptr);
+        SiteNode *n = m_nodes.make("http://remote.example:8080/dir/doc");
         n->flags |= EXTERNAL;
-        m_nodes.push_back(n);
         return n;
     }
-    const std::string m_tmp = m_dir / "tmp";
-    std::optional<ScopedEnv> m_tmpEnv;
-    std::vector<SiteNode *> m_nodes;
+    ScopedTmpDir m_tmp{m_dir / "tmp"};
+    OwnedNodes m_nodes;
 };
 
 // Gives head, then 'z' for ever.

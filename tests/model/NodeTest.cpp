@@ -5,23 +5,6 @@
 
 using namespace sylvix;
 
-TEST(Node, NewNodeIsEmptyAndUnknown)
-{
-    SiteNode *n = CreateNode();
-    EXPECT_EQ(n->kind, Unknown);
-    EXPECT_EQ(n->flags, 0u);
-    EXPECT_EQ(n->loaded(), 0u);
-    EXPECT_EQ(n->depth, 0u);
-    EXPECT_EQ(n->stat.size, 0);
-    EXPECT_FALSE(n->url.present());
-    EXPECT_EQ(n->firstChild(), nullptr);
-    EXPECT_EQ(n->parent(), nullptr);
-    FreeNode(n);
-    EXPECT_STREQ(KindDisplayText(12), "Zero Stats");
-    EXPECT_STREQ(KindDisplayText(16), "HTML Dir");
-    EXPECT_STREQ(KindDisplayText(99), "Unknown");
-}
-
 TEST(Node, CopiesShallowAndDeep)
 {
     SiteNode *n = CreateNode();

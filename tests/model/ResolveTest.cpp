@@ -14,21 +14,8 @@ namespace {
 class Resolve : public ServerFixture
 {
 protected:
-    // A node for url as a link found on the server's home page.
-    SiteNode *node(const std::string &url)
-    {
-        SiteNode *n = CreateNode();
-        SetUrl(n, url, nullptr);
-        m_nodes.push_back(n);
-        return n;
-    }
-    void TearDown() override
-    {
-        for (SiteNode *n : m_nodes)
-            FreeNode(n);
-        ServerFixture::TearDown();
-    }
-    std::vector<SiteNode *> m_nodes;
+    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
+    OwnedNodes m_nodes;
 };
 
 } // namespace
@@ -222,18 +209,16 @@ TEST_F(Resolve, KindsFromTypes)
 
 TEST_F(Resolve, PathsTooLongAndOddFilesAreBrokenNotFatal)
 {
-    std::string longName(5000, 'x');
-    SiteNode *n = node("http://localhost/" + longName + ".html");
+    SiteNode *n = node("http://localhost/" + std::string(5000, 'x') + ".html");
     EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
     EXPECT_TRUE(n->flags & BROKEN);
 
+    // Resolving marks a pipe broken (HostileInput); parsing it directly must not block either.
     doc("index.html");
-    std::string fifo = m_dir / "docs/pipe.html";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((m_dir / "docs/pipe.html").c_str(), 0600), 0);
     n = node("http://localhost/pipe.html");
     ResolveNode(n);
-    EXPECT_EQ(n->kind, Html);
-    ParseDocument(n); // must not block on the pipe
+    ParseDocument(n);
     EXPECT_EQ(n->firstChild(), nullptr);
 }
 

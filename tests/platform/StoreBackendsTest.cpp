@@ -6,23 +6,18 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace sylvix {
@@ -144,6 +139,19 @@ std::vector<std::string> KeyNames(ConfigKey &key)
     return names;
 }
 
+// Waits for a change that another connection committed; the PostgreSQL
+// notification travels asynchronously, so the bound is generous.
+bool SeesChange(ConfigStore &store, uint64_t before)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (store.generation() == before) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
 {
     auto key = m_store->root()->createKey("Software\\Tavrin");
@@ -185,8 +193,39 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
     EXPECT_FALSE(again->queryValue("Zeta", v, 6));
     EXPECT_TRUE(again->queryValue("Zeta", v, 7));
     EXPECT_FALSE(again->queryValue("absent", v));
+    // Only ASCII letters fold: "\xc9" and "\xe9" are different names.
+    EXPECT_FALSE(again->queryValue("CAF\xc9", v));
     EXPECT_FALSE(again->openKey("Software\\Tavrin\\absent"));
-    EXPECT_FALSE(again->openKey("a\\\\b"));
+    EXPECT_NE(m_store->lastError().find("not found"), std::string::npos);
+    // Only "\" separates, and no part may be empty; ".." is a name like any other.
+    for (const char *bad : {"a\\\\b", "\\a", "a\\", "b\\.."})
+        EXPECT_FALSE(again->openKey(bad) || again->deleteKey(bad)) << bad;
+    EXPECT_FALSE(again->createKey("a\\\\b"));
+    auto url = again->createKey("Basic\\/docs/private/");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->name(), "/docs/private/");
+    EXPECT_EQ(url->openKey("")->path(), "Software\\Tavrin\\Basic\\/docs/private/");
+
+    // Overwriting keeps the place, also with a new type; a deleted and
+    // re-added value goes to the end. Another connection's delete shows in
+    // the enumeration under way.
+    ASSERT_TRUE(WriteDword(*again, "ZETA", 7));
+    ASSERT_TRUE(again->deleteValue("alpha"));
+    EXPECT_FALSE(again->deleteValue("alpha"));
+    ASSERT_TRUE(again->setValue("ALPHA", ValueType::Binary, ""));
+    EXPECT_EQ(ValueNames(*again), (std::vector<std::string>{"Zeta", "Mid", latin1, "ALPHA"}));
+    ASSERT_TRUE(again->enumValue(0, v));
+    EXPECT_EQ(v.type, ValueType::Dword);
+    ASSERT_TRUE(again->enumValue(1, v));
+    const uint64_t seen = GetParam() == Backend::Postgres ? other->generation() : 0;
+    ASSERT_TRUE(key->deleteValue("zeta"));
+    // A PostgreSQL client learns of another's commit by a notification.
+    if (GetParam() == Backend::Postgres) {
+        ASSERT_TRUE(SeesChange(*other, seen));
+    }
+    ASSERT_TRUE(again->enumValue(2, v));
+    EXPECT_EQ(v.name, "ALPHA");
+    EXPECT_FALSE(again->enumValue(3, v));
 }
 
 TEST_P(StoreBackends, DeletingKeys)
@@ -206,6 +245,17 @@ TEST_P(StoreBackends, DeletingKeys)
     EXPECT_NE(m_store->lastError().find("deleted"), std::string::npos) << m_store->lastError();
     EXPECT_TRUE(root->deleteKey("p"));
     EXPECT_FALSE(root->openKey("P"));
+    EXPECT_FALSE(root->deleteKey("P"));
+    EXPECT_FALSE(root->deleteTree("P"));
+
+    // A new key of the old name does not take over the old handle.
+    ASSERT_TRUE(root->createKey("P\\Child\\Leaf"));
+    ConfigValue v;
+    std::string name;
+    EXPECT_FALSE(child->queryValue("v", v) || child->enumValue(0, v) || child->enumKey(0, name)
+                 || child->createKey("Sub") || child->openKey("") || child->deleteValue("v"));
+    EXPECT_EQ(child->countValues(), 0u);
+    EXPECT_EQ(root->openKey("P\\Child\\Leaf")->countValues(), 0u);
 
     auto kept = root->createKey("Kept\\Inner");
     ASSERT_TRUE(kept);
@@ -236,19 +286,6 @@ TEST_P(StoreBackends, TransactionsNestAndRollBack)
     EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"c", "d"}));
 }
 
-// Waits for a change that another connection committed; the PostgreSQL
-// notification travels asynchronously, so the bound is generous.
-bool SeesChange(ConfigStore &store, uint64_t before)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (store.generation() == before) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 TEST_P(StoreBackends, GenerationFollowsEveryCommit)
 {
     auto reader = open();
@@ -269,9 +306,23 @@ TEST_P(StoreBackends, GenerationFollowsEveryCommit)
     ASSERT_TRUE(ReadString(*theirs, "v", text));
     EXPECT_EQ(text, "two") << "what was read before the change is not reused";
 
+    // Reads alone change nothing, nor does "creating" a key that exists.
     const uint64_t own = m_store->generation();
+    EXPECT_TRUE(ReadString(*mine, "v", text) && m_store->root()->createKey("g"));
+    EXPECT_EQ(m_store->generation(), own);
     ASSERT_TRUE(m_store->root()->deleteTree("G"));
     EXPECT_NE(m_store->generation(), own) << "an own commit shows at once";
+}
+
+TEST_P(StoreBackends, KeysOutliveTheStore)
+{
+    auto key = m_store->root()->createKey("Persist");
+    m_store.reset();
+    ASSERT_TRUE(key && WriteString(*key, "name", "value"));
+    key.reset();
+    std::string text;
+    ASSERT_TRUE(ReadString(*open()->root()->openKey("Persist"), "name", text));
+    EXPECT_EQ(text, "value");
 }
 
 TEST_P(StoreBackends, ConcurrentIncrementsAreNotLost)
@@ -326,39 +377,12 @@ INSTANTIATE_TEST_SUITE_P(, StoreBackends, ::testing::Values(Backend::Sqlite, Bac
                              return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
                          });
 
-// A port that takes connections and never says a word, as a server behind
-// a dead link looks to a client.
-class SilentListener
-{
-public:
-    SilentListener()
-    {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        auto *any = reinterpret_cast<sockaddr *>(&addr);
-        if (bind(m_fd, any, length) == 0 && listen(m_fd, 4) == 0
-            && getsockname(m_fd, any, &length) == 0)
-            m_port = ntohs(addr.sin_port);
-    }
-    ~SilentListener() { close(m_fd); }
-    SilentListener(const SilentListener &) = delete;
-    SilentListener &operator=(const SilentListener &) = delete;
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
 TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
 {
     ScopedEnv timeout("PGCONNECT_TIMEOUT", "2");
-    SilentListener silent;
-    ASSERT_NE(silent.port(), 0);
-    // Port 1 on loopback refuses at once; the silent one waits out the time-out.
+    // Port 1 on loopback refuses at once; a listener that never accepts
+    // waits out the time-out, as a server behind a dead link does.
+    test::LoopbackListener silent;
     for (const std::string &port : {std::string("1"), std::to_string(silent.port())}) {
         ScopedEnv env("PGPORT", port.c_str());
         auto start = std::chrono::steady_clock::now();
@@ -388,7 +412,7 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
                              "DocMap]\r\n"
                              "\"/\"=\"/srv/www/html\"\r\n"
                              "\"/img\"=hex:00,01,fe\r\n\r\n";
-    std::ofstream(dir.file("in.reg"), std::ios::binary) << text;
+    dir.write("in.reg", text);
     auto reg = [&](std::vector<std::string> args, int &code) {
         args.insert(args.begin(), {"-r", PgHost()});
         const test::ToolRun run = test::runTool(SYLVIX_REG_PATH, args, {}, {}, 60);
@@ -403,10 +427,7 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
     ASSERT_EQ(code, 0);
     reg({"export", "HKLM\\SOFTWARE\\Tavrin", "-o", dir.file("out.reg")}, code);
     ASSERT_EQ(code, 0);
-    std::ifstream in(dir.file("out.reg"), std::ios::binary);
-    std::stringstream exported;
-    exported << in.rdbuf();
-    std::string roundTrip = exported.str();
+    const std::string roundTrip = test::readFile(dir.file("out.reg"));
     EXPECT_NE(roundTrip.find("\"TCP Port\"=dword:00000050"), std::string::npos) << roundTrip;
     EXPECT_NE(roundTrip.find("\"/img\"=hex:00,01,fe"), std::string::npos) << roundTrip;
     reg({"set", server, "ServerRoot", "/other"}, code);

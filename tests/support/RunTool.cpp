@@ -59,12 +59,4 @@ ToolRun runTool(const std::string &path, const std::vector<std::string> &args,
     return run;
 }
 
-std::string shellQuote(const std::string &text)
-{
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 } // namespace sylvix::test

@@ -23,7 +23,4 @@ ToolRun runTool(const std::string &path, const std::vector<std::string> &args,
                 const std::vector<std::pair<std::string, std::string>> &env = {},
                 const std::string &input = {}, int deadlineSeconds = 0);
 
-// text as one word for sh, for tests that need a shell around the tool.
-std::string shellQuote(const std::string &text);
-
 } // namespace sylvix::test
