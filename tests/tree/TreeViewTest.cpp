@@ -230,11 +230,10 @@ TEST_F(TreeView, StopDuringAnExpansionLeavesTheRowCollapsed)
 
 TEST_F(TreeView, CommandsWhileBusyAndWithARow)
 {
-    for (const char *on :
-         {"actionFileNewTree", "actionFileExit", "actionViewHyperlink", "actionTreeExpand",
-          "actionViewStop", "actionSearchFindNode", "actionFileProperties",
-          "actionPropertiesDiagnostics", "actionFileOpen", "actionFileBrowserPreview",
-          "actionToolsWizards"})
+    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
+                           "actionTreeExpand", "actionViewStop", "actionSearchFindNode",
+                           "actionFileProperties", "actionPropertiesDiagnostics", "actionFileOpen",
+                           "actionFileBrowserPreview", "actionToolsWizards"})
         EXPECT_TRUE(enabled(on)) << on;
     EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
 
