@@ -6,6 +6,7 @@
 //
 // usage: linkscan [PAGES] [LINKS_PER_SHORT_PAGE]   (defaults 5000, 20000)
 
+#include "bench/BenchPage.h"
 #include "htmlparse/HtmlParse.h"
 #include "model/Page.h"
 
@@ -19,30 +20,10 @@
 #include <vector>
 
 using namespace sylvix;
+using bench::cpuSeconds;
+using bench::ordinaryPage;
 
 namespace {
-
-// The page bench/expandrow opens: about 8 KB with a few faults.
-std::string ordinaryPage(int i)
-{
-    std::string s = "<html><head><title>Page " + std::to_string(i) + "</title></head><body>\n";
-    for (int p = 0; p < 40; ++p) {
-        s += "<p>Paragraph " + std::to_string(p) + " of page " + std::to_string(i)
-             + " with <b>some <i>text</b></i> and a <a href=\"../other" + std::to_string(p)
-             + ".html\">link</a>.\n";
-        if (p % 10 == 0)
-            s += "<img src=\"pic" + std::to_string(p) + ".gif\"><font color=red>old</font>\n";
-    }
-    return s + "</body></html>\n";
-}
-
-double cpuSeconds()
-{
-    struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-           + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 size_t heapInUse()
 {
