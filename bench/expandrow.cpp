@@ -7,6 +7,7 @@
 //   Writes the pages and a configuration store under DIR (which must not
 //   exist yet) and removes DIR afterwards.
 
+#include "bench/BenchPage.h"
 #include "model/Config.h"
 #include "model/Expand.h"
 #include "model/SiteNode.h"
@@ -20,31 +21,11 @@
 #include <sys/resource.h>
 
 using namespace sylvix;
+using bench::cpuSeconds;
+using bench::ordinaryPage;
 namespace fs = std::filesystem;
 
 namespace {
-
-// About 8 KB of ordinary HTML with a few faults for the checker to find.
-std::string page(int i)
-{
-    std::string s = "<html><head><title>Page " + std::to_string(i) + "</title></head><body>\n";
-    for (int p = 0; p < 40; ++p) {
-        s += "<p>Paragraph " + std::to_string(p) + " of page " + std::to_string(i)
-             + " with <b>some <i>text</b></i> and a <a href=\"../other" + std::to_string(p)
-             + ".html\">link</a>.\n";
-        if (p % 10 == 0)
-            s += "<img src=\"pic" + std::to_string(p) + ".gif\"><font color=red>old</font>\n";
-    }
-    return s + "</body></html>\n";
-}
-
-double cpuSeconds()
-{
-    struct rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-           + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 // Wall seconds; cpu receives the CPU seconds.
 double openRow(const std::string &url, MarkupChecks mode, size_t &children, double &cpu)
@@ -77,7 +58,7 @@ int main(int argc, char **argv)
     std::string index = "<html><body>\n";
     for (int i = 0; i < count; ++i) {
         std::string name = "p" + std::to_string(i) + ".html";
-        std::ofstream(dir / "docs" / name) << page(i);
+        std::ofstream(dir / "docs" / name) << ordinaryPage(i);
         index += "<a href=\"" + name + "\">" + name + "</a>\n";
     }
     std::ofstream(dir / "docs/index.html") << index << "</body></html>\n";

@@ -79,14 +79,15 @@ bool HasOnlyCrLines(std::string_view bytes)
 // How the bytes were come by, for the notes about it.
 enum class Source { Bytes, Stream, NoStream, ReadError };
 
-std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onError,
-                                const ParseOptions &options, Source source)
+// Reads bytes with build (which parses the text it is given) and reports
+// the messages: the same for a tree and for a scan.
+template<class Build>
+void Read(std::string_view bytes, const ErrorHandler &onError, const ParseOptions &options,
+          Source source, Build &&build)
 {
     InitOnce();
     MessageList messages(options.minLevel, options.maxMessages);
-    std::unique_ptr<Document> document;
     try {
-        auto impl = std::make_unique<Document::Impl>(nullptr);
         const bool readFailed = source == Source::ReadError;
         if (source == Source::NoStream)
             messages.addNote(0, 2, "The document could not be opened for reading");
@@ -121,9 +122,7 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
                                  + std::to_string(cut.dropped) + " attributes of "
                                  + std::to_string(cut.elements) + " elements left out)");
         }
-        BuiltTree tree = BuildTree(text);
-        impl->doc = tree.doc;
-        document = std::make_unique<Document>(std::move(impl));
+        const BuiltTree tree = build(text);
         if (tree.outOfMemory)
             messages.addNote(0, 2, "The document could not be parsed: out of memory");
         if (tree.stopped)
@@ -157,11 +156,6 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
     } catch (const std::exception &e) {
         messages.addNote(0, 2, std::string("The document could not be parsed: ") + e.what());
     }
-    if (!document) {
-        std::unique_ptr<Document::Impl> impl(new (std::nothrow) Document::Impl(nullptr));
-        if (impl)
-            document.reset(new (std::nothrow) Document(std::move(impl)));
-    }
     std::vector<Error> delivered;
     try {
         delivered = messages.take();
@@ -171,6 +165,25 @@ std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onEr
     if (onError) {
         for (const Error &e : delivered)
             onError(e);
+    }
+}
+
+std::unique_ptr<Document> Parse(std::string_view bytes, const ErrorHandler &onError,
+                                const ParseOptions &options, Source source)
+{
+    std::unique_ptr<Document> document;
+    Read(bytes, onError, options, source, [&document](std::string_view text) {
+        auto impl = std::make_unique<Document::Impl>(nullptr);
+        BuiltTree tree = BuildTree(text);
+        impl->doc = tree.doc;
+        tree.doc = nullptr;
+        document = std::make_unique<Document>(std::move(impl));
+        return tree;
+    });
+    if (!document) {
+        std::unique_ptr<Document::Impl> impl(new (std::nothrow) Document::Impl(nullptr));
+        if (impl)
+            document.reset(new (std::nothrow) Document(std::move(impl)));
     }
     return document;
 }
@@ -207,6 +220,13 @@ std::unique_ptr<Document> ParseBytes(std::string_view bytes, const ErrorHandler 
                                      const ParseOptions &options)
 {
     return Parse(bytes, onError, options, Source::Bytes);
+}
+
+void ScanBytes(std::string_view bytes, BlockSink &sink, const ErrorHandler &onError,
+               const ParseOptions &options)
+{
+    Read(bytes, onError, options, Source::Bytes,
+         [&sink](std::string_view text) { return ScanTree(text, sink); });
 }
 
 std::unique_ptr<Document> ParseStream(FILE *stream, const ErrorHandler &onError,

@@ -94,10 +94,35 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Receives a document's blocks as they are read, without a tree: the
+// elements and texts come in document order and nest exactly as in the tree
+// ParseBytes gives (depth limit included). Attributes are name/value pairs
+// ending in null, and all strings are valid only during the call. When
+// libxml2 had to read part of the text as Latin-1, the strings can hold bytes
+// that are not UTF-8; repairUtf8 then says so once, after the last block, and
+// RepairUtf8 mends each string as the tree would have.
+class BlockSink
+{
+public:
+    virtual ~BlockSink() = default;
+    virtual void openElement(int tag, const char *name, const char *const *attributes, int line)
+        = 0;
+    virtual void closeElement() = 0;
+    virtual void text(std::string_view text) = 0;
+    virtual void repairUtf8() {}
+};
+
+// Replaces every byte outside a well-formed UTF-8 sequence with '?'.
+void RepairUtf8(std::string &text);
+
 // Thread-safe: parsers on different threads do not share state.
 // Messages go to onError in line order, after the tree is built.
 std::unique_ptr<Document> ParseBytes(std::string_view bytes, const ErrorHandler &onError,
                                      const ParseOptions &options = {});
+// Reads like ParseBytes, with the same messages, but hands the blocks to
+// sink instead of keeping a tree, so memory does not grow with the document.
+void ScanBytes(std::string_view bytes, BlockSink &sink, const ErrorHandler &onError,
+               const ParseOptions &options = {});
 // Reads the whole stream first. A null stream (a file that could not be
 // opened) gives an empty document and an error saying so.
 std::unique_ptr<Document> ParseStream(FILE *stream, const ErrorHandler &onError,

@@ -1,6 +1,7 @@
 #include "htmlparse/TreeBuilder.h"
 
 #include "htmlparse/HtmlParse.h"
+#include "htmlparse/TagTable.h"
 #include "platform/TextUtil.h"
 
 #include <libxml/HTMLparser.h>
@@ -8,9 +9,12 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 namespace sylvix::html {
 namespace {
@@ -27,6 +31,9 @@ constexpr uint64_t kScanBudget = 400000000;
 
 // Element lines past this are kept by libxml2 as this value.
 constexpr unsigned kLineCap = 65535;
+
+// Below this size a document's depth is bounded cheaply rather than walked.
+constexpr size_t kExactDepthBytes = 1u << 20;
 
 struct ParseState
 {
@@ -223,7 +230,257 @@ void RepairTree(xmlNodePtr first)
     }
 }
 
+htmlParserCtxtPtr OpenContext(std::string_view bytes, ParseState &state)
+{
+    htmlParserCtxtPtr ctxt
+        = htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size()));
+    if (ctxt == nullptr)
+        return nullptr;
+    htmlCtxtUseOptions(ctxt, kParseOptions);
+    // Undeclared text is taken as UTF-8 (as htmlReadMemory does); libxml2
+    // falls back to Latin-1 by itself at the first byte that is not.
+    ctxt->charset = XML_CHAR_ENCODING_UTF8;
+    ctxt->linenumbers = 1;
+    ctxt->options |= XML_PARSE_BIG_LINES; // text nodes past line 65535
+    state.ctxt = ctxt;
+    ctxt->_private = &state;
+    return ctxt;
+}
+
+void TakeOutcome(htmlParserCtxtPtr ctxt, const ParseState &state, xmlDocPtr doc, BuiltTree &out)
+{
+    out.stopped = state.stopped;
+    out.stopLine = state.stopLine;
+    if (ctxt->input != nullptr && ctxt->input->buf != nullptr
+        && ctxt->input->buf->encoder != nullptr && ctxt->input->buf->encoder->name != nullptr)
+        out.encoding = ctxt->input->buf->encoder->name;
+    else if (doc != nullptr && doc->encoding != nullptr)
+        out.encoding = reinterpret_cast<const char *>(doc->encoding);
+}
+
+// Elements inside which (or after which) libxml2 keeps white space that
+// it drops elsewhere, sorted.
+constexpr std::string_view kKeepsBlanks[] = {
+    "a",        "abbr",     "acronym", "address", "applet", "b",    "bdo",   "big",    "blockquote",
+    "body",     "button",   "caption", "center",  "cite",   "code", "dd",    "del",    "dfn",
+    "div",      "dt",       "em",      "font",    "form",   "h1",   "h2",    "h3",     "h4",
+    "h5",       "h6",       "i",       "iframe",  "ins",    "kbd",  "label", "legend", "li",
+    "noframes", "noscript", "object",  "p",       "pre",    "q",    "s",     "samp",   "small",
+    "span",     "strike",   "strong",  "td",      "th",     "tt",   "u",     "var"};
+
+bool KeepsBlanks(const xmlChar *name)
+{
+    if (name == nullptr)
+        return false;
+    const std::string_view n(reinterpret_cast<const char *>(name));
+    return std::binary_search(std::begin(kKeepsBlanks), std::end(kKeepsBlanks), n);
+}
+
+bool IsBlank(xmlChar c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Follows libxml2's SAX events and hands on the blocks its tree builder
+// would have made, where it would have put them: the same white space kept,
+// the same nesting after a lost end of a start tag, an element after the
+// root's end inside the root or (behind a document type) nowhere, and
+// everything below the depth limit lifted up to it.
+class Scanner : public ParseState
+{
+public:
+    explicit Scanner(BlockSink &sink) : m_sink(sink) {}
+
+    int maxDepth = 0; // depth of the deepest node, as DepthOf counts it
+
+    void install(xmlSAXHandler *sax)
+    {
+        sax->startElement = [](void *c, const xmlChar *name, const xmlChar **atts) {
+            self(c).onStart(name, atts);
+        };
+        sax->endElement = [](void *c, const xmlChar *) { self(c).onEnd(); };
+        sax->characters
+            = [](void *c, const xmlChar *text, int len) { self(c).onText(text, len, true); };
+        sax->cdataBlock
+            = [](void *c, const xmlChar *text, int len) { self(c).onText(text, len, false); };
+        sax->comment = [](void *c, const xmlChar *) { self(c).onOther(nullptr, false); };
+        sax->processingInstruction = [](void *c, const xmlChar *target, const xmlChar *) {
+            self(c).onOther(target, true);
+        };
+    }
+
+    // Closes what a stopped parse left open.
+    void finish()
+    {
+        while (!m_open.empty())
+            pop();
+        if (m_rootInSink)
+            m_sink.closeElement();
+        m_rootInSink = false;
+    }
+
+private:
+    enum class Last : uint8_t { None, Text, KeepsBlanks, DropsBlanks };
+    struct Open
+    {
+        int depth;
+        bool visible;
+        bool keepsBlanks;
+        Last last;
+    };
+
+    static Scanner &self(void *ctx)
+    {
+        return *static_cast<Scanner *>(static_cast<htmlParserCtxtPtr>(ctx)->_private);
+    }
+
+    // libxml2 sometimes drops an element from its stack without an end
+    // event (a start tag without its '>'); the tree builder's node goes too.
+    void sync(int pushed)
+    {
+        while (static_cast<int>(m_open.size()) + pushed > ctxt->nameNr && !m_open.empty())
+            pop();
+    }
+
+    void pop()
+    {
+        const Open top = m_open.back();
+        m_open.pop_back();
+        if (!top.visible || top.depth >= MaxBlockDepth)
+            return;
+        if (top.depth == 1)
+            return; // the root stays open: a later element can still land in it
+        m_sink.closeElement();
+    }
+
+    void reach(int depth)
+    {
+        if (depth > maxDepth)
+            maxDepth = depth;
+    }
+
+    void onStart(const xmlChar *name, const xmlChar **atts)
+    {
+        sync(1);
+        Open open{1, true, KeepsBlanks(name), Last::None};
+        if (!m_open.empty()) {
+            Open &parent = m_open.back();
+            parent.last = open.keepsBlanks ? Last::KeepsBlanks : Last::DropsBlanks;
+            open.depth = parent.depth + 1;
+            open.visible = parent.visible;
+        } else if (m_rootSeen) {
+            // libxml2 hangs it under the document's first child: the root,
+            // unless a document type or a comment came first.
+            const bool rootFirst
+                = !m_docNodeFirst && (ctxt->myDoc == nullptr || ctxt->myDoc->intSubset == nullptr);
+            open.visible = rootFirst;
+            open.depth = rootFirst ? 2 : 1;
+        } else {
+            m_rootSeen = true;
+            m_rootInSink = true;
+        }
+        m_open.push_back(open);
+        reach(open.depth);
+        if (!open.visible)
+            return;
+        static const xmlChar kEmpty[1] = {0};
+        if (atts != nullptr)
+            for (size_t i = 0; atts[i] != nullptr; i += 2)
+                if (atts[i + 1] == nullptr)
+                    atts[i + 1] = kEmpty;
+        const char *n = reinterpret_cast<const char *>(name);
+        m_sink.openElement(TagOfName(n), n, reinterpret_cast<const char *const *>(atts),
+                           ctxt->input != nullptr ? ctxt->input->line : 0);
+        if (atts != nullptr)
+            for (size_t i = 0; atts[i] != nullptr; i += 2)
+                if (atts[i + 1] == kEmpty)
+                    atts[i + 1] = nullptr; // the parser frees the values
+        if (open.depth >= MaxBlockDepth)
+            m_sink.closeElement(); // its content follows it, lifted
+    }
+
+    void onEnd()
+    {
+        sync(0);
+        if (!m_open.empty())
+            pop();
+    }
+
+    // White space the tree builder drops: libxml2 asks it about the
+    // element's last child, which it cannot do here.
+    bool dropsBlanks(const Open &top, const xmlChar *text, int len) const
+    {
+        const xmlParserInputPtr in = ctxt->input;
+        if (in == nullptr || in->cur == nullptr || in->cur == in->base || *in->cur != '<'
+            || !IsBlank(in->cur[-1]))
+            return false; // not white space read from the source up to a tag
+        for (int i = 0; i < len; ++i)
+            if (!IsBlank(text[i]))
+                return false;
+        const auto *name = reinterpret_cast<const char *>(ctxt->name);
+        if (name == nullptr || std::strcmp(name, "html") == 0 || std::strcmp(name, "head") == 0)
+            return false; // libxml2 decided those itself
+        switch (top.last) {
+        case Last::None: return !top.keepsBlanks;
+        case Last::Text:
+        case Last::KeepsBlanks: return false;
+        case Last::DropsBlanks: return true;
+        }
+        return false;
+    }
+
+    void onText(const xmlChar *text, int len, bool characters)
+    {
+        sync(0);
+        if (m_open.empty())
+            return; // outside every element: the tree builder has no place for it
+        Open &top = m_open.back();
+        if (characters && dropsBlanks(top, text, len))
+            return;
+        top.last = characters ? Last::Text : Last::DropsBlanks;
+        reach(top.depth + 1);
+        if (top.visible)
+            m_sink.text(
+                std::string_view(reinterpret_cast<const char *>(text), static_cast<size_t>(len)));
+    }
+
+    // A comment (name null) or a processing instruction.
+    void onOther(const xmlChar *name, bool instruction)
+    {
+        sync(0);
+        if (m_open.empty()) {
+            if (!m_rootSeen)
+                m_docNodeFirst = true;
+            reach(1);
+            return;
+        }
+        Open &top = m_open.back();
+        if (instruction)
+            top.last = KeepsBlanks(name) ? Last::KeepsBlanks : Last::DropsBlanks;
+        reach(top.depth + 1);
+    }
+
+    BlockSink &m_sink;
+    std::vector<Open> m_open;
+    bool m_rootSeen = false;
+    bool m_rootInSink = false;
+    bool m_docNodeFirst = false; // a comment or instruction came before the root
+};
+
 } // namespace
+
+void RepairUtf8(std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = utf8Length(text, i);
+        if (n != 0) {
+            i += n;
+        } else {
+            text[i] = '?';
+            ++i;
+        }
+    }
+}
 
 void InitTreeBuilder()
 {
@@ -238,21 +495,12 @@ BuiltTree BuildTree(std::string_view bytes)
 
     ParseState state;
     ErrorRedirect redirect(&state);
-    htmlParserCtxtPtr ctxt
-        = htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size()));
+    htmlParserCtxtPtr ctxt = OpenContext(bytes, state);
     if (ctxt == nullptr) {
         out.outOfMemory = true;
         return out;
     }
-    htmlCtxtUseOptions(ctxt, kParseOptions);
-    // Undeclared text is taken as UTF-8 (as htmlReadMemory does); libxml2
-    // falls back to Latin-1 by itself at the first byte that is not.
-    ctxt->charset = XML_CHAR_ENCODING_UTF8;
-    ctxt->linenumbers = 1;
-    ctxt->options |= XML_PARSE_BIG_LINES; // text nodes past line 65535
-    state.ctxt = ctxt;
     state.startElement = ctxt->sax->startElement;
-    ctxt->_private = &state;
     if (state.startElement != nullptr)
         ctxt->sax->startElement = OnStartElement;
 
@@ -260,13 +508,7 @@ BuiltTree BuildTree(std::string_view bytes)
 
     out.doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
-    out.stopped = state.stopped;
-    out.stopLine = state.stopLine;
-    if (ctxt->input != nullptr && ctxt->input->buf != nullptr
-        && ctxt->input->buf->encoder != nullptr && ctxt->input->buf->encoder->name != nullptr)
-        out.encoding = ctxt->input->buf->encoder->name;
-    else if (out.doc != nullptr && out.doc->encoding != nullptr)
-        out.encoding = reinterpret_cast<const char *>(out.doc->encoding);
+    TakeOutcome(ctxt, state, out.doc, out);
     // The parser's node stack only grows (by doubling), so its size bounds
     // the depth; the exact depth is only worth a walk when it matters.
     const int stackBound = ctxt->nodeMax + 1;
@@ -276,13 +518,44 @@ BuiltTree BuildTree(std::string_view bytes)
         return out;
     if (state.fellBackToLatin1)
         RepairTree(out.doc->children);
-    if (stackBound < MaxBlockDepth && bytes.size() < (1u << 20)) {
+    if (stackBound < MaxBlockDepth && bytes.size() < kExactDepthBytes) {
         out.sourceDepth = stackBound;
         return out;
     }
     out.sourceDepth = DepthOf(out.doc->children);
     if (out.sourceDepth > MaxBlockDepth)
         Flatten(out.doc->children, MaxBlockDepth);
+    return out;
+}
+
+BuiltTree ScanTree(std::string_view bytes, BlockSink &sink)
+{
+    BuiltTree out;
+    if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX))
+        return out;
+
+    Scanner scanner(sink);
+    ErrorRedirect redirect(&scanner);
+    htmlParserCtxtPtr ctxt = OpenContext(bytes, scanner);
+    if (ctxt == nullptr) {
+        out.outOfMemory = true;
+        return out;
+    }
+    scanner.install(ctxt->sax);
+
+    htmlParseDocument(ctxt);
+
+    scanner.finish();
+    TakeOutcome(ctxt, scanner, ctxt->myDoc, out);
+    const bool parsed = ctxt->myDoc != nullptr;
+    htmlFreeParserCtxt(ctxt); // frees myDoc: a document node and its type, no elements
+    if (!parsed)
+        return out;
+    if (scanner.fellBackToLatin1)
+        sink.repairUtf8();
+    // BuildTree takes a cheap bound instead on small shallow documents,
+    // which decides nothing differently: both stay far below every limit.
+    out.sourceDepth = scanner.maxDepth;
     return out;
 }
 

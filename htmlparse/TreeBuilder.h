@@ -1,5 +1,7 @@
 #pragma once
 
+#include "htmlparse/HtmlParse.h"
+
 #include <libxml/tree.h>
 
 #include <string>
@@ -21,6 +23,10 @@ struct BuiltTree
 // Parses with libxml2's HTML parser, silently, and bounds the tree's depth
 // to MaxBlockDepth. Safe to call on several threads at once.
 BuiltTree BuildTree(std::string_view bytes);
+
+// Reads like BuildTree but keeps no tree: the blocks go to sink as they are
+// read, shaped as BuildTree's tree would be. doc stays null.
+BuiltTree ScanTree(std::string_view bytes, BlockSink &sink);
 
 // Once per process, before any parse.
 void InitTreeBuilder();

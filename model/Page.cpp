@@ -220,25 +220,200 @@ int OnParserMessage(const html::Error *error)
     return 1;
 }
 
+namespace {
+
+const char *findAttr(const char *const *attributes, std::string_view name)
+{
+    if (!attributes)
+        return nullptr;
+    for (size_t i = 0; attributes[i]; i += 2)
+        if (equalsNoCase(attributes[i], name))
+            return attributes[i + 1] ? attributes[i + 1] : "";
+    return nullptr;
+}
+
+std::optional<std::string> optionalAttr(const char *const *attributes, std::string_view name)
+{
+    const char *v = findAttr(attributes, name);
+    if (!v)
+        return std::nullopt;
+    return std::string(v);
+}
+
+// Makes the events CollectLinkEvents would make from the finished tree
+// while the document is read, so that no tree is held.
+class LinkCollector final : public html::BlockSink
+{
+public:
+    explicit LinkCollector(std::vector<LinkEvent> &out) : m_out(out) {}
+
+    size_t dropped = 0;
+    int firstCutLine = 0;
+
+    void openElement(int tag, const char *, const char *const *attributes, int line) override
+    {
+        Open open;
+        if (!m_open.empty()) {
+            Open &parent = m_open.back();
+            if (parent.form != kNone && !parent.submitSeen && tag == html::TagInput) {
+                const char *type = findAttr(attributes, "type");
+                if (type && equalsNoCase(type, "submit")) {
+                    parent.submitSeen = true;
+                    m_out[parent.form].label = optionalAttr(attributes, "value");
+                }
+            }
+        }
+        LinkEvent e;
+        bool collectsText = false;
+        switch (tag) {
+        case html::TagAnchor: {
+            const char *href = findAttr(attributes, "href");
+            if (!href)
+                return push(open);
+            e.href = href;
+            collectsText = true;
+            break;
+        }
+        case html::TagBase: {
+            const char *href = findAttr(attributes, "href");
+            if (!href)
+                return push(open);
+            e.type = LinkEvent::Base;
+            e.href = href;
+            break;
+        }
+        case html::TagForm: {
+            const char *action = findAttr(attributes, "action");
+            if (!action)
+                return push(open);
+            e.href = action;
+            e.method = optionalAttr(attributes, "method");
+            open.form = m_out.size();
+            break;
+        }
+        case html::TagImg:
+        case html::TagImage: {
+            const char *src = findAttr(attributes, "src");
+            if (!src)
+                return push(open);
+            e.href = src;
+            e.label = optionalAttr(attributes, "alt");
+            e.flags = INLINED | (findAttr(attributes, "ISMAP") ? static_cast<uint32_t>(ISMAP) : 0u);
+            break;
+        }
+        case html::TagInput: {
+            const char *type = findAttr(attributes, "type");
+            const char *src = findAttr(attributes, "src");
+            if (!type || !equalsNoCase(type, "image") || !src)
+                return push(open);
+            e.href = src;
+            e.label = optionalAttr(attributes, "value");
+            e.flags = ISMAP;
+            break;
+        }
+        case html::TagTitle:
+            e.type = LinkEvent::Title;
+            collectsText = true;
+            break;
+        default: {
+            const char *href = findAttr(attributes, "href");
+            if (!href)
+                return push(open);
+            e.href = href;
+            e.label = optionalAttr(attributes, "role");
+            break;
+        }
+        }
+        if (e.type == LinkEvent::Child) {
+            if (m_children >= kMaxPageChildren) {
+                if (dropped++ == 0)
+                    firstCutLine = line;
+                open.form = kNone;
+                return push(open);
+            }
+            ++m_children;
+            e.line = static_cast<uint32_t>(std::max(0, line));
+        }
+        if (collectsText) {
+            open.collects = true;
+            m_collecting.push_back(m_out.size());
+        }
+        m_out.push_back(std::move(e));
+        push(open);
+    }
+
+    void closeElement() override
+    {
+        if (m_open.empty())
+            return;
+        if (m_open.back().collects)
+            m_collecting.pop_back();
+        m_open.pop_back();
+    }
+
+    void text(std::string_view text) override
+    {
+        if (text.empty())
+            return;
+        for (size_t i : m_collecting) {
+            std::optional<std::string> &label = m_out[i].label;
+            if (label)
+                label->append(text);
+            else
+                label.emplace(text);
+        }
+    }
+
+    void repairUtf8() override
+    {
+        for (LinkEvent &e : m_out) {
+            html::RepairUtf8(e.href);
+            if (e.label)
+                html::RepairUtf8(*e.label);
+            if (e.method)
+                html::RepairUtf8(*e.method);
+        }
+    }
+
+private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    struct Open
+    {
+        size_t form = kNone; // the form's event, while its submit button is looked for
+        bool submitSeen = false;
+        bool collects = false; // its text is a label
+    };
+
+    void push(const Open &open) { m_open.push_back(open); }
+
+    std::vector<LinkEvent> &m_out;
+    std::vector<Open> m_open;
+    std::vector<size_t> m_collecting;
+    size_t m_children = 0;
+};
+
+} // namespace
+
 PageEvents ParsePageBytes(std::string_view bytes, bool diagnostics)
 {
     PageEvents page;
-    g_currentMessages = &page.diagnostics;
     html::ParseOptions options;
     options.diagnostics = diagnostics && !LinksOnly();
-    auto doc = html::ParseBytes(
-        bytes, [](const html::Error &e) { return OnParserMessage(&e); }, options);
+    LinkCollector links(page.events);
+    g_currentMessages = &page.diagnostics;
+    html::ScanBytes(
+        bytes, links, [](const html::Error &e) { return OnParserMessage(&e); }, options);
     g_currentMessages = nullptr;
-    if (doc) {
-        int line = 0;
-        if (size_t dropped = CollectLinkEvents(doc->root(), page.events, &line))
-            page.diagnostics.push_back({"The page links to more than "
-                                            + std::to_string(kMaxPageChildren) + " documents; the "
-                                            + std::to_string(dropped)
-                                            + " links after those are not in the tree",
-                                        1, line});
-    }
+    if (links.dropped)
+        page.diagnostics.push_back(CutNote(links.dropped, links.firstCutLine));
     return page;
+}
+
+DiagnosticRecord CutNote(size_t dropped, int line)
+{
+    return {"The page links to more than " + std::to_string(kMaxPageChildren) + " documents; the "
+                + std::to_string(dropped) + " links after those are not in the tree",
+            1, line};
 }
 
 bool ReadPageFile(const std::string &path, std::string &bytes, FileStatus *st)

@@ -38,6 +38,9 @@ inline constexpr size_t kMaxPageChildren = 100000;
 size_t CollectLinkEvents(const html::Block *block, std::vector<LinkEvent> &out,
                          int *firstCutLine = nullptr);
 
+// The diagnostic for links cut by kMaxPageChildren.
+DiagnosticRecord CutNote(size_t dropped, int firstCutLine);
+
 // Reads a local document and parses it. A file that cannot be read, or
 // that is not a regular file (a pipe would block), gives no events.
 PageEvents ParsePageFile(const std::string &path);

@@ -26,25 +26,42 @@ size_t g_liveNodes = 0;
 bool g_literal = false;
 uint64_t g_epoch = 0;
 
-// What a shallow copy takes from a node.
+// What a shallow copy takes from a node. Sources keep one for each child a
+// pending mirror has not copied yet, so it is kept small: a child that was
+// never resolved has no file status to keep.
 struct CopyState
 {
-    uint32_t depth, line;
-    SharedStr localPath, label, url, href;
-    uint32_t flags;
-    SharedStr scheme;
+    uint32_t depth, line, flags;
     int32_t port;
     uint16_t httpStatus;
     uint8_t cause;
-    SharedStr host, dir, file, query, fragment, mimeType, method;
-    FileStatus stat;
+    SharedStr localPath, label, url, href, scheme, host, dir, file, query, fragment, mimeType,
+        method;
+    std::unique_ptr<const FileStatus> stat; // null: all zero
 };
 
 CopyState captureState(const SiteNode *n)
 {
-    return CopyState{n->depth,  n->line,     n->localPath,  n->label,  n->url,  n->href, n->flags,
-                     n->scheme, n->port,     n->httpStatus, n->cause,  n->host, n->dir,  n->file,
-                     n->query,  n->fragment, n->mimeType,   n->method, n->stat};
+    return CopyState{n->depth,
+                     n->line,
+                     n->flags,
+                     n->port,
+                     n->httpStatus,
+                     n->cause,
+                     n->localPath,
+                     n->label,
+                     n->url,
+                     n->href,
+                     n->scheme,
+                     n->host,
+                     n->dir,
+                     n->file,
+                     n->query,
+                     n->fragment,
+                     n->mimeType,
+                     n->method,
+                     n->stat == FileStatus{} ? nullptr
+                                             : std::make_unique<const FileStatus>(n->stat)};
 }
 
 void applyState(SiteNode *n, const CopyState &s)
@@ -67,7 +84,7 @@ void applyState(SiteNode *n, const CopyState &s)
     n->fragment = s.fragment;
     n->mimeType = s.mimeType;
     n->method = s.method;
-    n->stat = s.stat;
+    n->stat = s.stat ? *s.stat : FileStatus{};
 }
 
 // Pending mirrors by their source.
