@@ -548,7 +548,11 @@ BuiltTree ScanTree(std::string_view bytes, BlockSink &sink)
     scanner.finish();
     TakeOutcome(ctxt, scanner, ctxt->myDoc, out);
     const bool parsed = ctxt->myDoc != nullptr;
-    htmlFreeParserCtxt(ctxt); // frees myDoc: a document node and its type, no elements
+    // The context does not free the document: a document node and its type,
+    // no elements.
+    xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+    htmlFreeParserCtxt(ctxt);
     if (!parsed)
         return out;
     if (scanner.fellBackToLatin1)
