@@ -7,6 +7,7 @@
 #include "model/SiteNode.h"
 #include "platform/ConfigStore.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/ScriptServer.h"
 #include "tree/TreeRowModel.h"
 #include "tree/ViewRow.h"
 
@@ -295,4 +296,22 @@ TEST_F(LiveRefresh, DeepRowsTakeTheirLinesFromTheAncestors)
     EXPECT_EQ(node->viewItem, row);
     FreeNode(top); // the row goes with its node
     expectRowsConsistent(list());
+}
+
+// A tree on another server has no directory of ours to follow: its window
+// starts no watcher, whatever the configuration serves.
+TEST_F(AppFixture, ATreeOnAnotherServerWatchesNothing)
+{
+    SiteCopy site;
+    site.use();
+    int port = 0;
+    {
+        LoopbackListener closed; // a port nobody listens on once this goes
+        port = closed.port();
+    }
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    start({"sylvix", url.c_str()});
+    ASSERT_TRUE(view());
+    EXPECT_TRUE(view()->root()->flags & EXTERNAL);
+    EXPECT_TRUE(view()->document()->watchedDirectories().empty());
 }
