@@ -61,16 +61,6 @@ int CNodeProperties::exec()
     return QDialog::exec();
 }
 
-QWidget *makeAccessPage(SiteNode *node, QWidget *parent)
-{
-    return new CNodePropAccess(node, parent);
-}
-
-bool accessPageChanged(QWidget *page)
-{
-    return page && static_cast<CNodePropAccess *>(page)->changed();
-}
-
 int PageForCommand(int commandId)
 {
     switch (commandId) {
@@ -91,18 +81,17 @@ int OpenProperties(SiteNode *node, int selector, QWidget *parent)
     // Every page is made for each opening; those the node does not get are
     // never shown and go with the sheet.
     auto general = std::make_unique<CNodePropGeneral>(node, texts);
-    std::unique_ptr<QWidget> access(makeAccessPage(node, nullptr));
+    auto access = std::make_unique<CNodePropAccess>(node);
     auto diagnostics = std::make_unique<CNodePropDgnostics>(node);
     auto activity = std::make_unique<CNodePropActivity>(node);
 
-    const SheetPages pages = PagesFor(*node, selector, access != nullptr);
+    const SheetPages pages = PagesFor(*node, selector);
     CNodeProperties sheet(caption, parent, pages.first);
     // Window-modal: the help window stays usable beside the sheet.
     sheet.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    QWidget *accessPage = access.get();
-    if (accessPage)
-        QObject::connect(static_cast<CNodePropAccess *>(accessPage), &CNodePropAccess::wroteStore,
-                         &sheet, &CNodeProperties::CancelToClose);
+    const CNodePropAccess *accessPage = access.get();
+    QObject::connect(accessPage, &CNodePropAccess::wroteStore, &sheet,
+                     &CNodeProperties::CancelToClose);
     sheet.AddPage(general.release(), QStringLiteral("General"));
     if (pages.access)
         sheet.AddPage(access.release(), QStringLiteral("Access Control"));
@@ -113,7 +102,7 @@ int OpenProperties(SiteNode *node, int selector, QWidget *parent)
 
     PropertySheetOpened();
     const int result = sheet.exec();
-    if (result == QDialog::Accepted && pages.access && accessPageChanged(accessPage) && ServerKey)
+    if (result == QDialog::Accepted && pages.access && accessPage->changed() && ServerKey)
         RaiseRevNumber(*ServerKey);
     PropertySheetClosed();
     return result;

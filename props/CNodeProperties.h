@@ -33,11 +33,6 @@ private:
     int m_firstPage;
 };
 
-// The Access Control page for node, null while the program has none; and
-// whether that page changed the server's access control.
-QWidget *makeAccessPage(SiteNode *node, QWidget *parent);
-bool accessPageChanged(QWidget *page);
-
 // The page selector (0 to 3) of a properties command of the view.
 int PageForCommand(int commandId);
 

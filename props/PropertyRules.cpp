@@ -37,11 +37,11 @@ std::string slashes(std::string s)
 
 } // namespace
 
-SheetPages PagesFor(const SiteNode &node, int selector, bool accessAvailable)
+SheetPages PagesFor(const SiteNode &node, int selector)
 {
     SheetPages pages;
     const bool local = !(node.flags & EXTERNAL);
-    pages.access = local && accessAvailable;
+    pages.access = local;
     pages.diagnostics = node.kind == Html;
     pages.activity = local;
     switch (selector) {

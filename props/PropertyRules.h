@@ -30,9 +30,8 @@ struct SheetPages
     bool activity = false;
     int first = 0;
 };
-// accessAvailable: whether the program has an Access Control page at all.
 // A selector whose page the node lacks opens General.
-SheetPages PagesFor(const SiteNode &node, int selector, bool accessAvailable);
+SheetPages PagesFor(const SiteNode &node, int selector);
 
 // "Properties for <href>", at most 255 characters.
 std::string PropertiesCaption(std::string_view href);

@@ -19,38 +19,33 @@ TEST(PropertyRules, PageSetAndFirstPage)
     struct Case
     {
         uint32_t flags, kind;
-        bool accessAvailable;
         int selector;
         bool access, diagnostics, activity;
         int first;
     };
     const Case cases[] = {
         // External: General, plus Diagnostics for HTML.
-        {EXTERNAL, Html, true, PageDiagnostics, false, true, false, 1},
-        {EXTERNAL, Image, true, PageGeneral, false, false, false, 0},
-        {EXTERNAL | BROKEN, Html, true, PageGeneral, false, true, false, 0},
+        {EXTERNAL, Html, PageDiagnostics, false, true, false, 1},
+        {EXTERNAL, Image, PageGeneral, false, false, false, 0},
+        {EXTERNAL | BROKEN, Html, PageGeneral, false, true, false, 0},
         // Local, not HTML: General, Access Control, Activity.
-        {0, Image, true, PageActivity, true, false, true, 2},
-        {0, Image, true, PageAccess, true, false, true, 1},
+        {0, Image, PageActivity, true, false, true, 2},
+        {0, Image, PageAccess, true, false, true, 1},
         // Local HTML: all four.
-        {0, Html, true, PageActivity, true, true, true, 3},
-        {0, Html, true, PageDiagnostics, true, true, true, 2},
-        {VIRTUAL | BROKEN, Html, true, PageAccess, true, true, true, 1},
-        // Without an Access Control page the later pages move up.
-        {0, Html, false, PageDiagnostics, false, true, true, 1},
-        {0, Html, false, PageActivity, false, true, true, 2},
-        {0, Image, false, PageActivity, false, false, true, 1},
+        {0, Html, PageActivity, true, true, true, 3},
+        {0, Html, PageDiagnostics, true, true, true, 2},
+        {VIRTUAL | BROKEN, Html, PageAccess, true, true, true, 1},
         // A page the node lacks opens General.
-        {0, Html, false, PageAccess, false, true, true, 0},
-        {EXTERNAL, Image, true, PageActivity, false, false, false, 0},
+        {EXTERNAL, Image, PageActivity, false, false, false, 0},
+        {EXTERNAL, Html, PageAccess, false, true, false, 0},
     };
     for (const Case &c : cases) {
         NodeHolder n;
         n->flags = c.flags;
         n->kind = c.kind;
-        const SheetPages p = PagesFor(*n.node, c.selector, c.accessAvailable);
-        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " kind " << c.kind << " access "
-                                        << c.accessAvailable << " selector " << c.selector);
+        const SheetPages p = PagesFor(*n.node, c.selector);
+        SCOPED_TRACE(testing::Message()
+                     << "flags " << c.flags << " kind " << c.kind << " selector " << c.selector);
         EXPECT_EQ(p.access, c.access);
         EXPECT_EQ(p.diagnostics, c.diagnostics);
         EXPECT_EQ(p.activity, c.activity);
