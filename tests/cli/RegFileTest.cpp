@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 namespace sylvix {
@@ -15,6 +14,16 @@ using test::TempDir;
 using Kind = RegOperation::Kind;
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+
+std::string Utf16Le(std::u16string_view text)
+{
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xff);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
 
 std::string Le32(uint32_t v)
 {
@@ -114,6 +123,13 @@ TEST(RegFileParse, AcceptedForms)
                "]\n\"v\"=-\n@=-\n",
          {Op(T, "Old\\Tree"), Op(K, "Access\\Basic\\/docs/"), Op(X, "Access\\Basic\\/docs/", "v"),
           Op(X, "Access\\Basic\\/docs/", "")}},
+        {"UTF-16 with a byte-order mark",
+         "\xff\xfe"
+             + Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\Caf\u00e9]\r\n"
+                       u"\"N\"=\"\u65e5 \U0001F600\"\r\n\"P\"=dword:00000050\r\n"),
+         {Op(K, "Caf\xc3\xa9"), Op(V, "Caf\xc3\xa9", "N", S, "\xe6\x97\xa5 \xf0\x9f\x98\x80"),
+          Op(V, "Caf\xc3\xa9", "P", D, Le32(0x50))}},
+        {"UTF-16 that lost its mark", Utf16Le(u"REGEDIT4\n\n[HKLM\\K]\n"), {Op(K, "K")}},
         {"the root itself, key names with ] and quotes",
          kHeader + "[HKEY_LOCAL_MACHINE]\n\"r\"=\"1\"\n[HKEY_LOCAL_MACHINE\\a]b \"q\"]\n",
          {Op(K, ""), Op(V, "", "r", S, "1"), Op(K, "a]b \"q\"")}},
@@ -136,6 +152,10 @@ TEST(RegFileParse, ErrorsNameFileAndLine)
         const char *where, *message;
     } cases[] = {
         {"", "t.reg:1: ", "header"},
+        {"\xff\xfe" + Utf16Le(u"REGEDIT4\n").substr(1), "t.reg: ", "invalid UTF-16 text"},
+        {k + "\"a" + std::string(1, '\0') + "b\"=\"1\"\n", "t.reg:4: ", "zero byte"},
+        {k + "\"a\rb\"=\"1\"\n", "t.reg:4: ", "line break"},
+        {kHeader + "[HKLM\\N\rM]\n", "t.reg:3: ", "line break"},
         {"\n\n[HKLM\\K]\n", "t.reg:3: ", "not a registry file"},
         {"REGEDIT5\n", "t.reg:1: ", "not a registry file"},
         {kHeader + "\"v\"=\"x\"\n", "t.reg:3: ", "outside of a key"},
@@ -218,7 +238,7 @@ protected:
     std::unique_ptr<ConfigStore> target;
 };
 
-TEST_F(RegImport, ExportThenImportGivesTheSameStore)
+TEST_F(RegImport, ExportThenImportGivesTheSameStoreAndFailuresChangeNothing)
 {
     fill();
     std::string text, again, error;
@@ -247,49 +267,10 @@ TEST_F(RegImport, ExportThenImportGivesTheSameStore)
     EXPECT_NE(text.find("\"TCP Port\"=dword:00001f90\n"), std::string::npos);
     EXPECT_NE(text.find("@=\"default value\"\n"), std::string::npos);
 
-    // A name the format cannot hold.
-    WriteString(*source->root()->createKey("Bad"), "line\nbreak", "x");
-    EXPECT_FALSE(ExportRegText(*source->root(), text, error));
-    EXPECT_NE(error.find("line break"), std::string::npos);
-}
-
-TEST_F(RegImport, Utf16FilesAreDecoded)
-{
-    std::string utf16;
-    for (char16_t c : std::u16string(
-             u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Caf\u00e9]\r\n"
-             u"\"Name\"=\"\u65e5\u672c \U0001F600\"\r\n\"Port\"=dword:00000050\r\n")) {
-        utf16 += static_cast<char>(c & 0xff);
-        utf16 += static_cast<char>(c >> 8);
-    }
-    std::string error, name;
-    for (const std::string &bytes :
-         {"\xff\xfe" + utf16, utf16}) { // with and without a byte-order mark
-        std::ofstream(dir.file("u.reg"), std::ios::binary) << bytes;
-        ASSERT_TRUE(ImportRegFile(*target, dir.file("u.reg"), error)) << error;
-    }
-    auto key = target->root()->openKey("Caf\xc3\xa9");
-    ASSERT_TRUE(key);
-    ASSERT_TRUE(ReadString(*key, "Name", name));
-    EXPECT_EQ(name, "\xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80");
-    uint32_t port = 0;
-    EXPECT_TRUE(ReadDword(*key, "Port", port));
-    EXPECT_EQ(port, 80u);
-
-    utf16 = "\xff\xfe" + utf16.substr(0, utf16.size() - 1); // odd length
-    EXPECT_FALSE(ImportRegText(*target, utf16, "odd.reg", error));
-    EXPECT_EQ(error, "odd.reg: invalid UTF-16 text");
-    EXPECT_FALSE(ImportRegFile(*target, dir.file("missing.reg"), error));
-    EXPECT_NE(error.find("missing.reg"), std::string::npos);
-}
-
-TEST_F(RegImport, ImportIsAllOrNothing)
-{
-    fill();
+    // One import is one transaction: a bad line, or a failure while
+    // applying, leaves the store as it was.
     const std::string before = Dump(*source);
-    std::string error;
-    std::string text
-        = kHeader + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n[HKEY_LOCAL_MACHINE\\New]\n\"a\"=\"1\"\n";
+    text = kHeader + "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n[HKEY_LOCAL_MACHINE\\New]\n\"a\"=\"1\"\n";
     for (int i = 0; i < 50; ++i)
         text += "\"v" + std::to_string(i) + "\"=dword:00000001\n";
     text += "\"last\"=dword:nothex\n";
@@ -306,6 +287,11 @@ TEST_F(RegImport, ImportIsAllOrNothing)
     EXPECT_FALSE(ApplyRegOperations(*source, ops, "ok.reg", error));
     EXPECT_EQ(error.rfind("ok.reg:9: cannot create key", 0), 0u) << error;
     EXPECT_EQ(Dump(*source), before);
+
+    // A name the format cannot hold.
+    WriteString(*source->root()->createKey("Bad"), "line\nbreak", "x");
+    EXPECT_FALSE(ExportRegText(*source->root(), text, error));
+    EXPECT_NE(error.find("line break"), std::string::npos);
 }
 
 } // namespace

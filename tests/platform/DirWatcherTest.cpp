@@ -1,6 +1,7 @@
 #include "platform/DirWatcher.h"
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -57,13 +58,6 @@ struct Reports
     }
 };
 
-bool waitUntil(const std::function<bool()> &cond)
-{
-    for (int i = 0; i < 1000 && !cond(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return cond();
-}
-
 void touch(const std::string &path)
 {
     std::ofstream(path) << "x";
@@ -84,11 +78,11 @@ TEST(DirWatcher, FollowsTheTreeAsItChanges)
     ASSERT_TRUE(reports.waitFor(root + "/a"));
     touch(root + "/a/b/c/page.html");
     EXPECT_TRUE(reports.waitFor(root + "/a/b/c"));
-    EXPECT_TRUE(waitUntil([&] { return w.watched().size() == 5; }));
+    EXPECT_TRUE(test::eventually([&] { return w.watched().size() == 5; }));
 
     // A renamed directory is watched under its new name only.
     fs::rename(root + "/a/b", root + "/a/x");
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(test::eventually([&] {
         return w.watched()
                == std::vector<std::string>{root, root + "/a", root + "/a/x", root + "/a/x/c",
                                            root + "/old"};
@@ -98,7 +92,7 @@ TEST(DirWatcher, FollowsTheTreeAsItChanges)
 
     // Deleted directories are dropped.
     fs::remove_all(root + "/a");
-    EXPECT_TRUE(waitUntil([&] { return w.watched().size() == 2; }));
+    EXPECT_TRUE(test::eventually([&] { return w.watched().size() == 2; }));
     EXPECT_TRUE(reports.waitFor(root));
 
     // Many changes in a burst come as few reports.

@@ -1,13 +1,12 @@
 #include "platform/Process.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,18 +21,6 @@ std::string script(const TempDir &dir, const std::string &name, const std::strin
     const std::string path = dir.write(name, "#!/bin/sh\n" + body);
     ::chmod(path.c_str(), 0755);
     return path;
-}
-
-// Waits (generously: the machine may be loaded) until fn holds.
-template<typename Fn>
-bool eventually(Fn fn)
-{
-    for (int i = 0; i < 1000; ++i) {
-        if (fn())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return fn();
 }
 
 bool gone(pid_t pid)

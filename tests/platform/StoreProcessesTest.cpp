@@ -116,51 +116,5 @@ TEST(StoreProcesses, ConcurrentWritersLoseNothing)
     EXPECT_EQ(round, kRounds - 1u);
 }
 
-// The child commits one write, then dies inside a transaction: the commit is
-// seen (generation included), the transaction's writes are not.
-TEST(StoreProcesses, CrashInsideTransactionLeavesNothingHalfWritten)
-{
-    TempDir dir;
-    const std::string path = dir.file("registry.db");
-    std::string error;
-    auto store = OpenSqliteStore(path, &error);
-    ASSERT_TRUE(store) << error;
-    ASSERT_TRUE(WriteString(*store->root()->createKey("Server"), "Name", "before"));
-    const uint64_t generation = store->generation();
-
-    int gate[2];
-    ASSERT_EQ(pipe(gate), 0);
-    pid_t crasher = Fork(gate, [&] {
-        auto own = OpenSqliteStore(path);
-        if (!own || !WriteDword(*own->root()->openKey("Server"), "Committed", 1))
-            return 10;
-        own->transaction([&] {
-            auto key = own->root()->createKey("Server\\Half\\Written");
-            for (int i = 0; key && i < 100; ++i)
-                WriteDword(*key, "v" + std::to_string(i), static_cast<uint32_t>(i));
-            WriteString(*own->root()->openKey("Server"), "Name", "during");
-            _exit(3); // dies with the transaction open
-            return true;
-        });
-        return 0;
-    });
-    close(gate[1]);
-    close(gate[0]);
-    ASSERT_EQ(ExitCode(crasher), 3);
-    EXPECT_NE(store->generation(), generation);
-
-    auto after = OpenSqliteStore(path, &error);
-    ASSERT_TRUE(after) << error;
-    auto server = after->root()->openKey("Server");
-    ASSERT_TRUE(server);
-    EXPECT_FALSE(server->openKey("Half"));
-    uint32_t committed = 0;
-    EXPECT_TRUE(ReadDword(*server, "Committed", committed));
-    std::string name;
-    ASSERT_TRUE(ReadString(*server, "Name", name));
-    EXPECT_EQ(name, "before");
-    EXPECT_TRUE(WriteString(*server, "Name", "after")); // not left locked either
-}
-
 } // namespace
 } // namespace sylvix

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -10,8 +11,16 @@ namespace sylvix::test {
 class ScopedEnv
 {
 public:
-    ScopedEnv(const char *name, const char *value);
-    ~ScopedEnv();
+    ScopedEnv(const char *name, const char *value) : m_name(name)
+    {
+        if (const char *old = std::getenv(name))
+            m_old = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        m_old ? ::setenv(m_name.c_str(), m_old->c_str(), 1) : ::unsetenv(m_name.c_str());
+    }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 
