@@ -144,6 +144,7 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
         {{"set", "HKEY_CURRENT_USER\\A", "n", "1"}, 2, nullptr, "only HKEY_LOCAL_MACHINE"},
         {{"set", "A\\\\B", "n", "1"}, 2, nullptr, "invalid key path"},
         {{"import", m_dir / "bad.reg"}, 1, nullptr, "bad.reg:4: invalid dword"},
+        {{"import", m_dir / "missing.reg"}, 1, nullptr, "cannot read"},
         {{"list", "A"}, 0, "\"keep\"=\"1\"\n"}, // the failed import changed nothing
         {{"delete", "HKEY_LOCAL_MACHINE"}, 1, nullptr, "root key"},
         {{"delete", "Missing"}, 1, nullptr, "key not found"},

