@@ -474,6 +474,7 @@ TEST_F(MapTool, ExternalLinksAreCheckedParsedAndMarked)
         EXPECT_EQ(byUrl[url].flags, flags) << url;
         EXPECT_EQ(byUrl[url].title, title) << url;
     }
+    EXPECT_EQ(byUrl[far + "/gone.html"].why, "HTTP 404 Not Found");
     // The fetched documents' temporary files are gone when the tool ends.
     for (auto &e : fs::directory_iterator(m_dir + "/tmp"))
         EXPECT_NE(e.path().filename().string().rfind("sy", 0), 0u) << e.path();

@@ -157,6 +157,8 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
         {{"--store", damaged, "get", "Site\\K150", "v"}, 2, nullptr, "the store is damaged"},
         {{"--store", damaged, "export"}, 2, nullptr, "the store is damaged"},
         {{"--store", damaged, "list", "Site"}, 2, nullptr, "the store is damaged"},
+        {{"--store", missing, "get", "Site", "v"}, 2, nullptr, "no such file"},
+        {{"--store", missing, "list", "Site"}, 2, nullptr, "no such file"},
         {{"--store", missing, "export"}, 2, nullptr, "no such file"},
         {{"--store", missing, "delete", "Site"}, 2, nullptr, "no such file"},
     };
