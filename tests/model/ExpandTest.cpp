@@ -232,17 +232,3 @@ TEST_F(Expand, StatusTextOnlyOnTheMainThread)
     mainThread.reset();
     InstallNotifyHooks({});
 }
-
-TEST_F(Expand, DiagnosticsAreKeptPerDocument)
-{
-    doc("index.html", "<html><body><p>text<b>bold</p></body></html>");
-    SiteNode *r = root("http://localhost/index.html");
-    ASSERT_TRUE(r->diagnostics);
-    EXPECT_FALSE(r->diagnostics->empty());
-    int lastLine = 0;
-    for (const auto &d : *r->diagnostics) {
-        EXPECT_GE(d.line, lastLine);
-        lastLine = d.line;
-        EXPECT_FALSE(d.message.empty());
-    }
-}
