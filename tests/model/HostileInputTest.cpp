@@ -40,29 +40,16 @@ std::string noteOf(const SiteNode *n)
     return n->diagnostics->front().message;
 }
 
-// External checks on, "localhost" on port 80 is this server, fetched files
-// go to a private TMPDIR.
-class HostileInput : public ServerFixture
+class HostileInput : public HttpFixture
 {
 protected:
-    void SetUp() override
-    {
-        ServerFixture::SetUp();
-        WriteString(*m_server, "ServerName", "localhost");
-        verifyExternal = true;
-        m_tmpDir.emplace(m_tmp);
-    }
     void TearDown() override
     {
         m_nodes.clear();
-        SetNetworkTimeouts(15000, 10000, 10000);
         SetHttpCheckDeadline(-1);
         SetTempBudget(-1);
-        m_tmpDir.reset();
-        verifyExternal = false;
-        ServerFixture::TearDown();
+        HttpFixture::TearDown();
     }
-    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
     int64_t bytesInTmp() const
     {
         int64_t total = 0;
@@ -70,10 +57,6 @@ protected:
             total += static_cast<int64_t>(e.file_size());
         return total;
     }
-
-    const std::string m_tmp = m_dir / "tmp";
-    std::optional<ScopedTmpDir> m_tmpDir;
-    OwnedNodes m_nodes;
 };
 
 } // namespace
