@@ -120,26 +120,11 @@ TEST(HtmlBlocks, KnownElementsHaveStableNumbersOfTheirOwn)
 
 TEST(HtmlBlocks, TextIsDecodedAndCommentsAreNotBlocks)
 {
-    struct Case
-    {
-        const char *html;
-        const char *element;
-        const char *text;
-    };
-    const Case cases[] = {
-        {"<a href=x>be<!-- not this -->fore<?pi x?>after</a>", "a", "beforeafter"},
-        {"<p>x<script>if (a < b && c) go(\"</p>\");</script></p>", "script",
-         "if (a < b && c) go(\"</p>\");"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.html);
-        auto doc = Parse(c.html);
-        const Block *b = FindElement(*doc, c.element);
-        ASSERT_NE(b, nullptr);
-        EXPECT_EQ(TextOf(b), c.text);
-    }
-
-    // Walking skips comments wherever they are, also around the root.
+    // Walking skips comments and processing instructions wherever they
+    // are: inside a label, between elements, around the root.
+    EXPECT_EQ(
+        TextOf(FindElement(*Parse("<a href=x>be<!-- not this -->fore<?pi x?>after</a>"), "a")),
+        "beforeafter");
     auto doc = Parse("<!-- before --><!DOCTYPE html><html><body><!--a--><p>one</p><!--b-->"
                      "<p>two</p><!--c--></body></html><!-- after -->");
     EXPECT_STREQ(BlockName(doc->root()), "html");
@@ -174,17 +159,6 @@ TEST(HtmlBlocks, SourceLines)
     // A start tag over several lines counts where it ends.
     EXPECT_EQ(BlockLine(FindElement(*doc, "img")), 7);
 
-    // Lines past what libxml2 counts in a node.
-    std::string big = "<html><body>\n";
-    for (int i = 0; i < 70000; ++i)
-        big += "<p>line\n";
-    big += "<a href=last.html>end</a>\n";
-    doc = Parse(big);
-    const Block *last = FindElement(*doc, "a");
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(BlockLine(last), 70002);
-    EXPECT_EQ(BlockLine(BlockFirstChild(last)), 70002);
-
     // Old Macintosh files end lines with a bare CR.
     doc = Parse("<html>\r<body>\r<p>x\r<a href=y>z</a>\r");
     EXPECT_EQ(BlockLine(FindElement(*doc, "a")), 4);
@@ -198,13 +172,8 @@ TEST(HtmlBlocks, EncodingsEndInUtf8)
         const char *text; // of the first p
     };
     const Case cases[] = {
-        {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
-         "<p>caf\xE9</p>",
-         "caf\xC3\xA9"},
         {"<meta charset=\"windows-1252\"><p>\x93quoted\x94 \x80</p>",
          "\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC"},
-        {"<meta charset=utf-8><p>caf\xC3\xA9</p>", "caf\xC3\xA9"},
-        {"<p>caf\xC3\xA9 \xE2\x82\xAC</p>", "caf\xC3\xA9 \xE2\x82\xAC"},
         // Undeclared and not UTF-8: read as Latin-1.
         {"<p>na\xEFve \xE9t\xE9</p>", "na\xC3\xAFve \xC3\xA9t\xC3\xA9"},
         {std::string("\xFF\xFE<\0p\0>\0\xE9\0<\0/\0p\0>\0", 18), "\xC3\xA9"},
