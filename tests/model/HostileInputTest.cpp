@@ -1,6 +1,6 @@
 // What a hostile server or page can make the site model spend: a peer that
 // drips its answer, bodies that would fill the disk, pages the server could
-// not send, a page of nothing but links.
+// not send, a store damaged under the reader.
 
 #include "ModelFixture.h"
 #include "model/Expand.h"
@@ -170,30 +170,6 @@ TEST_F(HostileInput, PagesTheServerCannotSendAreBrokenAndSayWhy)
     ResolveNode(n);
     EXPECT_FALSE(n->flags & BROKEN);
     EXPECT_FALSE(n->diagnostics);
-}
-
-TEST_F(HostileInput, APageGivesAtMostItsShareOfChildren)
-{
-    std::string page;
-    const size_t links = kMaxPageChildren + 7;
-    page.reserve(links * 24);
-    for (size_t i = 0; i < links; ++i)
-        page += "<a href=x" + std::to_string(i) + ">x</a>\n";
-    page += "<title>still read</title>\n";
-    const PageEvents events = ParsePageBytes(page, false);
-    size_t children = 0;
-    std::string title;
-    for (const LinkEvent &e : events.events) {
-        children += e.type == LinkEvent::Child;
-        if (e.type == LinkEvent::Title && e.label)
-            title = *e.label;
-    }
-    EXPECT_EQ(children, kMaxPageChildren);
-    EXPECT_EQ(title, "still read");
-    ASSERT_EQ(events.diagnostics.size(), 1u);
-    const DiagnosticRecord &note = events.diagnostics.front();
-    EXPECT_EQ(note.line, static_cast<int>(kMaxPageChildren) + 1);
-    EXPECT_NE(note.message.find("the 7 links after those"), std::string::npos) << note.message;
 }
 
 TEST_F(HostileInput, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)

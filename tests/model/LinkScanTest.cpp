@@ -90,23 +90,27 @@ std::vector<fs::path> filesUnder(const fs::path &dir)
     return out;
 }
 
-// Every input: hand-made shapes where a tree builder and a reader that keeps
-// no tree part ways (white space kept or dropped by what came before it,
-// elements after the root's end, start tags without their '>', a forced
-// fall-back to Latin-1), nesting around the depth limit, the cap on
-// children, the fuzz corpus, the demo site, the help pages and a small
-// generated site.
-std::vector<std::pair<std::string, std::string>> inputs(const fs::path &generated)
+// A page with 7 links more than a page may give, then its title.
+std::string overTheCap()
+{
+    std::string page;
+    for (size_t i = 0; i < kMaxPageChildren + 7; ++i)
+        page += "<a href=x" + std::to_string(i) + ">x</a>\n";
+    return page + "<title>still read</title>\n";
+}
+
+// Every input: the fuzz corpus; hand-made shapes where a tree builder and a
+// reader that keeps no tree part ways (white space kept or dropped by what
+// came before it, elements after the root's end, start tags without their
+// '>', a forced fall-back to Latin-1), nesting around the depth limit and
+// the cap on children, the first handMade of them; then the demo site, the
+// help pages and a small generated site.
+std::vector<std::pair<std::string, std::string>> inputs(const fs::path &generated, size_t &handMade)
 {
     const fs::path source = SYLVIX_SOURCE_DIR;
-    std::vector<fs::path> files = filesUnder(source / "tests/model/linkscan");
-    for (const fs::path &p : filesUnder(source / "tests/fuzz/corpus/html"))
+    std::vector<fs::path> files = filesUnder(source / "tests/fuzz/corpus/html");
+    for (const fs::path &p : filesUnder(source / "tests/model/linkscan"))
         files.push_back(p);
-    for (const fs::path &dir :
-         {source / "examples/demo-site", source / "resources/help", generated})
-        for (const fs::path &p : filesUnder(dir))
-            if (p.extension() == ".html" || p.extension() == ".htm")
-                files.push_back(p);
     std::vector<std::pair<std::string, std::string>> v;
     for (const fs::path &p : files)
         v.emplace_back(p.string(), readFile(p));
@@ -124,10 +128,13 @@ std::vector<std::pair<std::string, std::string>> inputs(const fs::path &generate
                                            "type=submit value=w></p></form>z"));
     v.emplace_back("very deep", nest(1100, "<p>text<!-- c --></p>"));
     v.emplace_back("very deep, empty", nest(1200, ""));
-    std::string many = "<body>\n";
-    for (size_t i = 0; i <= kMaxPageChildren + 2; ++i)
-        many += "<a href=" + std::to_string(i) + ">" + std::to_string(i) + "</a>\n";
-    v.emplace_back("over the cap", many);
+    v.emplace_back("over the cap", overTheCap());
+    handMade = v.size();
+    for (const fs::path &dir :
+         {source / "examples/demo-site", source / "resources/help", generated})
+        for (const fs::path &p : filesUnder(dir))
+            if (p.extension() == ".html" || p.extension() == ".htm")
+                v.emplace_back(p.string(), readFile(p));
     return v;
 }
 
@@ -139,7 +146,8 @@ TEST(LinkScan, InputsGiveWhatTheTreeGives)
     const std::string command = "python3 " + std::string(SYLVIX_SOURCE_DIR) + "/bench/gen_site.py "
                                 + out.string() + " --pages 150 --seed 7 >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const auto pages = inputs(out / "site");
+    size_t handMade = 0;
+    const auto pages = inputs(out / "site", handMade);
     fs::remove_all(out);
     ASSERT_GT(pages.size(), 150u + 19u);
     size_t links = 0;
@@ -150,8 +158,24 @@ TEST(LinkScan, InputsGiveWhatTheTreeGives)
     }
     EXPECT_GT(links, 1000u); // the inputs really have links
 
-    // Random cuts and splices of those pages reach the recovery paths of
-    // the parser that no hand-made case thought of.
+    // The page over the cap gives as many children as a page may, says how
+    // many links it dropped where, and is still read to its end.
+    const PageEvents capped = ParsePageBytes(overTheCap(), false);
+    size_t children = 0;
+    std::string title;
+    for (const LinkEvent &e : capped.events) {
+        children += e.type == LinkEvent::Child;
+        if (e.type == LinkEvent::Title)
+            title = e.label.value_or("");
+    }
+    EXPECT_EQ(children, kMaxPageChildren);
+    EXPECT_EQ(title, "still read");
+    ASSERT_EQ(capped.diagnostics.size(), 1u);
+    EXPECT_EQ(capped.diagnostics[0].line, static_cast<int>(kMaxPageChildren) + 1);
+    EXPECT_NE(capped.diagnostics[0].message.find("the 7 links after those"), std::string::npos);
+
+    // Random cuts and splices of the small hand-made pages reach the
+    // recovery paths of the parser that no hand-made case thought of.
     const char *pieces[] = {"<",
                             ">",
                             "</",
@@ -182,10 +206,13 @@ TEST(LinkScan, InputsGiveWhatTheTreeGives)
                             "\"",
                             "'",
                             "="};
+    std::vector<std::string> pool;
+    for (size_t i = 0; i < handMade; ++i)
+        if (pages[i].second.size() < 10000)
+            pool.push_back(pages[i].second);
     std::mt19937 random(20261206);
     for (int round = 0; round < 600; ++round) {
-        std::string page = pages[random() % pages.size()].second;
-        page.resize(std::min<size_t>(page.size(), 10000));
+        std::string page = pool[random() % pool.size()];
         const int edits = 1 + static_cast<int>(random() % 8);
         for (int e = 0; e < edits; ++e) {
             const size_t at = page.empty() ? 0 : random() % page.size();
@@ -193,7 +220,7 @@ TEST(LinkScan, InputsGiveWhatTheTreeGives)
             case 0: page.insert(at, pieces[random() % std::size(pieces)]); break;
             case 1: page.erase(at, random() % 40); break;
             default: {
-                const std::string &other = pages[random() % pages.size()].second;
+                const std::string &other = pool[random() % pool.size()];
                 const size_t from = random() % (other.size() + 1);
                 page.insert(at, other.substr(from, random() % 200));
             }
