@@ -1,4 +1,4 @@
-#include "htmlparse/HtmlParse.h"
+#include "ParseHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 using namespace sylvix::html;
+using namespace sylvix::html::test;
 
 namespace {
 
@@ -17,37 +18,17 @@ std::unique_ptr<Document> Parse(const std::string &html)
     return ParseBytes(html, nullptr, options);
 }
 
-// Elements in document order (depth first, an element before its children).
-void CollectElements(const Block *b, std::vector<const Block *> &out)
+const Block *FindElement(const Document &doc, const std::string &name)
 {
-    for (; b != nullptr; b = BlockNext(b)) {
-        if (BlockTypeOf(b) == Element) {
-            out.push_back(b);
-            CollectElements(BlockFirstChild(b), out);
-        }
-    }
-}
-
-const Block *FindElement(const Document &doc, const std::string &name, int nth = 0)
-{
-    std::vector<const Block *> all;
-    CollectElements(doc.root(), all);
-    for (const Block *b : all)
-        if (name == BlockName(b) && nth-- == 0)
-            return b;
-    return nullptr;
+    return test::FindElement(doc.root(), name);
 }
 
 // The texts below a block joined, as the link extraction collects labels.
 std::string TextOf(const Block *b)
 {
     std::string out;
-    for (const Block *c = BlockFirstChild(b); c != nullptr; c = BlockNext(c)) {
-        if (BlockTypeOf(c) == Text)
-            out += BlockText(c);
-        else
-            out += TextOf(c);
-    }
+    for (const Block *c = BlockFirstChild(b); c != nullptr; c = BlockNext(c))
+        out += BlockTypeOf(c) == Text ? std::string(BlockText(c)) : TextOf(c);
     return out;
 }
 
@@ -70,10 +51,7 @@ TEST(HtmlBlocks, TagsAndAttributes)
         {"<a href=\"page.html\">x</a>", "a", TagAnchor, "href", "page.html"},
         {"<A HREF=\"Page.HTML\">x</A>", "a", TagAnchor, "href", "Page.HTML"},
         {"<a href=\"p.html\">x</a>", "a", TagAnchor, "HREF", "p.html"},
-        {"<a href=unquoted.html>x</a>", "a", TagAnchor, "href", "unquoted.html"},
-        {"<a href='single.html'>x</a>", "a", TagAnchor, "href", "single.html"},
         {"<a href>x</a>", "a", TagAnchor, "href", ""},
-        {"<a href=\"\">x</a>", "a", TagAnchor, "href", ""},
         {"<a name=top>x</a>", "a", TagAnchor, "href", nullptr},
         {"<a href=\"q?a=1&amp;b=2&#38;c=&eacute;&#x41;\">x</a>", "a", TagAnchor, "href",
          "q?a=1&b=2&c=\xC3\xA9"
@@ -90,16 +68,12 @@ TEST(HtmlBlocks, TagsAndAttributes)
         {"<img src=\"a.gif\" alt=\"A &amp; B\" ISMAP>", "img", TagImg, "ISMAP", ""},
         {"<img src=\"a.gif\" ismap=\"ismap\">", "img", TagImg, "ismap", "ismap"},
         {"<img src=\"a.gif\">", "img", TagImg, "ISMAP", nullptr},
-        {"<IMG SRC=\"B.GIF\">", "img", TagImg, "src", "B.GIF"},
         {"<image src=\"old.gif\" alt=old>", "image", TagImage, "src", "old.gif"},
         {"<input type=IMAGE src=\"btn.gif\" value=Press>", "input", TagInput, "type", "IMAGE"},
-        {"<input type=\"image\" src=\"btn.gif\">", "input", TagInput, "src", "btn.gif"},
-        {"<input type=checkbox checked>", "input", TagInput, "checked", ""},
         {"<head><link rel=stylesheet href=\"s.css\" role=\"Style sheet\"></head>", "link", kKnown,
          "role", "Style sheet"},
         {"<map name=m><area shape=rect href=\"x.html\" role=\"Area one\"></map>", "area", kKnown,
          "href", "x.html"},
-        {"<frameset><frame src=\"left.html\"></frameset>", "frame", kKnown, "src", "left.html"},
         {"<blink2 href=\"u.html\">x</blink2>", "blink2", OtherTag, "href", "u.html"},
     };
     for (const AttrCase &c : cases) {
@@ -129,84 +103,45 @@ TEST(HtmlBlocks, KnownElementsHaveStableNumbersOfTheirOwn)
     auto doc = Parse("<html><head><link href=a><meta name=x></head><body><div><p><span>s</span>"
                      "<table><tr><td>c</td></tr></table><map><area href=b></map><ul><li>i</ul>"
                      "<iframe src=f></iframe><script>x()</script><weird>u</weird></div></body>");
-    std::vector<const Block *> all;
-    CollectElements(doc->root(), all);
     std::set<int> seen;
-    std::set<std::string> names;
-    for (const Block *b : all) {
-        const std::string name = BlockName(b);
-        if (!names.insert(name).second)
-            continue;
-        const int tag = BlockTag(b);
-        if (name == "weird") {
-            EXPECT_EQ(tag, OtherTag);
-            continue;
-        }
+    for (const char *name : {"html", "head", "link", "meta", "body", "div", "p", "span", "table",
+                             "tr", "td", "map", "area", "ul", "li", "iframe", "script"}) {
         SCOPED_TRACE(name);
+        const int tag = BlockTag(FindElement(*doc, name));
         EXPECT_GE(tag, 43);
         EXPECT_LT(tag, OtherTag);
         EXPECT_TRUE(seen.insert(tag).second) << "shared number " << tag;
     }
-    EXPECT_GE(seen.size(), 15u);
+    EXPECT_EQ(BlockTag(FindElement(*doc, "weird")), OtherTag);
     // The same element gets the same number in another document.
     auto again = Parse("<p><link href=z></p>");
     EXPECT_EQ(BlockTag(FindElement(*again, "link")), BlockTag(FindElement(*doc, "link")));
-    EXPECT_NE(BlockTag(FindElement(*doc, "link")), BlockTag(FindElement(*doc, "area")));
 }
 
 TEST(HtmlBlocks, TextIsDecodedAndCommentsAreNotBlocks)
 {
-    struct Case
-    {
-        const char *html;
-        const char *element;
-        const char *text;
-    };
-    const Case cases[] = {
-        {"<title>Caf&eacute; &lt;1&gt; &amp; &#169;</title>", "title",
-         "Caf\xC3\xA9 <1> & \xC2\xA9"},
-        {"<a href=x>Hello <b>big</b> <i>wide</i> world</a>", "a", "Hello big wide world"},
-        {"<a href=x>be<!-- not this -->fore<?pi x?>after</a>", "a", "beforeafter"},
-        {"<a href=x><img src=i.gif alt=\"not text\">label</a>", "a", "label"},
-        {"<p>x<script>if (a < b && c) go(\"</p>\");</script></p>", "script",
-         "if (a < b && c) go(\"</p>\");"},
-        {"<p><a href=x>  spaced   out  </a></p>", "a", "  spaced   out  "},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.html);
-        auto doc = Parse(c.html);
-        const Block *b = FindElement(*doc, c.element);
-        ASSERT_NE(b, nullptr);
-        EXPECT_EQ(TextOf(b), c.text);
-    }
-
-    // Walking skips comments wherever they are, also around the root.
+    // Walking skips comments and processing instructions wherever they
+    // are: inside a label, between elements, around the root.
+    EXPECT_EQ(
+        TextOf(FindElement(*Parse("<a href=x>be<!-- not this -->fore<?pi x?>after</a>"), "a")),
+        "beforeafter");
     auto doc = Parse("<!-- before --><!DOCTYPE html><html><body><!--a--><p>one</p><!--b-->"
                      "<p>two</p><!--c--></body></html><!-- after -->");
-    const Block *root = doc->root();
-    ASSERT_NE(root, nullptr);
-    EXPECT_STREQ(BlockName(root), "html");
-    EXPECT_EQ(BlockNext(root), nullptr);
-    const Block *body = FindElement(*doc, "body");
-    const Block *first = BlockFirstChild(body);
-    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(BlockName(doc->root()), "html");
+    EXPECT_EQ(BlockNext(doc->root()), nullptr);
+    const Block *first = BlockFirstChild(FindElement(*doc, "body"));
     EXPECT_STREQ(BlockName(first), "p");
-    const Block *second = BlockNext(first);
-    ASSERT_NE(second, nullptr);
-    EXPECT_STREQ(BlockName(second), "p");
-    EXPECT_STREQ(BlockText(BlockFirstChild(second)), "two");
-    EXPECT_EQ(BlockNext(second), nullptr);
-    // Elements have no text, texts have no name, children or attributes.
+    EXPECT_STREQ(BlockText(BlockFirstChild(BlockNext(first))), "two");
+    EXPECT_EQ(BlockNext(BlockNext(first)), nullptr);
+    // Elements have no text, texts have no name, children or attributes;
+    // null blocks are harmless.
     EXPECT_EQ(BlockText(first), nullptr);
     const Block *text = BlockFirstChild(first);
     EXPECT_EQ(BlockTypeOf(text), Text);
     EXPECT_EQ(BlockName(text), nullptr);
     EXPECT_EQ(BlockFirstChild(text), nullptr);
     EXPECT_EQ(HTMLGetAttr(text, "href"), nullptr);
-}
-
-TEST(HtmlBlocks, NullBlocksAreHarmless)
-{
+    EXPECT_EQ(HTMLGetAttr(first, nullptr), nullptr);
     EXPECT_EQ(BlockTypeOf(nullptr), 0);
     EXPECT_EQ(BlockTag(nullptr), OtherTag);
     EXPECT_EQ(BlockName(nullptr), nullptr);
@@ -215,8 +150,6 @@ TEST(HtmlBlocks, NullBlocksAreHarmless)
     EXPECT_EQ(BlockFirstChild(nullptr), nullptr);
     EXPECT_EQ(BlockLine(nullptr), 0);
     EXPECT_EQ(HTMLGetAttr(nullptr, "href"), nullptr);
-    auto doc = Parse("<a href=x>y</a>");
-    EXPECT_EQ(HTMLGetAttr(FindElement(*doc, "a"), nullptr), nullptr);
 }
 
 TEST(HtmlBlocks, SourceLines)
@@ -225,17 +158,6 @@ TEST(HtmlBlocks, SourceLines)
     EXPECT_EQ(BlockLine(FindElement(*doc, "a")), 5);
     // A start tag over several lines counts where it ends.
     EXPECT_EQ(BlockLine(FindElement(*doc, "img")), 7);
-
-    // Lines past what libxml2 counts in a node.
-    std::string big = "<html><body>\n";
-    for (int i = 0; i < 70000; ++i)
-        big += "<p>line\n";
-    big += "<a href=last.html>end</a>\n";
-    doc = Parse(big);
-    const Block *last = FindElement(*doc, "a");
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(BlockLine(last), 70002);
-    EXPECT_EQ(BlockLine(BlockFirstChild(last)), 70002);
 
     // Old Macintosh files end lines with a bare CR.
     doc = Parse("<html>\r<body>\r<p>x\r<a href=y>z</a>\r");
@@ -250,13 +172,8 @@ TEST(HtmlBlocks, EncodingsEndInUtf8)
         const char *text; // of the first p
     };
     const Case cases[] = {
-        {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
-         "<p>caf\xE9</p>",
-         "caf\xC3\xA9"},
         {"<meta charset=\"windows-1252\"><p>\x93quoted\x94 \x80</p>",
          "\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC"},
-        {"<meta charset=utf-8><p>caf\xC3\xA9</p>", "caf\xC3\xA9"},
-        {"<p>caf\xC3\xA9 \xE2\x82\xAC</p>", "caf\xC3\xA9 \xE2\x82\xAC"},
         // Undeclared and not UTF-8: read as Latin-1.
         {"<p>na\xEFve \xE9t\xE9</p>", "na\xC3\xAFve \xC3\xA9t\xC3\xA9"},
         {std::string("\xFF\xFE<\0p\0>\0\xE9\0<\0/\0p\0>\0", 18), "\xC3\xA9"},

@@ -10,31 +10,6 @@ class Config : public ServerFixture
 {};
 } // namespace
 
-TEST_F(Config, DocumentMapPrefixes)
-{
-    docMap("/", "c:\\root");
-    docMap("/docs/", "d:\\docs");
-    docMap("/docs/deeper/", "sub");
-    struct Case
-    {
-        const char *dir, *out;
-        size_t best;
-    } cases[] = {
-        {"/docs/a/", "d:\\docs", 6},
-        {"/x/", "c:\\root", 1},
-        {"/DOCS/", "d:\\docs", 6},
-        {"/", "c:\\root", 0},
-        {"/docs/deeper/x/", "c:\\rootsub", 13},
-    };
-    for (const Case &c : cases) {
-        std::string out;
-        size_t best = 0;
-        LookupDocMap(c.dir, out, best);
-        EXPECT_EQ(out, c.out) << c.dir;
-        EXPECT_EQ(best, c.best) << c.dir;
-    }
-}
-
 TEST_F(Config, ProgramMapsTakeTheLongestPrefixOverAllThree)
 {
     set("ConsExeMap", "/cgi-dos/", "/progs/dos");

@@ -1,7 +1,6 @@
 // What a hostile server or page can make the site model spend: a peer that
-// drips its answer, bodies that would fill the disk, a run killed with its
-// files still open, pages the server could not send, a page of nothing but
-// links.
+// drips its answer, bodies that would fill the disk, pages the server could
+// not send, a store damaged under the reader.
 
 #include "ModelFixture.h"
 #include "model/Expand.h"
@@ -13,16 +12,10 @@
 #include "model/testing/HttpMemorySource.h"
 #include "tests/support/ScriptServer.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <thread>
 
 using namespace sylvix;
@@ -32,48 +25,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A peer on 127.0.0.1 that answers each connection with head, then one
-// byte every 50 ms until the other side leaves (or 20 s have passed).
-class DrippingPeer
+// A reply of head, then one byte every 50 ms for 20 s.
+Reply dripping(const std::string &head)
 {
-public:
-    explicit DrippingPeer(std::string head) : m_head(std::move(head))
-    {
-        m_thread = std::thread([this] { run(); });
-    }
-    ~DrippingPeer()
-    {
-        m_stop = true;
-        m_listener.shutDown();
-        m_thread.join();
-    }
-    std::string url() const
-    {
-        return "http://localhost:" + std::to_string(m_listener.port()) + "/slow";
-    }
-
-private:
-    void run()
-    {
-        for (int fd; (fd = m_listener.accept()) >= 0; ::close(fd)) {
-            char buf[4096];
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 2000) > 0)
-                (void)::recv(fd, buf, sizeof buf, 0);
-            ::send(fd, m_head.data(), m_head.size(), MSG_NOSIGNAL);
-            for (int i = 0; i < 400 && !m_stop; ++i) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                if (::send(fd, "z", 1, MSG_NOSIGNAL) != 1)
-                    break;
-            }
-        }
-    }
-
-    std::string m_head;
-    LoopbackListener m_listener;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+    std::vector<std::string> pieces(401, "z");
+    pieces[0] = head;
+    return {pieces, 50};
+}
 
 std::string noteOf(const SiteNode *n)
 {
@@ -82,29 +40,16 @@ std::string noteOf(const SiteNode *n)
     return n->diagnostics->front().message;
 }
 
-// External checks on, "localhost" on port 80 is this server, fetched files
-// go to a private TMPDIR.
-class HostileInput : public ServerFixture
+class HostileInput : public HttpFixture
 {
 protected:
-    void SetUp() override
-    {
-        ServerFixture::SetUp();
-        WriteString(*m_server, "ServerName", "localhost");
-        verifyExternal = true;
-        m_tmpDir.emplace(m_tmp);
-    }
     void TearDown() override
     {
         m_nodes.clear();
-        SetNetworkTimeouts(15000, 10000, 10000);
         SetHttpCheckDeadline(-1);
         SetTempBudget(-1);
-        m_tmpDir.reset();
-        verifyExternal = false;
-        ServerFixture::TearDown();
+        HttpFixture::TearDown();
     }
-    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
     int64_t bytesInTmp() const
     {
         int64_t total = 0;
@@ -112,10 +57,6 @@ protected:
             total += static_cast<int64_t>(e.file_size());
         return total;
     }
-
-    const std::string m_tmp = m_dir / "tmp";
-    std::optional<ScopedTmpDir> m_tmpDir;
-    OwnedNodes m_nodes;
 };
 
 } // namespace
@@ -137,8 +78,9 @@ TEST_F(HostileInput, DrippingPeerIsStoppedAtTheCheckDeadline)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.title);
-        DrippingPeer peer(c.head);
-        SiteNode *n = node(peer.url());
+        ScriptServer peer;
+        peer.push(dripping(c.head));
+        SiteNode *n = node(peer.base() + "/slow");
         n->flags |= EXTERNAL;
         const auto start = Clock::now();
         EXPECT_EQ(FetchOverHttp(n), 1);
@@ -182,38 +124,6 @@ TEST_F(HostileInput, KeptBodiesStayWithinTheirBudget)
     m_nodes.clear();
     EXPECT_EQ(TempBytesKept(), 0);
     EXPECT_EQ(bytesInTmp(), 0);
-}
-
-TEST_F(HostileInput, FilesAreDeletedWhenASignalEndsTheRun)
-{
-    for (int sig : {SIGTERM, SIGHUP, SIGPIPE}) {
-        SCOPED_TRACE(strsignal(sig));
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (const char *ext : {".html", ".gif", ""}) {
-                std::string path;
-                const int fd = OpenTempFile(ext, path);
-                if (fd < 0 || ::write(fd, "body", 4) != 4)
-                    ::_exit(3);
-                ::close(fd);
-            }
-            if (sig == SIGPIPE) {
-                int fds[2];
-                if (::pipe(fds) != 0)
-                    ::_exit(3);
-                ::close(fds[0]);
-                (void)::write(fds[1], "x", 1); // as a writer whose reader has gone
-            } else {
-                ::kill(::getpid(), sig);
-            }
-            ::_exit(4); // the signal did not end the run
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-        EXPECT_TRUE(std::filesystem::is_empty(m_tmp));
-    }
 }
 
 TEST_F(HostileInput, PagesTheServerCannotSendAreBrokenAndSayWhy)
@@ -260,30 +170,6 @@ TEST_F(HostileInput, PagesTheServerCannotSendAreBrokenAndSayWhy)
     ResolveNode(n);
     EXPECT_FALSE(n->flags & BROKEN);
     EXPECT_FALSE(n->diagnostics);
-}
-
-TEST_F(HostileInput, APageGivesAtMostItsShareOfChildren)
-{
-    std::string page;
-    const size_t links = kMaxPageChildren + 7;
-    page.reserve(links * 24);
-    for (size_t i = 0; i < links; ++i)
-        page += "<a href=x" + std::to_string(i) + ">x</a>\n";
-    page += "<title>still read</title>\n";
-    const PageEvents events = ParsePageBytes(page, false);
-    size_t children = 0;
-    std::string title;
-    for (const LinkEvent &e : events.events) {
-        children += e.type == LinkEvent::Child;
-        if (e.type == LinkEvent::Title && e.label)
-            title = *e.label;
-    }
-    EXPECT_EQ(children, kMaxPageChildren);
-    EXPECT_EQ(title, "still read");
-    ASSERT_EQ(events.diagnostics.size(), 1u);
-    const DiagnosticRecord &note = events.diagnostics.front();
-    EXPECT_EQ(note.line, static_cast<int>(kMaxPageChildren) + 1);
-    EXPECT_NE(note.message.find("the 7 links after those"), std::string::npos) << note.message;
 }
 
 TEST_F(HostileInput, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)

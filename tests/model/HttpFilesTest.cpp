@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 
@@ -82,28 +83,43 @@ TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
     EXPECT_EQ(path, "");
 }
 
-// Run as a child process by the next test: leaves its files to the exit.
+// Run as a child process by the next test: leaves its files to the exit,
+// or to the signal named in SYLVIX_TEMPFILE_SIGNAL.
 TEST(HttpTempFiles, ChildLeavesFiles)
 {
     const char *dir = std::getenv("SYLVIX_TEMPFILE_CHILD");
     if (!dir)
-        GTEST_SKIP() << "runs as a child of DeletedAtExit";
+        GTEST_SKIP() << "runs as a child of DeletedAtExitAndOnSignals";
     for (const char *ext : {".html", ".gif", ""})
         ASSERT_TRUE(exists(MakeTempName(ext)));
     std::ofstream(std::string(dir) + "/child-ran") << "3";
+    const int sig = std::atoi(std::getenv("SYLVIX_TEMPFILE_SIGNAL"));
+    if (sig == SIGPIPE) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ::close(fds[0]);
+        (void)::write(fds[1], "x", 1); // as a writer whose reader has gone
+    } else if (sig != 0) {
+        ::kill(::getpid(), sig);
+    }
 }
 
-TEST(HttpTempFiles, DeletedAtExit)
+TEST(HttpTempFiles, DeletedAtExitAndOnSignals)
 {
-    TempDir dir;
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    const ToolRun child = runTool(exe, {"--gtest_filter=HttpTempFiles.ChildLeavesFiles"},
-                                  {{"TMPDIR", dir.path()}, {"SYLVIX_TEMPFILE_CHILD", dir.path()}});
-    EXPECT_EQ(child.status, 0) << child.out;
-    std::vector<std::string> left;
-    for (const auto &e : std::filesystem::directory_iterator(dir.path()))
-        left.push_back(e.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"child-ran"});
+    for (int sig : {0, SIGTERM, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(sig);
+        TempDir dir;
+        const ToolRun child = runTool(exe, {"--gtest_filter=HttpTempFiles.ChildLeavesFiles"},
+                                      {{"TMPDIR", dir.path()},
+                                       {"SYLVIX_TEMPFILE_CHILD", dir.path()},
+                                       {"SYLVIX_TEMPFILE_SIGNAL", std::to_string(sig)}});
+        EXPECT_EQ(child.status, sig == 0 ? 0 : -1) << child.out;
+        std::vector<std::string> left;
+        for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+            left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"child-ran"});
+    }
 }
 
 TEST(HttpDate, ThreeFormsAsLocalTime)

@@ -16,18 +16,15 @@ using namespace sylvix::test;
 
 namespace {
 
-// The reader's files go to a private temporary directory.
-class HttpReading : public ServerFixture
+class HttpReading : public HttpFixture
 {
 protected:
     SiteNode *node()
     {
-        SiteNode *n = m_nodes.make("http://remote.example:8080/dir/doc");
+        SiteNode *n = HttpFixture::node("http://remote.example:8080/dir/doc");
         n->flags |= EXTERNAL;
         return n;
     }
-    ScopedTmpDir m_tmp{m_dir / "tmp"};
-    OwnedNodes m_nodes;
 };
 
 // Gives head, then 'z' for ever.

@@ -4,6 +4,7 @@
 // that serves it, for tests of the site model.
 
 #include "model/Config.h"
+#include "model/Http.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
 #include "tests/support/ScopedEnv.h"
@@ -35,6 +36,32 @@ public:
 private:
     bool m_made;
     ScopedEnv m_env;
+};
+
+// Nodes made from URLs, all freed at once.
+class OwnedNodes
+{
+public:
+    OwnedNodes() = default;
+    OwnedNodes(const OwnedNodes &) = delete;
+    OwnedNodes &operator=(const OwnedNodes &) = delete;
+    ~OwnedNodes() { clear(); }
+    SiteNode *make(const std::string &url)
+    {
+        SiteNode *n = CreateNode();
+        SetUrl(n, url, nullptr);
+        m_nodes.push_back(n);
+        return n;
+    }
+    void clear()
+    {
+        for (SiteNode *n : m_nodes)
+            FreeNode(n);
+        m_nodes.clear();
+    }
+
+private:
+    std::vector<SiteNode *> m_nodes;
 };
 
 // Opens a fresh store in dir and the configuration on it, with the
@@ -70,9 +97,12 @@ protected:
     }
     void TearDown() override
     {
+        m_nodes.clear();
         m_server.reset();
         CloseConfiguration();
     }
+
+    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
 
     void set(const std::string &key, const std::string &name, const std::string &value)
     {
@@ -90,32 +120,33 @@ protected:
 
     TempDir m_dir;
     std::unique_ptr<ConfigKey> m_server;
+    OwnedNodes m_nodes;
 };
 
-// Nodes made from URLs, all freed at once.
-class OwnedNodes
+// This server is "localhost" on port 80 and checks external links, so that
+// peers on other loopback ports are external; fetched files go to a
+// private TMPDIR.
+class HttpFixture : public ServerFixture
 {
-public:
-    OwnedNodes() = default;
-    OwnedNodes(const OwnedNodes &) = delete;
-    OwnedNodes &operator=(const OwnedNodes &) = delete;
-    ~OwnedNodes() { clear(); }
-    SiteNode *make(const std::string &url)
+protected:
+    void SetUp() override
     {
-        SiteNode *n = CreateNode();
-        SetUrl(n, url, nullptr);
-        m_nodes.push_back(n);
-        return n;
+        ServerFixture::SetUp();
+        WriteString(*m_server, "ServerName", "localhost");
+        verifyExternal = true;
+        m_tmpEnv.emplace(m_tmp);
     }
-    void clear()
+    void TearDown() override
     {
-        for (SiteNode *n : m_nodes)
-            FreeNode(n);
         m_nodes.clear();
+        SetNetworkTimeouts(15000, 10000, 10000);
+        m_tmpEnv.reset();
+        verifyExternal = false;
+        ServerFixture::TearDown();
     }
 
-private:
-    std::vector<SiteNode *> m_nodes;
+    const std::string m_tmp = m_dir / "tmp";
+    std::optional<ScopedTmpDir> m_tmpEnv;
 };
 
 // Frees a tree at scope end.

@@ -91,32 +91,17 @@ TEST(Node, HugeAndDeepTreesFreeWithoutRecursion)
     EXPECT_EQ(LiveNodeCount(), before);
 }
 
-TEST(SharedStr, InternsAndReleases)
+TEST(SharedStr, PoolInternsReleasesAndStaysConsistent)
 {
-    size_t before = SharedStr::poolSize();
-    {
-        SharedStr a("some text nobody else uses 1"), b(std::string("some text nobody else uses 1"));
-        EXPECT_EQ(a.id(), b.id());
-        EXPECT_EQ(SharedStr::poolSize(), before + 1);
-        SharedStr c = a;
-        c = SharedStr("another unique text 2");
-        EXPECT_EQ(SharedStr::poolSize(), before + 2);
-        EXPECT_EQ(a.view(), "some text nobody else uses 1");
-        SharedStr none;
-        EXPECT_STREQ(none.c_str(), "");
-        EXPECT_FALSE(none.present());
-        EXPECT_TRUE(SharedStr("").present());
-    }
-    EXPECT_EQ(SharedStr::poolSize(), before);
-}
-
-TEST(SharedStr, PoolStaysConsistentThroughGrowthAndRemoval)
-{
-    size_t before = SharedStr::poolSize();
+    const size_t before = SharedStr::poolSize();
     std::vector<SharedStr> held;
     for (int i = 0; i < 50000; ++i)
         held.emplace_back("pool-test-" + std::to_string(i));
     EXPECT_EQ(SharedStr::poolSize(), before + 50000);
+    SharedStr copy = held[7];
+    copy = SharedStr("another unique text"); // assigning releases the old text
+    EXPECT_EQ(held[7].useCount(), 1u);
+    EXPECT_EQ(SharedStr::poolSize(), before + 50001);
     // Drop every third, then every entry must still be found as itself.
     for (size_t i = 0; i < held.size(); i += 3)
         held[i].reset();
@@ -126,8 +111,14 @@ TEST(SharedStr, PoolStaysConsistentThroughGrowthAndRemoval)
             EXPECT_EQ(again.useCount(), 1u) << i;
         } else {
             EXPECT_EQ(again.id(), held[i].id()) << i;
+            EXPECT_EQ(again.view(), held[i].view());
         }
     }
     held.clear();
+    copy.reset();
     EXPECT_EQ(SharedStr::poolSize(), before);
+    SharedStr none;
+    EXPECT_STREQ(none.c_str(), "");
+    EXPECT_FALSE(none.present());
+    EXPECT_TRUE(SharedStr("").present());
 }

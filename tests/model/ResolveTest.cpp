@@ -10,14 +10,8 @@ using namespace sylvix;
 using namespace sylvix::test;
 
 namespace {
-
 class Resolve : public ServerFixture
-{
-protected:
-    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
-    OwnedNodes m_nodes;
-};
-
+{};
 } // namespace
 
 TEST_F(Resolve, LocalOrExternalByHostAndPort)

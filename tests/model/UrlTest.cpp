@@ -56,12 +56,8 @@ TEST(Url, AbsoluteUrlsSplitIntoParts)
          {"http", "h", 80, "/", "page.html", "<none>", "y?x", false, "http://h/page.html"}},
         {"ftp://h/x", {"ftp", "h", 80, "/", "x", "<none>", "<none>", false, "ftp://h/x"}},
         {"http://h:80/x", {"http", "h", 80, "/", "x", "<none>", "<none>", false, "http://h/x"}},
-        {"http://h/../x.html",
-         {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
         {"http://h/a/../../x.html",
          {"http", "h", 80, "/../", "x.html", "<none>", "<none>", false, "http://h/../x.html"}},
-        {"http://h/a/b/../c/",
-         {"http", "h", 80, "/a/c/", "<none>", "<none>", "<none>", false, "http://h/a/c/"}},
         {"http://h/p.html?next=/a/b",
          {"http", "h", 80, "/", "p.html", "next=/a/b", "<none>", false,
           "http://h/p.html?next=/a/b"}},
@@ -130,6 +126,7 @@ TEST(Url, RelativeLinksResolveAgainstTheLinkingPage)
         {"//other/z.html", "http://other/z.html", nullptr},
         {"http://elsewhere:81/", "http://elsewhere:81/", nullptr},
         {"p.html  trailing words", "http://Site:8000/a/b/p.html", nullptr},
+        {"sub/|\n./", "http://Site:8000/a/b/sub/|", nullptr}, // cut at the line feed
     };
     for (const Case &c : cases) {
         SiteNode *n = CreateNode();
@@ -144,6 +141,13 @@ TEST(Url, RelativeLinksResolveAgainstTheLinkingPage)
         }
         FreeNode(n);
     }
+    // An empty href, even a view without data, leads to the linking page
+    // (the fuzzer found the pool comparing such a view with memcmp).
+    SiteNode *self = CreateNode();
+    SetUrl(self, std::string_view(), page);
+    EXPECT_EQ(self->href, SharedStr(""));
+    EXPECT_EQ(self->url.str(), "http://Site:8000/a/b/x.html");
+    FreeNode(self);
     FreeNode(page);
 }
 
@@ -160,16 +164,5 @@ TEST(Url, LocalUrlUsesLocalhostUnlessExternal)
     SetUrl(n, "http://www.example.org/", nullptr);
     EXPECT_EQ(n->url.str(), "http://www.example.org/");
     EXPECT_EQ(LocalUrl(n), "http://localhost/");
-    FreeNode(n);
-}
-
-TEST(Url, ReparseKeepsPartsTheTargetLacks)
-{
-    // A redirect to a path keeps scheme, host and port.
-    SiteNode *n = CreateNode();
-    SetUrl(n, "http://h:81/old/page.html", nullptr);
-    ParseUrl(n, "/new/", nullptr);
-    BuildUrl(n);
-    EXPECT_EQ(n->url.str(), "http://h:81/new/page.html");
     FreeNode(n);
 }

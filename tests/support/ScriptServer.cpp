@@ -109,7 +109,8 @@ void ScriptServer::serve(int fd)
     for (size_t i = 0; i < reply.pieces.size(); ++i) {
         if (i > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
-        ::send(fd, reply.pieces[i].data(), reply.pieces[i].size(), MSG_NOSIGNAL);
+        if (::send(fd, reply.pieces[i].data(), reply.pieces[i].size(), MSG_NOSIGNAL) < 0)
+            return; // the other side has gone
     }
     // Until the other side gives up (end of data) or the time is up.
     while (reply.holdMs > 0 && readable(fd, reply.holdMs) && ::recv(fd, buf, sizeof buf, 0) > 0) {
