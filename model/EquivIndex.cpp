@@ -1,7 +1,6 @@
 #include "model/internal/NodeInternals.h"
 
 #include <algorithm>
-#include <set>
 #include <unordered_map>
 
 // Loaded nodes by URL, each set in pre-order, so that the node the outward
@@ -102,15 +101,86 @@ bool below(const SiteNode *n, const SiteNode *a)
     return beginOf(a) <= beginOf(n) && beginOf(n) < NodeInternals::end(a).label;
 }
 
-struct ByBegin
+// The loaded nodes of one URL in pre-order: a sorted array cut into blocks,
+// so that an insertion moves at most one block. A URL that many pages link
+// to holds hundreds of thousands of nodes, each costing one pointer here.
+class NodeSet
 {
-    using is_transparent = void;
-    bool operator()(const SiteNode *a, const SiteNode *b) const { return beginOf(a) < beginOf(b); }
-    bool operator()(const SiteNode *a, uint64_t b) const { return beginOf(a) < b; }
-    bool operator()(uint64_t a, const SiteNode *b) const { return a < beginOf(b); }
-};
+public:
+    struct Pos
+    {
+        size_t block = 0, at = 0;
+    };
 
-using NodeSet = std::set<SiteNode *, ByBegin>;
+    bool empty() const { return m_blocks.empty(); }
+    size_t size() const
+    {
+        size_t n = 0;
+        for (const auto &b : m_blocks)
+            n += b.size();
+        return n;
+    }
+    Pos end() const { return {m_blocks.size(), 0}; }
+    bool atEnd(Pos p) const { return p.block == m_blocks.size(); }
+    SiteNode *at(Pos p) const { return m_blocks[p.block][p.at]; }
+    // The node before p, null at the start.
+    SiteNode *before(Pos p) const
+    {
+        if (p.at > 0)
+            return m_blocks[p.block][p.at - 1];
+        return p.block > 0 ? m_blocks[p.block - 1].back() : nullptr;
+    }
+
+    // The first node beginning at label or later (strict: later).
+    Pos lowerBound(uint64_t label, bool strict = false) const
+    {
+        auto comes
+            = [&](const SiteNode *n) { return strict ? beginOf(n) > label : beginOf(n) >= label; };
+        auto b = std::partition_point(m_blocks.begin(), m_blocks.end(),
+                                      [&](const Block &x) { return !comes(x.back()); });
+        if (b == m_blocks.end())
+            return end();
+        auto i = std::partition_point(b->begin(), b->end(),
+                                      [&](const SiteNode *n) { return !comes(n); });
+        return {static_cast<size_t>(b - m_blocks.begin()), static_cast<size_t>(i - b->begin())};
+    }
+
+    void insert(SiteNode *n)
+    {
+        Pos p = lowerBound(beginOf(n));
+        if (atEnd(p)) {
+            if (m_blocks.empty() || m_blocks.back().size() >= kBlock)
+                m_blocks.emplace_back();
+            m_blocks.back().push_back(n);
+            return;
+        }
+        Block &b = m_blocks[p.block];
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(p.at), n);
+        if (b.size() > 2 * kBlock) {
+            Block upper(b.begin() + kBlock, b.end());
+            b.resize(kBlock);
+            b.shrink_to_fit();
+            m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(p.block) + 1,
+                            std::move(upper));
+        }
+    }
+
+    void erase(SiteNode *n)
+    {
+        Pos p = lowerBound(beginOf(n));
+        if (atEnd(p) || at(p) != n)
+            return;
+        Block &b = m_blocks[p.block];
+        b.erase(b.begin() + static_cast<std::ptrdiff_t>(p.at));
+        if (b.empty())
+            m_blocks.erase(m_blocks.begin() + static_cast<std::ptrdiff_t>(p.block));
+    }
+
+private:
+    static constexpr size_t kBlock = 512;
+    using Block = std::vector<SiteNode *>;
+    std::vector<Block> m_blocks;
+};
 
 std::unordered_map<const void *, NodeSet> &index()
 {
@@ -228,10 +298,10 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
 
     // The first candidate of a's subtree in pre-order, outside that branch.
     auto firstBelow = [&](const SiteNode *a) -> SiteNode * {
-        auto it = set.lower_bound(beginOf(a));
-        if (exclude && it != set.end() && below(*it, from))
-            it = set.upper_bound(NodeInternals::end(from).label);
-        return it != set.end() && below(*it, a) ? *it : nullptr;
+        NodeSet::Pos p = set.lowerBound(beginOf(a));
+        if (exclude && !set.atEnd(p) && below(set.at(p), from))
+            p = set.lowerBound(NodeInternals::end(from).label, true);
+        return !set.atEnd(p) && below(set.at(p), a) ? set.at(p) : nullptr;
     };
 
     if (SiteNode *n = firstBelow(start))
@@ -243,13 +313,9 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
     // Outside start's subtree, the candidate met first hangs below the
     // lowest ancestor that holds any; the candidates next to start's
     // subtree in pre-order tell which ancestor that is.
-    SiteNode *pred = nullptr, *succ = nullptr;
-    auto it = set.lower_bound(beginOf(start));
-    if (it != set.begin())
-        pred = *std::prev(it);
-    auto after = set.upper_bound(NodeInternals::end(start).label);
-    if (after != set.end())
-        succ = *after;
+    SiteNode *pred = set.before(set.lowerBound(beginOf(start)));
+    NodeSet::Pos after = set.lowerBound(NodeInternals::end(start).label, true);
+    SiteNode *succ = set.atEnd(after) ? nullptr : set.at(after);
     for (SiteNode *a = up; a; a = a->parent())
         if ((pred && below(pred, a)) || (succ && below(succ, a)))
             return firstBelow(a);

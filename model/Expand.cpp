@@ -105,7 +105,9 @@ void AdoptEquivalent(SiteNode *node, SiteNode *source)
     MirrorChildren(node, source);
 }
 
-ReloadResult NeedsReload(SiteNode *node)
+namespace {
+
+ReloadResult needsReload(SiteNode *node)
 {
     if (!node->loaded()) {
         if (SiteNode *parent = node->parent()) {
@@ -136,6 +138,15 @@ ReloadResult NeedsReload(SiteNode *node)
                                                         : ReloadResult::Stopped;
 }
 
+} // namespace
+
+ReloadResult NeedsReload(SiteNode *node)
+{
+    const ReloadResult r = needsReload(node);
+    NodeInternals::changeDone(node);
+    return r;
+}
+
 ExpandResult ExpandNode(SiteNode *node)
 {
     if (PumpMessages())
@@ -147,6 +158,7 @@ ExpandResult ExpandNode(SiteNode *node)
         ParseDocument(node);
     }
     node->setLoaded(1);
+    NodeInternals::changeDone(node);
     return ExpandResult::Expanded;
 }
 

@@ -89,12 +89,12 @@ bool readsAsFourNumbers(std::string_view s, long long (&parts)[4], size_t &end)
 // as is, so a form's odd "method" must not add lines to it.
 std::string requestMethod(const SiteNode *node)
 {
-    if (!node->method || node->method.empty())
+    if (!node->method() || node->method().empty())
         return "GET";
-    for (char c : node->method.view())
+    for (char c : node->method().view())
         if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f)
             return "GET";
-    return node->method.str();
+    return node->method().str();
 }
 
 std::string buildRequest(const SiteNode *node)
@@ -104,9 +104,9 @@ std::string buildRequest(const SiteNode *node)
     r += node->dir.view();
     if (node->file)
         r += node->file.view();
-    if (node->query) {
+    if (node->query()) {
         r += '?';
-        r += node->query.view();
+        r += node->query().view();
     }
     r += " HTTP/1.0\r\nUser-Agent: Kelto-Sylvix-Browser/1.0\r\n";
     r += "\r\n";

@@ -34,6 +34,11 @@ void preorder(const html::Block *top, Fn &&fn)
     }
 }
 
+std::unique_ptr<std::string> boxed(std::optional<std::string> s)
+{
+    return s ? std::make_unique<std::string>(std::move(*s)) : nullptr;
+}
+
 std::optional<std::string> attr(const html::Block *b, const char *name)
 {
     const char *v = html::HTMLGetAttr(b, name);
@@ -106,7 +111,7 @@ size_t CollectLinkEvents(const html::Block *top, std::vector<LinkEvent> &out, in
                 return;
             e.href = std::move(*action);
             e.label = submitValue(b);
-            e.method = attr(b, "method");
+            e.method = boxed(attr(b, "method"));
             break;
         }
         case html::TagImg:
@@ -287,7 +292,7 @@ public:
             if (!action)
                 return push(open);
             e.href = action;
-            e.method = optionalAttr(attributes, "method");
+            e.method = boxed(optionalAttr(attributes, "method"));
             open.form = m_out.size();
             break;
         }
@@ -439,7 +444,7 @@ void ApplyLinkEvents(SiteNode *node, const std::vector<LinkEvent> &events)
                 child->flags |= e.flags;
             child->line = e.line;
             if (e.method)
-                child->method = SharedStr(*e.method);
+                child->setMethod(SharedStr(*e.method));
             break;
         }
         case LinkEvent::Base:

@@ -6,6 +6,7 @@
 #include "htmlparse/HtmlParse.h"
 #include "model/SiteNode.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +17,11 @@ struct LinkEvent
 {
     enum Type : uint8_t { Child, Base, Title };
     Type type = Child;
-    uint32_t flags = 0;                // INLINED, ISMAP for the child
-    std::string href;                  // Child, Base
-    std::optional<std::string> label;  // Child: label; Title: the text (none: no text)
-    std::optional<std::string> method; // Child of a form
-    uint32_t line = 0;                 // Child: line of its element (0: unknown)
+    uint32_t flags = 0;                  // INLINED, ISMAP for the child
+    std::string href;                    // Child, Base
+    std::optional<std::string> label;    // Child: label; Title: the text (none: no text)
+    std::unique_ptr<std::string> method; // Child of a form; rare, so kept apart
+    uint32_t line = 0;                   // Child: line of its element (0: unknown)
 };
 
 struct PageEvents

@@ -25,15 +25,9 @@ bool StatFile(const char *path, FileStatus &st)
     st.dev = s.st_dev;
     st.ino = s.st_ino;
     st.mode = s.st_mode;
-    st.nlink = static_cast<uint32_t>(s.st_nlink);
-    st.uid = s.st_uid;
-    st.gid = s.st_gid;
-    st.rdev = s.st_rdev;
     st.size = s.st_size;
-    st.atime = s.st_atime;
     st.mtime = s.st_mtime;
-    st.mtimeNsec = s.st_mtim.tv_nsec;
-    st.ctime = s.st_ctime;
+    st.mtimeNsec = static_cast<int32_t>(s.st_mtim.tv_nsec);
     return true;
 }
 
@@ -405,7 +399,7 @@ void KindFromType(SiteNode *node)
         node->kind = Image;
         return;
     }
-    if (node->fragment) {
+    if (node->fragment()) {
         node->kind = Html;
         node->mimeType = SharedStr("text/html");
         return;

@@ -15,6 +15,8 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -26,66 +28,74 @@ size_t g_liveNodes = 0;
 bool g_literal = false;
 uint64_t g_epoch = 0;
 
-// What a shallow copy takes from a node. Sources keep one for each child a
-// pending mirror has not copied yet, so it is kept small: a child that was
-// never resolved has no file status to keep.
-struct CopyState
+// The string fields a shallow copy takes, in a fixed order: these, then
+// query, fragment and method.
+SharedStr SiteNode::*const kPlainStrings[] = {
+    &SiteNode::localPath, &SiteNode::label, &SiteNode::url,  &SiteNode::href,    &SiteNode::scheme,
+    &SiteNode::host,      &SiteNode::dir,   &SiteNode::file, &SiteNode::mimeType};
+constexpr unsigned kPlainCount = sizeof kPlainStrings / sizeof kPlainStrings[0];
+constexpr unsigned kStringCount = kPlainCount + 3;
+constexpr uint16_t kAllStrings = (1u << kStringCount) - 1;
+
+const SharedStr &copiedString(const SiteNode *n, unsigned i)
 {
-    uint32_t depth, line, flags;
-    int32_t port;
-    uint16_t httpStatus;
-    uint8_t cause;
-    SharedStr localPath, label, url, href, scheme, host, dir, file, query, fragment, mimeType,
-        method;
-    std::unique_ptr<const FileStatus> stat; // null: all zero
+    if (i < kPlainCount)
+        return n->*kPlainStrings[i];
+    return i == kPlainCount ? n->query() : i == kPlainCount + 1 ? n->fragment() : n->method();
+}
+
+void setCopiedString(SiteNode *n, unsigned i, const SharedStr &v)
+{
+    if (i < kPlainCount)
+        n->*kPlainStrings[i] = v;
+    else if (i == kPlainCount)
+        n->setQuery(v);
+    else if (i == kPlainCount + 1)
+        n->setFragment(v);
+    else
+        n->setMethod(v);
+}
+
+// What a shallow copy takes from a node.
+struct Fields
+{
+    uint32_t depth = 0, line = 0, flags = 0;
+    int32_t port = 0;
+    uint16_t httpStatus = 0;
+    uint8_t cause = 0;
+    SharedStr strings[kStringCount];
+    FileStatus stat;
+
+    static Fields of(const SiteNode *n)
+    {
+        Fields f;
+        f.depth = n->depth;
+        f.line = n->line;
+        f.flags = n->flags;
+        f.port = n->port;
+        f.httpStatus = n->httpStatus;
+        f.cause = n->cause;
+        for (unsigned i = 0; i < kStringCount; ++i)
+            f.strings[i] = copiedString(n, i);
+        f.stat = n->stat;
+        return f;
+    }
+    void into(SiteNode *n) const
+    {
+        n->depth = depth;
+        n->line = line;
+        n->flags = flags;
+        n->port = port;
+        n->httpStatus = httpStatus;
+        n->cause = cause;
+        for (unsigned i = 0; i < kStringCount; ++i)
+            setCopiedString(n, i, strings[i]);
+        n->stat = stat;
+    }
 };
 
-CopyState captureState(const SiteNode *n)
-{
-    return CopyState{n->depth,
-                     n->line,
-                     n->flags,
-                     n->port,
-                     n->httpStatus,
-                     n->cause,
-                     n->localPath,
-                     n->label,
-                     n->url,
-                     n->href,
-                     n->scheme,
-                     n->host,
-                     n->dir,
-                     n->file,
-                     n->query,
-                     n->fragment,
-                     n->mimeType,
-                     n->method,
-                     n->stat == FileStatus{} ? nullptr
-                                             : std::make_unique<const FileStatus>(n->stat)};
-}
-
-void applyState(SiteNode *n, const CopyState &s)
-{
-    n->depth = s.depth;
-    n->line = s.line;
-    n->httpStatus = s.httpStatus;
-    n->cause = s.cause;
-    n->localPath = s.localPath;
-    n->label = s.label;
-    n->url = s.url;
-    n->href = s.href;
-    n->flags = s.flags;
-    n->scheme = s.scheme;
-    n->port = s.port;
-    n->host = s.host;
-    n->dir = s.dir;
-    n->file = s.file;
-    n->query = s.query;
-    n->fragment = s.fragment;
-    n->mimeType = s.mimeType;
-    n->method = s.method;
-    n->stat = s.stat ? *s.stat : FileStatus{};
-}
+size_t g_savedStates = 0;
+size_t g_savedBytes = 0;
 
 // Pending mirrors by their source.
 std::unordered_map<SiteNode *, std::vector<SiteNode *>> &pendingBySource()
@@ -127,21 +137,101 @@ struct SiteNode::MirrorState
     // how many mirrors still wait for their copies.
     uint64_t mirroredAt = 0;
     uint32_t pendingMirrors = 0;
-    // As a child of a source: our state saved for mirrors taken before a
-    // change, ascending validUpTo.
-    uint64_t savedUpTo = 0;
-    struct Saved
+};
+
+// A child's state as mirrors taken up to validUpTo saw it. The newest one
+// holds every field while its node may still be changing; once the change
+// is over it keeps only the fields that differ from the node (an older one:
+// from the next newer state), which for a child that was only resolved is
+// its flags and little else. The held strings and file status follow the
+// record in the same block.
+struct SiteNode::SavedState
+{
+    SavedState *older;
+    uint64_t validUpTo;
+    uint32_t depth, line, flags;
+    int32_t port;
+    uint16_t httpStatus;
+    uint8_t cause;
+    uint8_t statHeld;  // 0: as newer, 1: all zero, 2: the FileStatus that follows
+    uint16_t strings;  // the string fields held here
+    uint16_t nonEmpty; // of those, the ones that follow (the rest are absent)
+
+    bool full() const { return strings == kAllStrings && statHeld; }
+    static size_t bytes(uint8_t statHeld, uint16_t nonEmpty)
     {
-        uint64_t validUpTo;
-        CopyState state;
-    };
-    std::vector<Saved> history;
+        return sizeof(SavedState) + (statHeld == 2 ? sizeof(FileStatus) : 0)
+               + static_cast<size_t>(std::popcount(nonEmpty)) * sizeof(SharedStr);
+    }
+    size_t size() const { return bytes(statHeld, nonEmpty); }
+    FileStatus *statPtr() { return reinterpret_cast<FileStatus *>(this + 1); }
+    SharedStr *values()
+    {
+        return reinterpret_cast<SharedStr *>(reinterpret_cast<char *>(this + 1)
+                                             + (statHeld == 2 ? sizeof(FileStatus) : 0));
+    }
+
+    // Holds f's numbers, its strings in `held`, and its file status when holdStat.
+    static SavedState *make(const Fields &f, uint16_t held, bool holdStat, uint64_t validUpTo)
+    {
+        uint16_t nonEmpty = 0;
+        for (unsigned i = 0; i < kStringCount; ++i)
+            if ((held & (1u << i)) && f.strings[i].present())
+                nonEmpty |= static_cast<uint16_t>(1u << i);
+        const uint8_t statHeld = !holdStat ? 0 : f.stat == FileStatus{} ? 1 : 2;
+        const size_t size = bytes(statHeld, nonEmpty);
+        auto *s = new (::operator new(size))
+            SavedState{nullptr,      validUpTo, f.depth,  f.line, f.flags, f.port,
+                       f.httpStatus, f.cause,   statHeld, held,   nonEmpty};
+        if (statHeld == 2)
+            new (s->statPtr()) FileStatus(f.stat);
+        SharedStr *v = s->values();
+        for (unsigned i = 0; i < kStringCount; ++i)
+            if (nonEmpty & (1u << i))
+                new (v++) SharedStr(f.strings[i]);
+        ++g_savedStates;
+        g_savedBytes += size;
+        return s;
+    }
+
+    static void destroy(SavedState *s)
+    {
+        SharedStr *v = s->values();
+        for (unsigned i = 0, n = static_cast<unsigned>(std::popcount(s->nonEmpty)); i < n; ++i)
+            v[i].~SharedStr();
+        --g_savedStates;
+        g_savedBytes -= s->size();
+        ::operator delete(s);
+    }
+
+    // Puts what this record holds into f.
+    void applyTo(Fields &f)
+    {
+        f.depth = depth;
+        f.line = line;
+        f.flags = flags;
+        f.port = port;
+        f.httpStatus = httpStatus;
+        f.cause = cause;
+        if (statHeld)
+            f.stat = statHeld == 2 ? *statPtr() : FileStatus{};
+        const SharedStr *v = values();
+        for (unsigned i = 0; i < kStringCount; ++i) {
+            if (!(strings & (1u << i)))
+                continue;
+            if (nonEmpty & (1u << i))
+                f.strings[i] = *v++;
+            else
+                f.strings[i].reset();
+        }
+    }
 };
 
 // Pending-mirror bookkeeping lives here, next to the record's privates.
 struct MirrorOps
 {
     using State = SiteNode::MirrorState;
+    using Saved = SiteNode::SavedState;
 
     static State &state(SiteNode *n)
     {
@@ -163,8 +253,56 @@ struct MirrorOps
     static void tidy(SiteNode *n)
     {
         State *s = n->m_mirror.get();
-        if (s && !s->source && !s->pendingMirrors && s->history.empty())
+        if (s && !s->source && !s->pendingMirrors)
             n->m_mirror.reset();
+    }
+
+    static void clearSaved(SiteNode *n)
+    {
+        while (Saved *s = n->m_saved) {
+            n->m_saved = s->older;
+            Saved::destroy(s);
+        }
+    }
+
+    // The newest saved state of n, kept whole while n changes, goes down to
+    // the fields it differs in once the change is over, and back.
+    static void replaceNewest(SiteNode *n, Saved *with)
+    {
+        Saved *old = n->m_saved;
+        with->older = old->older;
+        old->older = nullptr;
+        Saved::destroy(old);
+        n->m_saved = with;
+    }
+
+    static void trimSaved(SiteNode *n)
+    {
+        Saved *s = n->m_saved;
+        if (!s || !s->full())
+            return;
+        // Fields the record holds with the node's own value need not be held.
+        uint16_t differ = 0;
+        const SharedStr *v = s->values();
+        for (unsigned i = 0; i < kStringCount; ++i) {
+            const bool present = s->nonEmpty & (1u << i);
+            const SharedStr &mine = copiedString(n, i);
+            if (present ? !(*v++ == mine) : mine.present())
+                differ |= static_cast<uint16_t>(1u << i);
+        }
+        Fields was;
+        s->applyTo(was);
+        replaceNewest(n, Saved::make(was, differ, !(was.stat == n->stat), s->validUpTo));
+    }
+
+    static void wholeSaved(SiteNode *n)
+    {
+        Saved *s = n->m_saved;
+        if (!s || s->full())
+            return;
+        Fields f = Fields::of(n);
+        s->applyTo(f);
+        replaceNewest(n, Saved::make(f, kAllStrings, true, s->validUpTo));
     }
 
     static void addPending(SiteNode *mirror, SiteNode *source, uint64_t epoch)
@@ -200,15 +338,14 @@ struct MirrorOps
         tidy(mirror);
     }
 
-    // The state of child c as a mirror taken at epoch saw it.
-    static const CopyState *savedState(const SiteNode *c, uint64_t epoch)
+    // Child c as a mirror taken at epoch saw it: its state now, taken back
+    // through every saved state made for that mirror or a later one.
+    static void copyAsAt(SiteNode *copy, const SiteNode *c, uint64_t epoch)
     {
-        if (!c->m_mirror)
-            return nullptr;
-        for (const auto &e : c->m_mirror->history)
-            if (e.validUpTo >= epoch)
-                return &e.state;
-        return nullptr;
+        Fields f = Fields::of(c);
+        for (Saved *s = c->m_saved; s && s->validUpTo >= epoch; s = s->older)
+            s->applyTo(f);
+        f.into(copy);
     }
 
     static void materialize(SiteNode *m)
@@ -222,21 +359,16 @@ struct MirrorOps
         g_materialising = true;
         for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling) {
             SiteNode *copy = CreateNode();
-            if (const CopyState *s = savedState(c, epoch))
-                applyState(copy, *s);
-            else
-                applyState(copy, captureState(c));
+            copyAsAt(copy, c, epoch);
             AppendChild(m, copy);
         }
         g_materialising = wasMaterialising;
         if (g_hooks && g_hooks->materialised)
             g_hooks->materialised(m);
-        if (src->m_mirror && src->m_mirror->pendingMirrors == 0)
+        if (pendingCount(src) == 0)
             for (SiteNode *c = src->m_firstChild; c; c = c->m_nextSibling)
-                if (c->m_mirror) {
-                    c->m_mirror->history.clear();
-                    tidy(c);
-                }
+                clearSaved(c);
+        tidy(src);
     }
 
     // Before the child list of source changes, its pending mirrors take
@@ -257,18 +389,17 @@ struct MirrorOps
     {
         SiteNode *p = n->m_parent;
         if (!p || pendingCount(p) == 0) {
-            if (n->m_mirror && !n->m_mirror->history.empty()) {
-                n->m_mirror->history.clear();
-                tidy(n);
-            }
+            clearSaved(n);
             return;
         }
         uint64_t mirroredAt = p->m_mirror->mirroredAt;
-        if (n->m_mirror && mirroredAt <= n->m_mirror->savedUpTo)
+        if (n->m_saved && mirroredAt <= n->m_saved->validUpTo) {
+            wholeSaved(n); // it changes again
             return;
-        State &s = state(n);
-        s.history.push_back({mirroredAt, captureState(n)});
-        s.savedUpTo = mirroredAt;
+        }
+        Saved *s = Saved::make(Fields::of(n), kAllStrings, true, mirroredAt);
+        s->older = n->m_saved;
+        n->m_saved = s;
     }
 
     static void mirrorChildren(SiteNode *node, SiteNode *source)
@@ -372,8 +503,14 @@ void NodeInternals::materialize(SiteNode *n)
     MirrorOps::materialize(n);
 }
 
+void NodeInternals::changeDone(SiteNode *n)
+{
+    MirrorOps::trimSaved(n);
+}
+
 SiteNode::~SiteNode()
 {
+    MirrorOps::clearSaved(this);
     --g_liveNodes;
 }
 
@@ -383,7 +520,7 @@ void SiteNode::setLoaded(uint32_t v)
         return;
     if (m_indexed)
         IndexErase(this);
-    m_loaded = v;
+    m_loaded = v != 0;
     if (m_loaded)
         IndexInsert(this);
 }
@@ -510,6 +647,16 @@ SiteNode *CreateNode()
 size_t LiveNodeCount()
 {
     return g_liveNodes;
+}
+
+size_t SavedStateCount()
+{
+    return g_savedStates;
+}
+
+size_t SavedStateBytes()
+{
+    return g_savedBytes;
 }
 
 void SetLiteralMode(bool on)
@@ -688,7 +835,7 @@ void FreeChildren(SiteNode *node)
 SiteNode *CopyNode(SiteNode *node, int deep)
 {
     SiteNode *copy = CreateNode();
-    applyState(copy, captureState(node));
+    Fields::of(node).into(copy);
     if (deep) {
         copy->title = node->title;
         copy->kind = node->kind;
@@ -702,16 +849,30 @@ SiteNode *CopyNode(SiteNode *node, int deep)
 
 struct Diagnostics::Holder
 {
+    std::atomic<uint32_t> refs{1}; // copies may go to a worker
     List list;
     std::shared_future<List> future;           // valid while the messages are being made
     std::function<std::optional<List>()> make; // set until the first read
     bool outOfDate = false;
 };
 
+Diagnostics::Diagnostics(const Diagnostics &o) : m_holder(o.m_holder)
+{
+    if (m_holder)
+        m_holder->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Diagnostics::reset()
+{
+    if (m_holder && m_holder->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete m_holder;
+    m_holder = nullptr;
+}
+
 Diagnostics::Diagnostics(List list)
 {
     if (list) {
-        m_holder = std::make_shared<Holder>();
+        m_holder = new Holder;
         m_holder->list = std::move(list);
     }
 }
@@ -719,7 +880,7 @@ Diagnostics::Diagnostics(List list)
 Diagnostics Diagnostics::later(std::shared_future<List> future)
 {
     Diagnostics d;
-    d.m_holder = std::make_shared<Holder>();
+    d.m_holder = new Holder;
     d.m_holder->future = std::move(future);
     return d;
 }
@@ -727,7 +888,7 @@ Diagnostics Diagnostics::later(std::shared_future<List> future)
 Diagnostics Diagnostics::onFirstRead(std::function<std::optional<List>()> make)
 {
     Diagnostics d;
-    d.m_holder = std::make_shared<Holder>();
+    d.m_holder = new Holder;
     d.m_holder->make = std::move(make);
     return d;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sylvix {
@@ -49,20 +50,16 @@ enum NodeFlags : uint32_t {
     INLINED = 0x100,
 };
 
+// What the tree keeps of a file's status: what tells a changed file apart,
+// its type, size and time.
 struct FileStatus
 {
     uint64_t dev = 0;
     uint64_t ino = 0;
-    uint32_t mode = 0;
-    uint32_t nlink = 0;
-    uint32_t uid = 0;
-    uint32_t gid = 0;
-    uint64_t rdev = 0;
     int64_t size = 0;
-    int64_t atime = 0;
     int64_t mtime = 0;
-    int64_t mtimeNsec = 0; // so that two saves within one second tell apart
-    int64_t ctime = 0;
+    uint32_t mode = 0;
+    int32_t mtimeNsec = 0; // so that two saves within one second tell apart
     bool operator==(const FileStatus &) const = default;
     // Whether the file was modified after the time `earlier` records.
     bool modifiedAfter(const FileStatus &earlier) const
@@ -92,6 +89,14 @@ public:
     Diagnostics() = default;
     Diagnostics(std::nullptr_t) {}
     Diagnostics(List list);
+    Diagnostics(const Diagnostics &o);
+    Diagnostics(Diagnostics &&o) noexcept : m_holder(o.m_holder) { o.m_holder = nullptr; }
+    Diagnostics &operator=(Diagnostics o) noexcept
+    {
+        std::swap(m_holder, o.m_holder);
+        return *this;
+    }
+    ~Diagnostics() { reset(); }
     static Diagnostics later(std::shared_future<List> future);
     // Made by make() at the first read; make gives nullopt when the document
     // is no longer what was parsed, and the messages are then out of date.
@@ -103,11 +108,12 @@ public:
     explicit operator bool() const { return get() != nullptr; }
     const DiagnosticList *operator->() const { return get().get(); }
     const DiagnosticList &operator*() const { return *get(); }
-    void reset() { m_holder.reset(); }
+    void reset();
 
 private:
+    // Shared by copies, with a count of its own: every node has one.
     struct Holder;
-    std::shared_ptr<Holder> m_holder;
+    Holder *m_holder = nullptr;
 };
 
 class SiteNode
@@ -120,23 +126,28 @@ public:
     SharedStr url;
     SharedStr href;
     SharedStr title;
-    uint32_t kind = Unknown;
     uint32_t flags = 0;
-    SharedStr scheme;
     int32_t port = 0;
-    uint16_t httpStatus = 0; // of the last answer, when fetched over HTTP
-    uint8_t cause = 0;       // why it is BROKEN: a BrokenCause (model/Cause.h)
+    SharedStr scheme;
     SharedStr host;
     SharedStr dir;
     SharedStr file;
-    SharedStr query;
-    SharedStr fragment;
     SharedStr mimeType;
-    SharedStr method;
+    uint8_t kind = Unknown;
+    uint8_t cause = 0;       // why it is BROKEN: a BrokenCause (model/Cause.h)
+    uint16_t httpStatus = 0; // of the last answer, when fetched over HTTP
     FileStatus stat;
     Diagnostics diagnostics;
     SiteNode *equivalent = nullptr; // not owned; set it with SetEquivalent
     void *viewItem = nullptr;       // not owned; the tree display's row
+
+    // Rarely set, so kept apart: the URL's query and fragment, a form's method.
+    const SharedStr &query() const { return rare().query; }
+    const SharedStr &fragment() const { return rare().fragment; }
+    const SharedStr &method() const { return rare().method; }
+    void setQuery(SharedStr v) { setRare(&Rare::query, std::move(v)); }
+    void setFragment(SharedStr v) { setRare(&Rare::fragment, std::move(v)); }
+    void setMethod(SharedStr v) { setRare(&Rare::method, std::move(v)); }
 
     uint32_t loaded() const { return m_loaded; }
     void setLoaded(uint32_t v);
@@ -159,17 +170,40 @@ public:
 private:
     friend struct NodeInternals;
     friend struct MirrorOps;
+    struct Rare
+    {
+        SharedStr query, fragment, method;
+    };
+    std::unique_ptr<Rare> m_rare;
+    const Rare &rare() const
+    {
+        static const Rare none;
+        return m_rare ? *m_rare : none;
+    }
+    void setRare(SharedStr Rare::*field, SharedStr v)
+    {
+        if (!m_rare && !v)
+            return;
+        if (!m_rare)
+            m_rare = std::make_unique<Rare>();
+        (*m_rare).*field = std::move(v);
+    }
+
     SiteNode *m_parent = nullptr;
     SiteNode *m_firstChild = nullptr; // owned, with the whole sibling chain
     SiteNode *m_lastChild = nullptr;
     SiteNode *m_nextSibling = nullptr;
     uint32_t m_childIndex = 0;
-    uint32_t m_loaded = 0;
+    uint8_t m_loaded = 0;
     bool m_indexed = false;
     bool m_mirrored = false; // some node's equivalent points here
-    // Pending-mirror bookkeeping, for the few nodes that take part.
+    // Pending-mirror bookkeeping, for the nodes that mirror or are mirrored.
     struct MirrorState;
     std::unique_ptr<MirrorState> m_mirror;
+    // As a child of a mirrored node: what we were when mirrors still to be
+    // made were taken, newest first.
+    struct SavedState;
+    SavedState *m_saved = nullptr;
     // Where the node's subtree begins and ends in the pre-order of all trees,
     // kept as ordered labels so that "is x below y" and "which comes first"
     // are answered without walking.
@@ -206,7 +240,8 @@ void AppendChild(SiteNode *parent, SiteNode *child);
 void FreeChildren(SiteNode *node);
 
 // Call before changing any field that a shallow copy takes (the URL parts,
-// localPath, label, flags, mimeType, method, stat): pending mirrors of the
+// localPath, label, flags, mimeType, method, stat), each time after the
+// node was handed to NeedsReload or ExpandNode: pending mirrors of the
 // node's parent keep the state they were promised.
 void PrepareChange(SiteNode *node);
 
@@ -221,5 +256,9 @@ bool LiteralMode();
 
 // Number of SiteNode records alive, for measurements.
 size_t LiveNodeCount();
+// Child states kept for pending mirrors (see PrepareChange): how many, and
+// the bytes they take; for measurements.
+size_t SavedStateCount();
+size_t SavedStateBytes();
 
 } // namespace sylvix

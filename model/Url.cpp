@@ -113,9 +113,9 @@ void ParseUrl(SiteNode *node, std::string_view text, SiteNode *parent)
         node->file = SharedStr(file);
     if (fileEnd != std::string_view::npos) {
         if (rest[fileEnd] == '?')
-            node->query = SharedStr(rest.substr(fileEnd + 1));
+            node->setQuery(SharedStr(rest.substr(fileEnd + 1)));
         else
-            node->fragment = SharedStr(rest.substr(fileEnd + 1));
+            node->setFragment(SharedStr(rest.substr(fileEnd + 1)));
     }
 
     if (parent) {
@@ -170,9 +170,9 @@ void appendHttpLike(std::string &out, const SiteNode *node, std::string_view hos
     }
     out += node->dir.view();
     out += node->file.view();
-    if (node->query) {
+    if (node->query()) {
         out += '?';
-        out += node->query.view();
+        out += node->query().view();
     }
 }
 
@@ -225,9 +225,9 @@ std::string LocalUrl(const SiteNode *node)
     std::string out;
     appendHttpLike(out, node,
                    (node->flags & EXTERNAL) ? node->host.view() : std::string_view("localhost"));
-    if (node->fragment) {
+    if (node->fragment()) {
         out += '#';
-        out += node->fragment.view();
+        out += node->fragment().view();
     }
     return out;
 }

@@ -17,8 +17,11 @@ struct NodeInternals
     static SiteNode *&parentRaw(SiteNode *n) { return n->m_parent; }
     static bool &indexed(SiteNode *n) { return n->m_indexed; }
     static uint32_t &childIndex(SiteNode *n) { return n->m_childIndex; }
-    static uint32_t &loadedRaw(SiteNode *n) { return n->m_loaded; }
+    static uint8_t &loadedRaw(SiteNode *n) { return n->m_loaded; }
     static void materialize(SiteNode *n);
+    // A change of n (NeedsReload, ExpandNode) is over: what is saved of it
+    // for pending mirrors keeps only what differs.
+    static void changeDone(SiteNode *n);
     using Token = SiteNode::OrderToken;
     static Token &begin(SiteNode *n) { return n->m_begin; }
     static Token &end(SiteNode *n) { return n->m_end; }

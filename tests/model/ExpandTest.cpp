@@ -89,7 +89,7 @@ TEST_F(Expand, LinksBecomeChildrenInDocumentOrder)
             EXPECT_EQ(kids[i]->label.str(), want[i].label);
         }
         EXPECT_EQ(kids[i]->flags, want[i].flags);
-        EXPECT_EQ(kids[i]->method.present(), want[i].method != nullptr);
+        EXPECT_EQ(kids[i]->method().present(), want[i].method != nullptr);
         EXPECT_EQ(kids[i]->loaded(), 0u);
         EXPECT_EQ(kids[i]->kind, Unknown); // not examined yet
         EXPECT_EQ(kids[i]->parent(), r);

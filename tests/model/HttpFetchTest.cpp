@@ -135,7 +135,7 @@ TEST_F(HttpFetch, SendsTheRequestAndKeepsTheAnswer)
                     "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n<html></html>"}});
         SiteNode *n = node(peer.base() + c.path);
         if (c.method)
-            n->method = SharedStr(c.method);
+            n->setMethod(SharedStr(c.method));
         EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
         EXPECT_EQ(peer.requests().back(), c.requestLine + kUserAgent);
         EXPECT_EQ(outcome(n), "'<html></html>'");

@@ -116,7 +116,7 @@ TEST(HttpLineReader, SplitsLinesAsSent)
 TEST_F(HttpReading, HeadersSetTheNode)
 {
     SiteNode *n = node();
-    n->query = SharedStr("old=1");
+    n->setQuery(SharedStr("old=1"));
     HttpMemorySource source(
         {"HTTP/1.0 200 OK\r\nContent-type: image/gif\r\n"
          "Last-modified: Sunday, 06-Nov-94 08:49:37 GMT\r\nContent-length: 7\r\n"

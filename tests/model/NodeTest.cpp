@@ -13,7 +13,7 @@ TEST(Node, CopiesShallowAndDeep)
     n->label = "Label";
     n->kind = Html;
     n->flags = INLINED | VIRTUAL;
-    n->method = "POST";
+    n->setMethod("POST");
     n->stat.size = 42;
     n->diagnostics = std::make_shared<const DiagnosticList>(DiagnosticList{{"msg", 1, 3}});
     for (int i = 0; i < 3; ++i) {
@@ -29,7 +29,7 @@ TEST(Node, CopiesShallowAndDeep)
     EXPECT_EQ(shallow->url.str(), n->url.str());
     EXPECT_EQ(shallow->href.str(), n->href.str());
     EXPECT_EQ(shallow->label.str(), "Label");
-    EXPECT_EQ(shallow->method.str(), "POST");
+    EXPECT_EQ(shallow->method().str(), "POST");
     EXPECT_EQ(shallow->flags, n->flags);
     EXPECT_EQ(shallow->stat.size, 42);
     EXPECT_EQ(shallow->kind, Unknown);

@@ -29,8 +29,8 @@ void expectParts(SiteNode *n, const Parts &p, const std::string &what)
     EXPECT_EQ(n->port, p.port);
     EXPECT_EQ(str(n->dir), p.dir);
     EXPECT_EQ(str(n->file), p.file);
-    EXPECT_EQ(str(n->query), p.query);
-    EXPECT_EQ(str(n->fragment), p.fragment);
+    EXPECT_EQ(str(n->query()), p.query);
+    EXPECT_EQ(str(n->fragment()), p.fragment);
     EXPECT_EQ((n->flags & BROKEN) != 0, p.broken);
     EXPECT_EQ(str(n->url), p.url);
 }
@@ -137,7 +137,7 @@ TEST(Url, RelativeLinksResolveAgainstTheLinkingPage)
         EXPECT_EQ(n->depth, 4u);
         EXPECT_FALSE(n->flags & BROKEN);
         if (c.fragment) {
-            EXPECT_EQ(n->fragment.str(), c.fragment);
+            EXPECT_EQ(n->fragment().str(), c.fragment);
         }
         FreeNode(n);
     }
