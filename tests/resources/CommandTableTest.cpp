@@ -73,35 +73,7 @@ TEST(CommandTable, EveryReferenceNamesACommandWithItsPicture)
         EXPECT_TRUE(HelpKeyword(id, false) && HelpKeyword(id, true)) << id;
 }
 
-TEST(CommandTable, AcceleratorsReachTheirCommands)
-{
-    QWidget owner;
-    CommandActions actions(&owner);
-    const struct
-    {
-        QKeySequence key;
-        int id;
-    } cases[] = {
-        {QKeySequence(Qt::Key_Plus), ID_TREE_EXPAND},
-        {QKeySequence(Qt::Key_Minus), ID_TREE_COLLAPSE},
-        {QKeySequence(Qt::CTRL | Qt::Key_B), ID_BROWSER_PREVIEW},
-        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
-        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
-        {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
-        {QKeySequence(Qt::ALT | Qt::Key_Return), ID_PROPERTIES},
-        {QKeySequence(Qt::ALT | Qt::Key_Enter), ID_PROPERTIES},
-    };
-    for (const auto &c : cases) {
-        std::vector<int> holders;
-        for (QAction *a : actions.all()) {
-            if (a->shortcuts().contains(c.key))
-                holders.push_back(a->data().toInt());
-        }
-        EXPECT_EQ(holders, std::vector<int>{c.id}) << c.key.toString().toStdString();
-    }
-}
-
-TEST(CommandTable, MenusAndToolbarAreBuiltFromTheActions)
+TEST(CommandTable, MenusToolbarAndAcceleratorsAreBuiltFromTheActions)
 {
     QWidget owner;
     CommandActions actions(&owner);
@@ -140,4 +112,27 @@ TEST(CommandTable, MenusAndToolbarAreBuiltFromTheActions)
     ASSERT_EQ(toolBar.actions().size(), 17);
     EXPECT_EQ(toolBar.actions()[1], actions.action(ID_FILE_OPEN));
     EXPECT_TRUE(toolBar.actions()[4]->isSeparator());
+
+    const struct
+    {
+        QKeySequence key;
+        int id;
+    } cases[] = {
+        {QKeySequence(Qt::Key_Plus), ID_TREE_EXPAND},
+        {QKeySequence(Qt::Key_Minus), ID_TREE_COLLAPSE},
+        {QKeySequence(Qt::CTRL | Qt::Key_B), ID_BROWSER_PREVIEW},
+        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
+        {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
+        {QKeySequence(Qt::ALT | Qt::Key_Return), ID_PROPERTIES},
+        {QKeySequence(Qt::ALT | Qt::Key_Enter), ID_PROPERTIES},
+    };
+    for (const auto &c : cases) {
+        std::vector<int> holders;
+        for (QAction *a : actions.all()) {
+            if (a->shortcuts().contains(c.key))
+                holders.push_back(a->data().toInt());
+        }
+        EXPECT_EQ(holders, std::vector<int>{c.id}) << c.key.toString().toStdString();
+    }
 }
