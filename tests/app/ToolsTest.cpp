@@ -158,11 +158,7 @@ TEST_F(Tools, CommandsAndToolsWithNoTreeWindow)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(windowCount(), 0);
 
-    QStringList titles;
-    for (QAction *a : frame()->menuBar()->actions())
-        titles << a->text();
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("&File"), QStringLiteral("&View"),
-                                   QStringLiteral("T&ools"), QStringLiteral("&Help")}));
+    EXPECT_EQ(frame()->menuBar()->actions().size(), qsizetype(MainMenu().size()));
     for (const char *on : {"actionFileNewTree", "actionHelpAbout", "actionFileExit",
                            "actionViewToolbar", "actionViewStatusBar"})
         EXPECT_TRUE(enabled(on)) << on;

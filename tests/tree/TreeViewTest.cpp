@@ -62,7 +62,7 @@ protected:
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
 
-TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
+TEST_F(TreeView, ExpandsAndCollapsesInEachDisplayMode)
 {
     ASSERT_EQ(list()->RowCount(), 1);
     CTreeRow *root = rootRow();
@@ -94,9 +94,31 @@ TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
         EXPECT_EQ(bool(row->expandable), kids[i]->hasChildren());
         EXPECT_EQ(row->icon.cacheKey(), KindIcon(kids[i]->kind).cacheKey());
         EXPECT_EQ(row->stateIcons, StateIconNames(kids[i]->flags));
-        EXPECT_EQ(row->text, kids[i]->href.empty() ? QStringLiteral("[none]")
-                                                   : QString::fromStdString(kids[i]->href.str()));
     }
+    // Each display mode shows its field, "[none]" where it is empty.
+    struct Mode
+    {
+        const char *action;
+        SharedStr SiteNode::*field;
+    };
+    const Mode modes[] = {
+        {"actionViewFileName", &SiteNode::localPath}, {"actionViewTitle", &SiteNode::title},
+        {"actionViewLabel", &SiteNode::label},        {"actionViewUrl", &SiteNode::url},
+        {"actionViewHyperlink", &SiteNode::href},
+    };
+    for (const Mode &m : modes) {
+        trigger(m.action);
+        frame()->UpdateCommands();
+        EXPECT_TRUE(action(m.action)->isChecked()) << m.action;
+        for (int i = 0; i < list()->RowCount(); ++i) {
+            const CTreeRow *row = list()->RowAt(i);
+            const SharedStr &want = row->node->*m.field;
+            EXPECT_EQ(row->text,
+                      want.empty() ? QStringLiteral("[none]") : QString::fromStdString(want.str()))
+                << m.action << " row " << i;
+        }
+    }
+    EXPECT_FALSE(action("actionViewTitle")->isChecked());
 
     // Two levels: a child with children of its own, then collapse the root.
     int open = 0;
@@ -124,7 +146,7 @@ TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
     EXPECT_EQ(list()->RowCount(), int(kids.size()) + 1);
 }
 
-TEST_F(TreeView, BoxClickAndDoubleClickAndEnter)
+TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
 {
     // A double click on the box toggles the row once: press, release,
     // press and double click, release, as the window system sends them.
@@ -169,35 +191,24 @@ TEST_F(TreeView, BoxClickAndDoubleClickAndEnter)
     EXPECT_EQ(list()->RowCount(), 1);
     QTest::keyClick(list(), Qt::Key_Plus);
     EXPECT_EQ(list()->RowCount(), open);
-}
 
-TEST_F(TreeView, DisplayModesAndTheirCheckMark)
-{
-    trigger("actionTreeExpand");
-    ASSERT_GT(list()->RowCount(), 1);
-    struct Mode
-    {
-        const char *action;
-        SharedStr SiteNode::*field;
-    };
-    const Mode modes[] = {
-        {"actionViewFileName", &SiteNode::localPath}, {"actionViewTitle", &SiteNode::title},
-        {"actionViewLabel", &SiteNode::label},        {"actionViewUrl", &SiteNode::url},
-        {"actionViewHyperlink", &SiteNode::href},
-    };
-    for (const Mode &m : modes) {
-        trigger(m.action);
-        frame()->UpdateCommands();
-        EXPECT_TRUE(action(m.action)->isChecked()) << m.action;
-        for (int i = 0; i < list()->RowCount(); ++i) {
-            const CTreeRow *row = list()->RowAt(i);
-            const SharedStr &want = row->node->*m.field;
-            EXPECT_EQ(row->text,
-                      want.empty() ? QStringLiteral("[none]") : QString::fromStdString(want.str()))
-                << m.action << " row " << i;
+    // A right click selects the row and shows its menu, toggling nothing.
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            for (QAction *a : popup->actions())
+                if (!a->isSeparator())
+                    shown << a->text().remove(QLatin1Char('&'));
+            popup->close();
         }
-    }
-    EXPECT_FALSE(action("actionViewTitle")->isChecked());
+    });
+    const QRect r = list()->visualRect(list()->rowModel()->index(2));
+    QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, r.center());
+    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(2));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
+                           QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
+    EXPECT_TRUE(rootRow()->expanded); // no box toggled
 }
 
 TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
@@ -279,26 +290,4 @@ TEST_F(TreeView, SecondWindowShowsItsOwnCopyAndLeavesNoNodeBehind)
     ASSERT_EQ(windowCount(), 1);
     EXPECT_EQ(LiveNodeCount(), nodes);
     EXPECT_EQ(first->treeList()->RowAt(1)->node->viewItem, first->treeList()->RowAt(1));
-}
-
-TEST_F(TreeView, RightClickSelectsTheRowAndShowsItsMenu)
-{
-    trigger("actionTreeExpand");
-    ASSERT_GT(list()->RowCount(), 2);
-    QStringList shown;
-    QTimer::singleShot(0, [&] {
-        if (QWidget *popup = QApplication::activePopupWidget()) {
-            for (QAction *a : popup->actions())
-                if (!a->isSeparator())
-                    shown << a->text().remove(QLatin1Char('&'));
-            popup->close();
-        }
-    });
-    const QRect r = list()->visualRect(list()->rowModel()->index(2));
-    QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, r.center());
-    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(2));
-    EXPECT_EQ(shown,
-              (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
-                           QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
-    EXPECT_TRUE(rootRow()->expanded); // no box toggled
 }
