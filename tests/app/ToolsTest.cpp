@@ -107,6 +107,7 @@ TEST_F(Tools, WizardCommandLines)
 
 TEST_F(Tools, TheWizardsCommandMakesTheFoldersThenStartsTheChosenWizard)
 {
+    MessageBox::setAutoAnswer(QMessageBox::Ok);
     standIn("wizards/blank-page.sh");
     std::unique_ptr<SiteNode, void (*)(SiteNode *)> made(CreateNode(), FreeNode);
     SiteNode &node = *made;
@@ -128,7 +129,6 @@ TEST_F(Tools, TheWizardsCommandMakesTheFoldersThenStartsTheChosenWizard)
     EXPECT_EQ(MessageBox::count(), 0);
 
     // A file where a folder should be: the user is told, no wizard runs.
-    MessageBox::setAutoAnswer(QMessageBox::Ok);
     m_root.write("site/file", "text");
     node.localPath = (m_root / "site/file/sub/page.html").c_str();
     onNextDialog(chooseFirst);
