@@ -25,11 +25,13 @@ ConfigValue stored()
 }
 
 // Runs the dialog: optionally picks a file through Browse..., types text
-// (unless null), sets the check box, then presses the button.
-void run(const QString &browse, const QString *text, bool verify,
-         QDialogButtonBox::StandardButton button)
+// (unless null), sets the check box, then presses the button. Returns the
+// command the dialog opened with.
+QString run(const QString &browse, const QString *text, bool verify,
+            QDialogButtonBox::StandardButton button)
 {
     CPreferencesDlg dlg;
+    const QString shown = dlg.findChild<QLineEdit *>()->text();
     if (!browse.isNull()) {
         FileDialog::setNextFileName(browse);
         dlg.findChild<QPushButton *>(QStringLiteral("browseButton"))->click();
@@ -39,6 +41,7 @@ void run(const QString &browse, const QString *text, bool verify,
     dlg.findChild<QCheckBox *>()->setChecked(verify);
     dlg.findChild<QDialogButtonBox *>()->button(button)->click();
     EXPECT_EQ(dlg.result(), button == QDialogButtonBox::Ok ? QDialog::Accepted : QDialog::Rejected);
+    return shown;
 }
 
 } // namespace
@@ -50,25 +53,23 @@ TEST(Preferences, OkStoresTheCommandOnlyOverAnExistingStringAndTheCheckForTheRun
     ASSERT_TRUE(store);
     ProgramKey = store->root()->createKey(kProgramKeyPath);
     verifyExternal = true;
-    {
-        // The default shows when the value is missing or not a string.
-        CPreferencesDlg dlg;
-        EXPECT_EQ(dlg.findChild<QLineEdit *>()->text(), QStringLiteral("brovia/brovia.exe"));
-        EXPECT_TRUE(dlg.findChild<QCheckBox *>()->isChecked());
-    }
+    // The default shows when the value is missing or not a string, and is
+    // not stored over either.
     const QString other = QStringLiteral("other");
-    run({}, &other, false, QDialogButtonBox::Ok);
+    const QString byDefault = QStringLiteral("brovia/brovia.exe");
+    EXPECT_EQ(run({}, &other, false, QDialogButtonBox::Ok), byDefault);
     EXPECT_FALSE(verifyExternal);
     EXPECT_EQ(stored().type, ValueType::Binary) << "nothing to overwrite: nothing stored";
     ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
-    run({}, &other, true, QDialogButtonBox::Ok);
+    EXPECT_EQ(run({}, &other, true, QDialogButtonBox::Ok), byDefault);
     EXPECT_TRUE(verifyExternal);
     EXPECT_EQ(stored().type, ValueType::Dword);
 
     // Browse fills the edit; Cancel stores nothing, OK stores the pick.
     ASSERT_TRUE(WriteString(*ProgramKey, "BrowserCommand", "old-browser --new-window"));
     const QString picked = QStringLiteral("/opt/web/bin/viewer");
-    run(picked, nullptr, false, QDialogButtonBox::Cancel);
+    EXPECT_EQ(run(picked, nullptr, false, QDialogButtonBox::Cancel),
+              QStringLiteral("old-browser --new-window"));
     EXPECT_EQ(stored().data, "old-browser --new-window");
     EXPECT_TRUE(verifyExternal);
     run(QStringLiteral(""), nullptr, true, QDialogButtonBox::Ok); // the picker cancelled
@@ -84,5 +85,5 @@ TEST(Preferences, OkStoresTheCommandOnlyOverAnExistingStringAndTheCheckForTheRun
     EXPECT_EQ(stored().data, std::string(1022, 'a'));
 
     ProgramKey.reset(); // without the program's key the dialog still works
-    run({}, &other, true, QDialogButtonBox::Ok);
+    EXPECT_EQ(run({}, &other, true, QDialogButtonBox::Ok), byDefault);
 }

@@ -136,8 +136,6 @@ TEST(CommandTable, MenusToolbarAndAcceleratorsAreBuiltFromTheActions)
         QKeySequence key;
         int id;
     } cases[] = {
-        {QKeySequence(Qt::Key_Plus), ID_TREE_EXPAND},
-        {QKeySequence(Qt::Key_Minus), ID_TREE_COLLAPSE},
         {QKeySequence(Qt::CTRL | Qt::Key_B), ID_BROWSER_PREVIEW},
         {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
         {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},

@@ -208,7 +208,9 @@ TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
     EXPECT_EQ(shown,
               (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
                            QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
-    EXPECT_TRUE(rootRow()->expanded); // no box toggled
+    EXPECT_TRUE(rootRow()->expanded);    // no box toggled
+    QTest::keyClick(list(), Qt::Key_Up); // other keys go to the list
+    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(1));
 }
 
 TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
