@@ -88,7 +88,6 @@ TEST_F(Tools, WizardCommandLines)
         std::string program;
         Args args;
     } cases[] = {
-        {"page.sh %s", std::nullopt, relative, {doc}},
         {"page.sh --out=%s --keep", "far", relative, {"-r", "far", "--out=" + doc, "--keep"}},
         {"\"" + absolute + "\" %s", "m", absolute, {"-r", "m", doc}},
     };

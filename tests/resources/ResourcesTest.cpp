@@ -136,8 +136,6 @@ TEST(CommandTable, MenusToolbarAndAcceleratorsAreBuiltFromTheActions)
         QKeySequence key;
         int id;
     } cases[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_B), ID_BROWSER_PREVIEW},
-        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
         {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
         {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
         {QKeySequence(Qt::ALT | Qt::Key_Return), ID_PROPERTIES},
