@@ -1,17 +1,17 @@
 #pragma once
 
 // The demo server's configuration (examples/demo-config.reg) in a fresh
-// store in a temporary folder, opened as the configuration in use.
+// store in a temporary folder, opened as the configuration in use. With
+// copySite the server root is a copy of examples/ that tests may change.
 
 #include "cli/RegFile.h"
 #include "model/Config.h"
 #include "platform/ConfigStore.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace sylvix::test {
@@ -19,34 +19,27 @@ namespace sylvix::test {
 class DemoStore
 {
 public:
-    DemoStore()
+    explicit DemoStore(bool copySite = false)
     {
-        std::string templ = (std::filesystem::temp_directory_path() / "sylvix-gui-XXXXXX").string();
-        m_dir = ::mkdtemp(templ.data());
         const std::string examples = std::string(SYLVIX_SOURCE_DIR) + "/examples";
-        std::ifstream in(examples + "/demo-config.reg", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string reg = text.str();
-        replaceAll(reg, "@SERVER_ROOT@", examples);
-        replaceAll(reg, "@LOG_DIR@", m_dir);
-        auto store = OpenSqliteStore(m_dir + "/registry.db");
-        EXPECT_TRUE(store);
+        m_root = copySite ? m_dir / "root" : examples;
+        if (copySite)
+            std::filesystem::copy(examples, m_root, std::filesystem::copy_options::recursive);
+        std::string reg = readFile(examples + "/demo-config.reg");
+        replaceAll(reg, "@SERVER_ROOT@", m_root);
+        replaceAll(reg, "@LOG_DIR@", m_dir.path());
+        auto store = OpenSqliteStore(path());
         std::string error;
-        EXPECT_TRUE(ImportRegText(*store, reg, "demo-config.reg", error)) << error;
-        store.reset();
-        m_path = m_dir + "/registry.db";
+        EXPECT_TRUE(store && ImportRegText(*store, reg, "demo-config.reg", error)) << error;
     }
-    ~DemoStore()
-    {
-        CloseConfiguration();
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    const std::string &path() const { return m_path; }
+    ~DemoStore() { CloseConfiguration(); }
+    std::string path() const { return m_dir / "registry.db"; }
+    // The folder the demo's access log is read from.
+    const std::string &logDir() const { return m_dir.path(); }
+    std::string page(const std::string &rel) const { return m_root + "/demo-site/" + rel; }
 
     // The store as the configuration in use, as if opened by the program.
-    void use() const { UseStores(OpenSqliteStore(m_path)); }
+    void use() const { UseStores(OpenSqliteStore(path())); }
 
 private:
     static void replaceAll(std::string &s, const std::string &from, const std::string &to)
@@ -55,8 +48,8 @@ private:
             s.replace(pos, from.size(), to);
     }
 
-    std::string m_dir;
-    std::string m_path;
+    TempDir m_dir;
+    std::string m_root;
 };
 
 } // namespace sylvix::test

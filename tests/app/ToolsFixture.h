@@ -9,15 +9,12 @@
 #include "model/Config.h"
 #include "resources/CommandTable.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/GuiTest.h"
 #include "tests/support/TempDir.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QTest>
-#include <QTimer>
 
 #include <filesystem>
-#include <functional>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -87,44 +84,20 @@ protected:
             out.clear();
             std::istringstream in(readFile(logOf(name)));
             for (std::string line; std::getline(in, line);) {
-                if (line.empty())
-                    continue;
                 std::vector<std::string> fields;
-                std::istringstream parts(line);
+                std::istringstream parts(line + '\t');
                 for (std::string f; std::getline(parts, f, '\t');)
                     fields.push_back(f);
-                if (line.back() == '\t')
-                    fields.push_back("");
-                StartRecord r;
-                r.pid = pid_t(std::atoi(fields.at(0).c_str()));
-                r.folder = fields.at(1);
-                r.program = fields.at(2);
-                r.args.assign(fields.begin() + 3, fields.end());
-                out.push_back(r);
+                if (fields.size() < 3)
+                    continue;
+                out.push_back({pid_t(std::atoi(fields[0].c_str())), fields[1], fields[2],
+                               std::vector<std::string>(fields.begin() + 3, fields.end())});
             }
             return out.size() >= count;
         };
         // Generous: the stand-ins are separate processes on a loaded machine.
         EXPECT_TRUE(QTest::qWaitFor(read, 20000)) << name << " started " << out.size() << " times";
         return out;
-    }
-
-    // Runs act on the next modal dialog as soon as it shows.
-    void onNextDialog(std::function<void(QDialog *)> act)
-    {
-        auto *timer = new QTimer(qApp);
-        auto tries = std::make_shared<int>(0);
-        QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, act] {
-            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-                timer->deleteLater();
-                timer->stop();
-                act(d);
-            } else if (++*tries > 1000) {
-                timer->deleteLater();
-                timer->stop();
-            }
-        });
-        timer->start(20);
     }
 
     TempDir m_root;

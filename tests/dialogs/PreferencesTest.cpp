@@ -2,7 +2,8 @@
 #include "dialogs/FileDialog.h"
 
 #include "model/Config.h"
-#include "tests/model/ModelFixture.h"
+#include "platform/ConfigStore.h"
+#include "tests/support/TempDir.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -15,106 +16,74 @@ using namespace sylvix;
 
 namespace {
 
-// A dialog on a fresh store with the program's key, checking switched on.
-class Preferences : public ::testing::Test
+// Binary stands for "absent": the dialog never writes that type.
+ConfigValue stored()
 {
-protected:
-    void SetUp() override
-    {
-        m_store = OpenSqliteStore(m_dir / "registry.db");
-        ASSERT_TRUE(m_store);
-        ProgramKey = m_store->root()->createKey(kProgramKeyPath);
-        verifyExternal = true;
-    }
-    void TearDown() override
-    {
-        ProgramKey.reset();
-        m_store.reset();
-    }
+    ConfigValue value{"absent", ValueType::Binary, {}};
+    ProgramKey->queryValue("BrowserCommand", value);
+    return value;
+}
 
-    static ConfigValue stored()
-    {
-        // Binary stands for "absent": the dialog never writes that type.
-        ConfigValue value{"absent", ValueType::Binary, {}};
-        ProgramKey->queryValue("BrowserCommand", value);
-        return value;
+// Runs the dialog: optionally picks a file through Browse..., types text
+// (unless null), sets the check box, then presses the button. Returns the
+// command the dialog opened with.
+QString run(const QString &browse, const QString *text, bool verify,
+            QDialogButtonBox::StandardButton button)
+{
+    CPreferencesDlg dlg;
+    const QString shown = dlg.findChild<QLineEdit *>()->text();
+    if (!browse.isNull()) {
+        FileDialog::setNextFileName(browse);
+        dlg.findChild<QPushButton *>(QStringLiteral("browseButton"))->click();
     }
-    static QLineEdit *edit(QDialog &d) { return d.findChild<QLineEdit *>(); }
-    static QCheckBox *verify(QDialog &d) { return d.findChild<QCheckBox *>(); }
-    static void press(QDialog &d, QDialogButtonBox::StandardButton which)
-    {
-        d.findChild<QDialogButtonBox *>()->button(which)->click();
-    }
-    static void browse(QDialog &d, const QString &answer)
-    {
-        FileDialog::setNextFileName(answer);
-        d.findChild<QPushButton *>(QStringLiteral("browseButton"))->click();
-    }
-
-    test::TempDir m_dir;
-    std::unique_ptr<ConfigStore> m_store;
-};
-
-const QString kDefault = QStringLiteral("brovia/brovia.exe");
+    if (text)
+        dlg.findChild<QLineEdit *>()->setText(*text);
+    dlg.findChild<QCheckBox *>()->setChecked(verify);
+    dlg.findChild<QDialogButtonBox *>()->button(button)->click();
+    EXPECT_EQ(dlg.result(), button == QDialogButtonBox::Ok ? QDialog::Accepted : QDialog::Rejected);
+    return shown;
+}
 
 } // namespace
 
-TEST_F(Preferences, OkStoresOnlyOverAnExistingStringCommand)
+TEST(Preferences, OkStoresTheCommandOnlyOverAnExistingStringAndTheCheckForTheRun)
 {
-    for (bool asDword : {false, true}) {
-        if (asDword) {
-            ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
-        }
-        CPreferencesDlg dlg;
-        EXPECT_EQ(edit(dlg)->text(), kDefault);
-        EXPECT_TRUE(verify(dlg)->isChecked());
-        edit(dlg)->setText(QStringLiteral("other"));
-        verify(dlg)->setChecked(false);
-        press(dlg, QDialogButtonBox::Ok);
-        EXPECT_EQ(dlg.result(), QDialog::Accepted);
-        EXPECT_FALSE(verifyExternal);
-        EXPECT_EQ(stored().type, asDword ? ValueType::Dword : ValueType::Binary) << "untouched";
-        verifyExternal = true;
-    }
-    ProgramKey.reset(); // without the program's key the dialog still works
-    CPreferencesDlg dlg;
-    EXPECT_EQ(edit(dlg)->text(), kDefault);
-    press(dlg, QDialogButtonBox::Ok);
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-}
+    test::TempDir dir;
+    auto store = OpenSqliteStore(dir / "registry.db");
+    ASSERT_TRUE(store);
+    ProgramKey = store->root()->createKey(kProgramKeyPath);
+    verifyExternal = true;
+    // The default shows when the value is missing or not a string, and is
+    // not stored over either.
+    const QString other = QStringLiteral("other");
+    const QString byDefault = QStringLiteral("brovia/brovia.exe");
+    EXPECT_EQ(run({}, &other, false, QDialogButtonBox::Ok), byDefault);
+    EXPECT_FALSE(verifyExternal);
+    EXPECT_EQ(stored().type, ValueType::Binary) << "nothing to overwrite: nothing stored";
+    ASSERT_TRUE(WriteDword(*ProgramKey, "BrowserCommand", 7));
+    EXPECT_EQ(run({}, &other, true, QDialogButtonBox::Ok), byDefault);
+    EXPECT_TRUE(verifyExternal);
+    EXPECT_EQ(stored().type, ValueType::Dword);
 
-TEST_F(Preferences, BrowsedCommandIsStoredOnOkNotOnCancel)
-{
+    // Browse fills the edit; Cancel stores nothing, OK stores the pick.
     ASSERT_TRUE(WriteString(*ProgramKey, "BrowserCommand", "old-browser --new-window"));
     const QString picked = QStringLiteral("/opt/web/bin/viewer");
-    {
-        CPreferencesDlg dlg;
-        EXPECT_EQ(edit(dlg)->text(), QStringLiteral("old-browser --new-window"));
-        browse(dlg, picked);
-        EXPECT_EQ(edit(dlg)->text(), picked);
-        verify(dlg)->setChecked(false);
-        press(dlg, QDialogButtonBox::Cancel);
-    }
+    EXPECT_EQ(run(picked, nullptr, false, QDialogButtonBox::Cancel),
+              QStringLiteral("old-browser --new-window"));
     EXPECT_EQ(stored().data, "old-browser --new-window");
     EXPECT_TRUE(verifyExternal);
-
-    CPreferencesDlg dlg;
-    browse(dlg, QString()); // the user cancels the picker
-    EXPECT_EQ(edit(dlg)->text(), QStringLiteral("old-browser --new-window"));
-    browse(dlg, picked);
-    press(dlg, QDialogButtonBox::Ok);
+    run(QStringLiteral(""), nullptr, true, QDialogButtonBox::Ok); // the picker cancelled
+    EXPECT_EQ(stored().data, "old-browser --new-window");
+    run(picked, nullptr, true, QDialogButtonBox::Ok);
     EXPECT_EQ(stored().type, ValueType::String);
     EXPECT_EQ(stored().data, picked.toStdString());
-}
 
-TEST_F(Preferences, LongCommandIsCutWithoutSplittingACharacter)
-{
-    ASSERT_TRUE(WriteString(*ProgramKey, "BrowserCommand", "x"));
-    CPreferencesDlg dlg;
-    // 1022 ASCII characters and a two-byte one: 1024 bytes, one more than fits.
+    // 1022 ASCII characters and a two-byte one: 1024 bytes, one more than
+    // fits; the cut does not split the character.
     const QString text = QString(1022, QLatin1Char('a')) + QChar(0xe9);
-    edit(dlg)->setText(text);
-    ASSERT_EQ(edit(dlg)->text(), text);
-    press(dlg, QDialogButtonBox::Ok);
+    run({}, &text, true, QDialogButtonBox::Ok);
     EXPECT_EQ(stored().data, std::string(1022, 'a'));
+
+    ProgramKey.reset(); // without the program's key the dialog still works
+    EXPECT_EQ(run({}, &other, true, QDialogButtonBox::Ok), byDefault);
 }

@@ -5,10 +5,10 @@
 
 #include "model/Config.h"
 #include "platform/ConfigStore.h"
+#include "tests/support/GuiTest.h"
 #include "tests/support/TempDir.h"
 
 #include <QDialog>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -44,22 +44,6 @@ protected:
         ASSERT_TRUE(key);
         WriteString(*key, "Description", description);
         WriteString(*key, "CommandLine", commandLine);
-    }
-
-    // Runs dialog modally, acting on it once it shows.
-    static int runWith(QDialog &dialog, const std::function<void()> &act)
-    {
-        QTimer::singleShot(0, &dialog, act);
-        return dialog.exec();
-    }
-
-    // With SYLVIX_SHOTS_DIR set, the dialog's picture goes there.
-    static void shoot(QWidget &w, const char *name)
-    {
-        const QString dir = qEnvironmentVariable("SYLVIX_SHOTS_DIR");
-        if (!dir.isEmpty()) {
-            EXPECT_TRUE(w.grab().save(dir + QLatin1Char('/') + QLatin1String(name)));
-        }
     }
 
     TempDir m_dir;

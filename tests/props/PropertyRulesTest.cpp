@@ -27,10 +27,8 @@ TEST(PropertyRules, PageSetAndFirstPage)
         // External: General, plus Diagnostics for HTML.
         {EXTERNAL, Html, PageDiagnostics, false, true, false, 1},
         {EXTERNAL, Image, PageGeneral, false, false, false, 0},
-        {EXTERNAL | BROKEN, Html, PageGeneral, false, true, false, 0},
         // Local, not HTML: General, Access Control, Activity.
         {0, Image, PageActivity, true, false, true, 2},
-        {0, Image, PageAccess, true, false, true, 1},
         // Local HTML: all four.
         {0, Html, PageActivity, true, true, true, 3},
         {0, Html, PageDiagnostics, true, true, true, 2},

@@ -5,18 +5,17 @@
 #include "model/Events.h"
 #include "model/SiteNode.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/GuiTest.h"
 #include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 #include "tree/TreeRow.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 using namespace sylvix;
 using namespace sylvix::test;
@@ -105,9 +104,7 @@ protected:
     void find(const FindInput &in)
     {
         m_dialogField = -2;
-        QTimer::singleShot(0, [this, in] {
-            auto *dlg = qobject_cast<CFindNodeDlg *>(QApplication::activeModalWidget());
-            ASSERT_TRUE(dlg);
+        onNext<CFindNodeDlg>([this, in](CFindNodeDlg *dlg) {
             const char *radios[]
                 = {"hyperlinkRadio", "fileNameRadio", "titleRadio", "labelRadio", "urlRadio"};
             for (int i = 0; i < 5; ++i)
@@ -129,13 +126,6 @@ protected:
         trigger("actionSearchFindNode");
     }
 
-    template<class W>
-    static W *child(QWidget *parent, const char *name)
-    {
-        W *w = parent->findChild<W *>(QString::fromUtf8(name));
-        EXPECT_TRUE(w) << name;
-        return w;
-    }
     static void setChecked(QCheckBox *box, bool on)
     {
         // On the indicator: the box may be wider than what it draws.
@@ -173,62 +163,74 @@ protected:
     int m_dialogField = -2;
 };
 
-TEST_F(FindNode, BrokenOnlySearchStartsWithTheRootAndEnablesFindNext)
+// Each option of the dialog reaches the search, and each search ends in its
+// message after every match; the matching rules themselves are the model's.
+TEST_F(FindNode, MatchesInOrderThroughMirrorsAndCaseThenTheMessage)
 {
     startSite();
     EXPECT_TRUE(enabled("actionSearchFindNode"));
     EXPECT_FALSE(enabled("actionSearchFindNextNode"));
-
-    // The root itself is tested first.
-    find({QStringLiteral("home"), "titleRadio"});
-    EXPECT_EQ(selected(), "index.html");
-    EXPECT_EQ(frame()->statusText(), QStringLiteral("Norvane Sylvix"));
-
-    // Flags alone: the first broken node in depth-first order, its rows opened.
-    lastSearch = {};
-    find({QString(), "titleRadio", false, true});
-    EXPECT_EQ(selected(), "missing2.html@0@1");
-    EXPECT_EQ(lastSearch.flags, uint32_t(BROKEN));
-    EXPECT_FALSE(lastSearch.text);
-    EXPECT_TRUE(enabled("actionSearchFindNextNode"));
-    EXPECT_EQ(findNextToTheEnd(),
-              (std::vector<std::string>{"missing2.html@0@1", "missing1.html@2"}));
-    expectNoMatchBox("Find Next");
-    EXPECT_EQ(selected(), "missing1.html@2"); // the selection stays
-}
-
-TEST_F(FindNode, FindNextThroughMirrorsAndCase)
-{
-    startSite();
-    // "Beta" is first met below "alpha one"; the home page's own link to it
-    // mirrors that node: it is tested, but its children are not searched.
     const struct
     {
         FindInput input;
         std::vector<std::string> matches;
     } cases[] = {
-        {{QStringLiteral("BETA"), "titleRadio"}, {"b.html@0@0@0", "b1.html@0@0@0@0", "b.html@1"}},
+        // The root is tested first; the last deep page links back to it.
+        {{QStringLiteral("home"), "titleRadio"}, {"index.html", "index.html@0@2@0@0@0@0@0@0"}},
         {{QStringLiteral("Beta"), "titleRadio", true}, {"b.html@0@0@0", "b.html@1"}},
         {{QStringLiteral("BETA"), "titleRadio", true}, {}},
         {{QStringLiteral("A1.HTML"), "hyperlinkRadio"}, {"a1.html@0@0"}},
+        // Flags alone: broken nodes, their rows opened.
+        {{QString(), "titleRadio", false, true}, {"missing2.html@0@1", "missing1.html@2"}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.input.text.toStdString());
         MessageBox::clearLast();
+        lastSearch = {};
         find(c.input);
         if (c.matches.empty()) {
             expectNoMatchBox("Find Node");
             continue;
         }
+        EXPECT_TRUE(enabled("actionSearchFindNextNode"));
         EXPECT_EQ(findNextToTheEnd(), c.matches);
         expectNoMatchBox("Find Next");
+        EXPECT_EQ(selected(), c.matches.back()); // the selection stays
     }
+    EXPECT_EQ(lastSearch.flags, uint32_t(BROKEN));
+    EXPECT_FALSE(lastSearch.text);
+    EXPECT_EQ(frame()->statusText(), QStringLiteral("Norvane Sylvix"));
 }
 
-TEST_F(FindNode, DeepMatchIsRevealedAndChildrenOfVirtualNodesOnlyWhenLoaded)
+// A cancelled search ends silently; a deep match is revealed; the links of a
+// page from a program folder are searched only once its row was opened.
+TEST_F(FindNode, CancelDeepMatchAndVirtualPages)
 {
     startSite();
-    ASSERT_EQ(list()->RowCount(), 1);
+    find({QStringLiteral("home"), "titleRadio"});
+    ASSERT_EQ(selected(), "index.html");
+    const int boxes = MessageBox::count();
+    bool windowShown = false;
+    // Cancel once the walk is under way, when it parses its first page.
+    InstallEventPump([&] {
+        CFindProgressDlg *progress = CFindProgressDlg::current();
+        if (progress && progress->isVisible() && !progress->cancelled()) {
+            windowShown = true;
+            QTest::mouseClick(child<QPushButton>(progress, "cancelButton"), Qt::LeftButton);
+        }
+        QCoreApplication::processEvents();
+    });
+    find({QStringLiteral("treasure"), "urlRadio"});
+    InstallEventPump([] { QCoreApplication::processEvents(); });
+    EXPECT_TRUE(windowShown);
+    EXPECT_EQ(MessageBox::count(), boxes);
+    EXPECT_EQ(selected(), "index.html");
+    EXPECT_FALSE(CFindProgressDlg::current());
+    EXPECT_EQ(lastSearch.field, 2); // from the first search: a cancelled one stores nothing
+    EXPECT_EQ(lastSearch.text, "treasure");
+    EXPECT_EQ(list()->RowCount(), 1);
+    EXPECT_EQ(busy, 0);
+
     trigger("actionViewLabel");
     find({QStringLiteral("treasure"), "titleRadio"});
     // The dialog opened on the view's display mode, not on the last choice.
@@ -245,8 +247,6 @@ TEST_F(FindNode, DeepMatchIsRevealedAndChildrenOfVirtualNodesOnlyWhenLoaded)
         EXPECT_GE(list()->FindRow(row), 0) << where(up);
     }
 
-    // The page from the program folder is parsed, but its link is not
-    // followed until its row has been opened.
     MessageBox::clearLast();
     find({QStringLiteral("gem"), "titleRadio"});
     expectNoMatchBox("Find Node");
@@ -256,35 +256,6 @@ TEST_F(FindNode, DeepMatchIsRevealedAndChildrenOfVirtualNodesOnlyWhenLoaded)
     trigger("actionTreeExpand");
     find({QStringLiteral("gem"), "titleRadio"});
     EXPECT_EQ(selected(), "hidden.html@3@0");
-}
-
-TEST_F(FindNode, CancelEndsSilently)
-{
-    startSite();
-    find({QStringLiteral("home"), "titleRadio"});
-    ASSERT_EQ(selected(), "index.html");
-    const int boxes = MessageBox::count();
-    bool windowShown = false;
-    // Cancel once the walk is under way, when it parses its first page.
-    InstallEventPump([&] {
-        CFindProgressDlg *progress = CFindProgressDlg::current();
-        if (progress && progress->isVisible() && !progress->cancelled()) {
-            windowShown = true;
-            QTest::mouseClick(progress->findChild<QPushButton *>(QStringLiteral("cancelButton")),
-                              Qt::LeftButton);
-        }
-        QCoreApplication::processEvents();
-    });
-    find({QStringLiteral("treasure"), "urlRadio"});
-    InstallEventPump([] { QCoreApplication::processEvents(); });
-    EXPECT_TRUE(windowShown);
-    EXPECT_EQ(MessageBox::count(), boxes);
-    EXPECT_EQ(selected(), "index.html");
-    EXPECT_FALSE(CFindProgressDlg::current());
-    EXPECT_EQ(lastSearch.field, 2); // from the first search: a cancelled one stores nothing
-    EXPECT_EQ(lastSearch.text, "treasure");
-    EXPECT_EQ(list()->RowCount(), 1);
-    EXPECT_EQ(busy, 0);
 }
 
 TEST_F(FindNode, StopDuringANetworkCheckEndsOnlyThatCheck)

@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -58,20 +57,13 @@ protected:
         QCoreApplication::processEvents(); // the list lays its rows out late
         return m_list->viewport()->grab().toImage();
     }
-    // Dark pixels in column x from y0 up to y1 (exclusive).
-    static int darkIn(const QImage &img, int x, int y0, int y1)
+    // Dark pixels from (x, y) on, n steps of (dx, dy).
+    static int dark(const QImage &img, int x, int y, int n, int dx = 0, int dy = 1)
     {
-        int n = 0;
-        for (int y = y0; y < y1; ++y)
-            n += qGray(img.pixel(x, y)) < 128;
-        return n;
-    }
-    static int darkAcross(const QImage &img, int y, int x0, int x1)
-    {
-        int n = 0;
-        for (int x = x0; x < x1; ++x)
-            n += qGray(img.pixel(x, y)) < 128;
-        return n;
+        int count = 0;
+        for (int i = 0; i < n; ++i)
+            count += qGray(img.pixel(x + i * dx, y + i * dy)) < 128;
+        return count;
     }
 
     std::unique_ptr<CTreeListBox> m_list;
@@ -91,6 +83,7 @@ TEST_F(TreeList, TreeLinesFollowLevelMaskAndPosition)
         std::vector<int> full; // columns (from the row's left) with a line top to bottom
         std::vector<int> half; // columns with a line from the top to the middle
         std::vector<int> none; // ancestor columns with no line
+        int wideBit = -1;      // set in the wider mask only
     };
     const Case cases[] = {
         {0, 0, 0, {}, {}, {10}},               // the root: only a stub to the right
@@ -98,9 +91,14 @@ TEST_F(TreeList, TreeLinesFollowLevelMaskAndPosition)
         {2, 0x6, 1, {30, 50}, {}, {}},         // middle child: a T at its own level
         {4, 0x0, 2, {}, {90}, {30, 50, 70}},   // no ancestor has a following sibling
         {15, 0x8000, 1, {310}, {}, {30, 290}}, // the last level the mask holds
+        // Deeper than the 16-bit mask: the lines come from the wider one.
+        {19, 0, 2, {350}, {390}, {330, 370}, 17},
     };
-    for (const Case &c : cases)
-        add(c.level, c.mask, c.position);
+    for (const Case &c : cases) {
+        CTreeRow *row = add(c.level, c.mask, c.position);
+        if (c.wideBit >= 0)
+            row->wideMask.set(size_t(c.wideBit));
+    }
     const QImage img = shot();
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case &c = cases[i];
@@ -108,33 +106,20 @@ TEST_F(TreeList, TreeLinesFollowLevelMaskAndPosition)
         const QRect r = rowRect(int(i));
         const int top = r.top();
         for (int x : c.full)
-            EXPECT_GE(darkIn(img, r.left() + x, top, top + 20), 9) << x;
+            EXPECT_GE(dark(img, r.left() + x, top, 20), 9) << x;
         for (int x : c.half) {
-            EXPECT_GE(darkIn(img, r.left() + x, top, top + 10), 4) << x;
-            EXPECT_EQ(darkIn(img, r.left() + x, top + 11, top + 20), 0) << x;
+            EXPECT_GE(dark(img, r.left() + x, top, 10), 4) << x;
+            EXPECT_EQ(dark(img, r.left() + x, top + 11, 9), 0) << x;
         }
         // (the root's stub starts on its column, hence not the middle pixel)
         for (int x : c.none)
-            EXPECT_EQ(darkIn(img, r.left() + x, top, top + 10)
-                          + darkIn(img, r.left() + x, top + 11, top + 20),
-                      0)
+            EXPECT_EQ(dark(img, r.left() + x, top, 10) + dark(img, r.left() + x, top + 11, 9), 0)
                 << x;
         // The horizontal line runs from x0 - 10 to x0 on every row.
         const int x0 = TreeGeometry::anchorX(r, c.level);
-        EXPECT_GE(darkAcross(img, top + 10, x0 - 10, x0), 4);
-        EXPECT_EQ(darkAcross(img, top + 10, x0, x0 + 2), 0);
+        EXPECT_GE(dark(img, x0 - 10, top + 10, 10, 1, 0), 4);
+        EXPECT_EQ(dark(img, x0, top + 10, 2, 1, 0), 0);
     }
-}
-
-TEST_F(TreeList, RowsDeeperThanTheMaskDrawLinesFromTheWiderMask)
-{
-    CTreeRow *row = add(19, 0, 2);
-    row->wideMask.set(17);
-    const QImage img = shot();
-    const QRect r = rowRect(0);
-    EXPECT_GE(darkIn(img, r.left() + 10 + 20 * 17, r.top(), r.top() + 20), 9);
-    EXPECT_EQ(darkIn(img, r.left() + 10 + 20 * 16, r.top(), r.top() + 20), 0);
-    EXPECT_EQ(darkIn(img, r.left() + 10 + 20 * 18, r.top(), r.top() + 20), 0);
 }
 
 TEST_F(TreeList, SelectionLooksDifferentInTheActiveView)
@@ -159,51 +144,6 @@ TEST_F(TreeList, SelectionLooksDifferentInTheActiveView)
     for (int y = r.top(); y < r.top() + 20; ++y)
         frame += QColor(img.pixel(text.left(), y)) == highlight;
     EXPECT_GE(frame, 9);
-}
-
-TEST_F(TreeList, MouseAndKeysReportToTheOwner)
-{
-    add(0, 0, 0);
-    add(1, 0, 1)->expandable = 1;
-    add(1, 0, 2);
-    std::vector<int> boxClicks; // BoxClicked() at each activation
-    QObject::connect(m_list.get(), &CTreeListBox::rowActivated,
-                     [&] { boxClicks.push_back(m_list->BoxClicked()); });
-    QSignalSpy escapes(m_list.get(), &CTreeListBox::escapePressed);
-    QSignalSpy menus(m_list.get(), &CTreeListBox::shortcutMenuRequested);
-    int drags = 0;
-    m_list->setDragRunner([&](RowMimeData &) { ++drags; });
-    QWidget *vp = m_list->viewport();
-
-    // A click on the box of a row that was not selected selects it,
-    // reports a box click, and a following move starts no drag.
-    const QPoint box = m_list->BoxRectAt(1).center();
-    QTest::mousePress(vp, Qt::LeftButton, {}, box);
-    QTest::mouseMove(vp, box + QPoint(0, 30));
-    QTest::mouseRelease(vp, Qt::LeftButton, {}, box + QPoint(0, 30));
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
-    EXPECT_EQ(boxClicks, std::vector<int>{1});
-    EXPECT_EQ(m_list->BoxClicked(), 0);
-    EXPECT_EQ(drags, 0);
-
-    // A double click on the text and Enter are not box clicks.
-    boxClicks.clear();
-    const QPoint text = TreeGeometry::textRect(rowRect(2), 1, 10).center();
-    QTest::mouseDClick(vp, Qt::LeftButton, {}, text);
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(2));
-    QTest::keyClick(m_list.get(), Qt::Key_Return);
-    EXPECT_EQ(boxClicks, (std::vector<int>{0, 0}));
-
-    QTest::keyClick(m_list.get(), Qt::Key_Escape);
-    EXPECT_EQ(escapes.count(), 1);
-    QTest::keyClick(m_list.get(), Qt::Key_Up);
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
-
-    // A right click selects the row under the pointer and asks for the menu.
-    QTest::mouseClick(vp, Qt::RightButton, {}, rowRect(0).center());
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
-    ASSERT_EQ(menus.count(), 1);
-    EXPECT_EQ(menus.at(0).at(0).toPoint(), vp->mapToGlobal(rowRect(0).center()));
 }
 
 TEST_F(TreeList, DragCarriesTheFileOrWithShiftTheUrl)
@@ -245,43 +185,31 @@ TEST_F(TreeList, DragCarriesTheFileOrWithShiftTheUrl)
     EXPECT_EQ(dropped[1].second, QStringLiteral("http://localhost/a%20b.html"));
     // Dragging never moved the selection.
     EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
+
+    // A press on a row's box toggles it; the move after it drags nothing.
+    add(1, 0, 2)->expandable = 1;
+    const QPoint box = m_list->BoxRectAt(1).center();
+    QTest::mousePress(vp, Qt::LeftButton, {}, box);
+    QTest::mouseMove(vp, box + QPoint(0, 30));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, box + QPoint(0, 30));
+    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
+    EXPECT_EQ(dropped.size(), 2u);
 }
 
-TEST(RowDragData, WhatEachNodeCanGive)
+TEST(RowDragData, ANodeWithoutLocalFileGivesOnlyItsUrl)
 {
-    struct Case
-    {
-        const char *local;
-        const char *url;
-        bool shift;
-        const char *text; // null: nothing to drop
-    };
-    const Case cases[] = {
-        {"/srv/a.html", "http://h/a.html", false, "/srv/a.html"},
-        {"/srv/a.html", "http://h/a.html", true, "http://h/a.html"},
-        {"", "http://h/x", false, nullptr}, // no local file: no file drop
-        {"", "http://h/x", true, "http://h/x"},
-    };
-    for (const Case &c : cases) {
-        SiteNode *node = CreateNode();
-        node->localPath = SharedStr(c.local);
-        node->url = SharedStr(c.url);
-        std::unique_ptr<RowMimeData> data = RowDragData(*node, c.shift);
-        SCOPED_TRACE(std::string(c.url) + (c.shift ? " shift" : ""));
-        ASSERT_TRUE(data);
-        EXPECT_EQ(data->carries(), c.text != nullptr);
-        if (c.text) {
-            EXPECT_EQ(data->formats(),
-                      (QStringList{QStringLiteral("text/uri-list"), QStringLiteral("text/plain")}));
-            EXPECT_EQ(data->text(), QString::fromUtf8(c.text));
-            EXPECT_TRUE(data->data(QStringLiteral("text/uri-list")).endsWith("\r\n"));
-        } else {
-            EXPECT_TRUE(data->formats().isEmpty());
-            EXPECT_FALSE(data->hasUrls());
-        }
-        FreeNode(node);
-    }
-    SiteNode *bare = CreateNode();
-    EXPECT_FALSE(RowDragData(*bare, false));
-    FreeNode(bare);
+    SiteNode *node = CreateNode();
+    EXPECT_FALSE(RowDragData(*node, true)); // neither file nor URL
+    node->url = SharedStr("http://h/x");
+    std::unique_ptr<RowMimeData> data = RowDragData(*node, false);
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(data->carries());
+    EXPECT_TRUE(data->formats().isEmpty());
+    data = RowDragData(*node, true);
+    ASSERT_TRUE(data && data->carries());
+    EXPECT_EQ(data->formats(),
+              (QStringList{QStringLiteral("text/uri-list"), QStringLiteral("text/plain")}));
+    EXPECT_EQ(data->text(), QStringLiteral("http://h/x"));
+    EXPECT_EQ(data->data(QStringLiteral("text/uri-list")), QByteArray("http://h/x\r\n"));
+    FreeNode(node);
 }

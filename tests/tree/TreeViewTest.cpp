@@ -1,3 +1,4 @@
+#include "model/Display.h"
 #include "model/Events.h"
 #include "model/SiteNode.h"
 #include "resources/Icons.h"
@@ -62,7 +63,7 @@ protected:
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
 
-TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
+TEST_F(TreeView, ExpandsAndCollapsesInEachDisplayMode)
 {
     ASSERT_EQ(list()->RowCount(), 1);
     CTreeRow *root = rootRow();
@@ -94,9 +95,21 @@ TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
         EXPECT_EQ(bool(row->expandable), kids[i]->hasChildren());
         EXPECT_EQ(row->icon.cacheKey(), KindIcon(kids[i]->kind).cacheKey());
         EXPECT_EQ(row->stateIcons, StateIconNames(kids[i]->flags));
-        EXPECT_EQ(row->text, kids[i]->href.empty() ? QStringLiteral("[none]")
-                                                   : QString::fromStdString(kids[i]->href.str()));
     }
+    // Each display command shows its mode's text on every row; which text
+    // a mode shows is the model's rule.
+    const char *modes[] = {"actionViewFileName", "actionViewTitle", "actionViewLabel",
+                           "actionViewUrl", "actionViewHyperlink"};
+    for (int m = 0; m < 5; ++m) {
+        trigger(modes[m]);
+        frame()->UpdateCommands();
+        EXPECT_TRUE(action(modes[m])->isChecked()) << modes[m];
+        for (int i = 0; i < list()->RowCount(); ++i)
+            EXPECT_EQ(list()->RowAt(i)->text.toStdString(),
+                      DisplayText(*list()->RowAt(i)->node, DisplayMode((m + 1) % 5)))
+                << modes[m] << " row " << i;
+    }
+    EXPECT_FALSE(action("actionViewTitle")->isChecked());
 
     // Two levels: a child with children of its own, then collapse the root.
     int open = 0;
@@ -124,7 +137,7 @@ TEST_F(TreeView, ExpandsAndCollapsesTheRoot)
     EXPECT_EQ(list()->RowCount(), int(kids.size()) + 1);
 }
 
-TEST_F(TreeView, BoxClickAndDoubleClickAndEnter)
+TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
 {
     // A double click on the box toggles the row once: press, release,
     // press and double click, release, as the window system sends them.
@@ -169,39 +182,51 @@ TEST_F(TreeView, BoxClickAndDoubleClickAndEnter)
     EXPECT_EQ(list()->RowCount(), 1);
     QTest::keyClick(list(), Qt::Key_Plus);
     EXPECT_EQ(list()->RowCount(), open);
-}
 
-TEST_F(TreeView, DisplayModesAndTheirCheckMark)
-{
-    trigger("actionTreeExpand");
-    ASSERT_GT(list()->RowCount(), 1);
-    struct Mode
-    {
-        const char *action;
-        SharedStr SiteNode::*field;
-    };
-    const Mode modes[] = {
-        {"actionViewFileName", &SiteNode::localPath}, {"actionViewTitle", &SiteNode::title},
-        {"actionViewLabel", &SiteNode::label},        {"actionViewUrl", &SiteNode::url},
-        {"actionViewHyperlink", &SiteNode::href},
-    };
-    for (const Mode &m : modes) {
-        trigger(m.action);
-        frame()->UpdateCommands();
-        EXPECT_TRUE(action(m.action)->isChecked()) << m.action;
-        for (int i = 0; i < list()->RowCount(); ++i) {
-            const CTreeRow *row = list()->RowAt(i);
-            const SharedStr &want = row->node->*m.field;
-            EXPECT_EQ(row->text,
-                      want.empty() ? QStringLiteral("[none]") : QString::fromStdString(want.str()))
-                << m.action << " row " << i;
+    // A right click selects the row and shows its menu, toggling nothing.
+    QStringList shown;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *popup = QApplication::activePopupWidget()) {
+            for (QAction *a : popup->actions())
+                if (!a->isSeparator())
+                    shown << a->text().remove(QLatin1Char('&'));
+            popup->close();
         }
-    }
-    EXPECT_FALSE(action("actionViewTitle")->isChecked());
+    });
+    const QRect r = list()->visualRect(list()->rowModel()->index(2));
+    QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, r.center());
+    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(2));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
+                           QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
+    EXPECT_TRUE(rootRow()->expanded);    // no box toggled
+    QTest::keyClick(list(), Qt::Key_Up); // other keys go to the list
+    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(1));
 }
 
-TEST_F(TreeView, StopDuringAnExpansionLeavesTheRowCollapsed)
+TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
 {
+    // One command for each rule the view applies.
+    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionTreeExpand",
+                           "actionViewStop", "actionPropertiesDiagnostics", "actionToolsWizards"})
+        EXPECT_TRUE(enabled(on)) << on;
+    EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
+
+    std::vector<std::string> onWhileBusy;
+    onNextPump([&] {
+        for (const char *name : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
+                                 "actionTreeCollapse", "actionViewStop", "actionWindowNew"})
+            if (enabled(name))
+                onWhileBusy.push_back(name);
+        // Clicks on rows are ignored while busy.
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->BoxRectAt(0).center());
+    });
+    trigger("actionTreeExpand");
+    EXPECT_EQ(onWhileBusy, std::vector<std::string>{"actionViewStop"});
+    EXPECT_TRUE(rootRow()->expanded);
+    EXPECT_TRUE(enabled("actionTreeCollapse"));
+    trigger("actionTreeCollapse");
+
     bool closedWhileBusy = false;
     onNextPump([&] {
         // While busy neither the window nor the frame closes.
@@ -223,45 +248,17 @@ TEST_F(TreeView, StopDuringAnExpansionLeavesTheRowCollapsed)
     trigger("actionTreeExpand");
     EXPECT_EQ(list()->RowCount(), 1);
 
-    // Once stopped, the frame closes.
     InstallEventPump([] { QCoreApplication::processEvents(); });
-    EXPECT_TRUE(frame()->close());
+    EXPECT_TRUE(frame()->close()); // once stopped, the frame closes
 }
 
-TEST_F(TreeView, CommandsWhileBusyAndWithARow)
-{
-    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionViewHyperlink",
-                           "actionTreeExpand", "actionViewStop", "actionSearchFindNode",
-                           "actionFileProperties", "actionPropertiesDiagnostics", "actionFileOpen",
-                           "actionFileBrowserPreview", "actionToolsWizards"})
-        EXPECT_TRUE(enabled(on)) << on;
-    EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
-
-    std::map<std::string, bool> during;
-    onNextPump([&] {
-        for (const char *name :
-             {"actionFileNewTree", "actionFileExit", "actionViewHyperlink", "actionTreeExpand",
-              "actionTreeCollapse", "actionViewStop", "actionWindowNew"})
-            during[name] = enabled(name);
-        // Clicks on rows are ignored while busy.
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->BoxRectAt(0).center());
-    });
-    trigger("actionTreeExpand");
-    EXPECT_FALSE(during["actionFileNewTree"]);
-    EXPECT_FALSE(during["actionFileExit"]);
-    EXPECT_FALSE(during["actionViewHyperlink"]);
-    EXPECT_FALSE(during["actionTreeExpand"]);
-    EXPECT_FALSE(during["actionTreeCollapse"]);
-    EXPECT_FALSE(during["actionWindowNew"]);
-    EXPECT_TRUE(during["actionViewStop"]);
-    EXPECT_TRUE(rootRow()->expanded);
-    EXPECT_TRUE(enabled("actionTreeCollapse"));
-}
-
-TEST_F(TreeView, SecondWindowShowsItsOwnCopy)
+// A second window runs on its own copy; closing it leaves the first tree's
+// rows alone and frees every node it made.
+TEST_F(TreeView, SecondWindowShowsItsOwnCopyAndLeavesNoNodeBehind)
 {
     trigger("actionTreeExpand");
     const int firstRows = list()->RowCount();
+    const size_t nodes = LiveNodeCount();
     CListtestView *first = view();
     trigger("actionWindowNew");
     ASSERT_EQ(windowCount(), 2);
@@ -271,35 +268,17 @@ TEST_F(TreeView, SecondWindowShowsItsOwnCopy)
     EXPECT_EQ(view()->root()->url.str(), first->root()->url.str());
 
     trigger("actionTreeExpand");
-    EXPECT_GT(list()->RowCount(), 1);
+    for (int i = 1; i < list()->RowCount(); ++i)
+        if (list()->RowAt(i)->expandable)
+            list()->SelectRow(list()->RowAt(i));
+    trigger("actionTreeExpand");
+    EXPECT_GT(LiveNodeCount(), nodes);
     EXPECT_EQ(first->treeList()->RowCount(), firstRows);
     EXPECT_NE(list()->RowAt(1), first->treeList()->RowAt(1));
 
-    // Closing the copy leaves the first tree and its rows alone.
     frame()->mdiArea()->activeSubWindow()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(windowCount(), 1);
+    EXPECT_EQ(LiveNodeCount(), nodes);
     EXPECT_EQ(first->treeList()->RowAt(1)->node->viewItem, first->treeList()->RowAt(1));
-}
-
-TEST_F(TreeView, RightClickSelectsTheRowAndShowsItsMenu)
-{
-    trigger("actionTreeExpand");
-    ASSERT_GT(list()->RowCount(), 2);
-    QStringList shown;
-    QTimer::singleShot(0, [&] {
-        if (QWidget *popup = QApplication::activePopupWidget()) {
-            for (QAction *a : popup->actions())
-                if (!a->isSeparator())
-                    shown << a->text().remove(QLatin1Char('&'));
-            popup->close();
-        }
-    });
-    const QRect r = list()->visualRect(list()->rowModel()->index(2));
-    QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, r.center());
-    EXPECT_EQ(list()->SelectedRow(), list()->RowAt(2));
-    EXPECT_EQ(shown,
-              (QStringList{QStringLiteral("Open..."), QStringLiteral("Properties"),
-                           QStringLiteral("Browser Preview..."), QStringLiteral("Wizards...")}));
-    EXPECT_TRUE(rootRow()->expanded); // no box toggled
 }

@@ -86,7 +86,7 @@ protected:
     std::unique_ptr<AccessStore> access;
 };
 
-TEST(AccessEntryForms, StoredAndShownBothWays)
+TEST(AccessTextRules, EntryFormsAndCoveringCandidateAndDeletablePaths)
 {
     struct Case
     {
@@ -103,10 +103,7 @@ TEST(AccessEntryForms, StoredAndShownBothWays)
     EXPECT_EQ(ShownEntry("grp"), "[]");
     EXPECT_EQ(StoredEntry("["), "group ");
     EXPECT_EQ(StoredEntry(""), "user ");
-}
 
-TEST(AccessPathRules, CoveringCandidateAndDeletablePaths)
-{
     // The prefix test is on the raw text: "/doc" covers "/docs/sub/" too.
     for (const char *path : {"/", "/docs/", "/doc", "/DOCS/sub/"})
         EXPECT_TRUE(CoversDir(path, "/docs/sub/")) << path;
@@ -179,7 +176,7 @@ TEST_F(AccessStoreTest, CreatePathWritesItsDefaults)
     EXPECT_EQ(dump("Srv"), before);
 }
 
-TEST_F(AccessStoreTest, EntriesAreNumberedWithoutGaps)
+TEST_F(AccessStoreTest, EntriesAreNumberedWithoutGapsAndTheOrderIsWrittenAtOnce)
 {
     const std::string deny = "Srv\\Access\\Basic\\/open/\\*deny";
     ASSERT_TRUE(access->AddEntry("/open/", kDenyList, "10.0.0."));
@@ -205,12 +202,9 @@ TEST_F(AccessStoreTest, EntriesAreNumberedWithoutGaps)
     ASSERT_TRUE(WriteString(*allow, "0003", "example.org"));
     ASSERT_TRUE(access->AddEntry("/staff/", kAllowList, "10.1."));
     EXPECT_EQ(access->LoadPath("/staff/")->allow, (Names{"all", "example.org", "10.1."}));
-}
 
-TEST_F(AccessStoreTest, OrderIsWrittenAtOnce)
-{
+    // The order as four bytes, seen at once by another connection.
     ASSERT_TRUE(access->SetOrder("/staff/", kOrderDenyAllow));
-    // Another connection sees it: nothing waits for a later commit.
     auto other = OpenSqliteStore(dir.file("registry.db"));
     ASSERT_TRUE(other);
     ConfigValue order;
