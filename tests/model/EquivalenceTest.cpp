@@ -174,59 +174,72 @@ TEST_F(Equivalence, LazyMirrorsAndIndexGiveTheLiteralTree)
     }
 }
 
+// Random trees asked random questions, before and after branches go, URLs
+// move and nodes unload. The second shape puts thousands of nodes under
+// three URLs (pages every page links to), so that the index's sorted blocks
+// split and empty.
 TEST(EquivalenceIndex, FindsWhatTheOutwardWalkFinds)
 {
+    struct Shape
+    {
+        int rounds, nodes, urls, loadedOneIn, changes, unloads;
+    };
     std::mt19937 rng(7);
-    for (int round = 0; round < 20; ++round) {
-        SiteNode *root = CreateNode();
-        SetUrl(root, "http://h/u0", nullptr);
-        std::vector<SiteNode *> nodes{root};
-        for (int i = 0; i < 300; ++i) {
-            SiteNode *parent = nodes[rng() % nodes.size()];
-            SiteNode *c = CreateNode();
-            AppendChild(parent, c);
-            SetUrl(c, "u" + std::to_string(rng() % 12), parent);
-            if (rng() % 3)
-                c->setLoaded(1);
-            nodes.push_back(c);
-        }
-        auto check = [&] {
-            for (int q = 0; q < 400; ++q) {
-                SiteNode *start = nodes[rng() % nodes.size()];
-                SiteNode *from = nullptr;
-                switch (rng() % 3) {
-                case 0: from = start->firstChild(); break;
-                case 1: from = start->parent(); break;
-                default: from = nodes[rng() % nodes.size()]; break;
+    for (const Shape &shape : {Shape{20, 300, 12, 3, 5, 1}, Shape{1, 4000, 3, 8, 40, 20}}) {
+        const auto someUrl = [&] { return "u" + std::to_string(rng() % shape.urls); };
+        for (int round = 0; round < shape.rounds; ++round) {
+            SiteNode *root = CreateNode();
+            TreeGuard guard{root};
+            SetUrl(root, "http://h/u0", nullptr);
+            std::vector<SiteNode *> nodes{root};
+            for (int i = 0; i < shape.nodes; ++i) {
+                SiteNode *parent = nodes[rng() % nodes.size()];
+                SiteNode *c = CreateNode();
+                AppendChild(parent, c);
+                SetUrl(c, someUrl(), parent);
+                c->setLoaded(rng() % shape.loadedOneIn != 0);
+                nodes.push_back(c);
+            }
+            auto check = [&](const char *when) {
+                size_t loaded = 0;
+                for (SiteNode *n : nodes)
+                    loaded += n->loaded() != 0;
+                EXPECT_EQ(IndexSize(), loaded) << when;
+                for (int q = 0; q < 400; ++q) {
+                    SiteNode *start = nodes[rng() % nodes.size()];
+                    SiteNode *from = nullptr;
+                    switch (rng() % 3) {
+                    case 0: from = start->firstChild(); break;
+                    case 1: from = start->parent(); break;
+                    default: from = nodes[rng() % nodes.size()]; break;
+                    }
+                    SharedStr url = nodes[rng() % nodes.size()]->url;
+                    ASSERT_EQ(IndexFindEquivalent(start, url, from),
+                              WalkFindEquivalent(start, url, from))
+                        << shape.nodes << " nodes, round " << round << ", " << when << ", query "
+                        << q;
                 }
-                SharedStr url = nodes[rng() % nodes.size()]->url;
-                ASSERT_EQ(IndexFindEquivalent(start, url, from),
-                          WalkFindEquivalent(start, url, from))
-                    << "round " << round << " query " << q;
+            };
+            check("built");
+            for (int k = 0; k < shape.changes; ++k) {
+                FreeChildren(nodes[1 + rng() % (nodes.size() - 1)]);
+                nodes.clear();
+                std::vector<SiteNode *> stack{root};
+                while (!stack.empty()) {
+                    SiteNode *n = stack.back();
+                    stack.pop_back();
+                    nodes.push_back(n);
+                    for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
+                        stack.push_back(c);
+                }
+                SiteNode *moved = nodes[rng() % nodes.size()];
+                ParseUrl(moved, someUrl(), nullptr);
+                BuildUrl(moved);
+                for (int u = 0; u < shape.unloads; ++u)
+                    nodes[rng() % nodes.size()]->setLoaded(0);
             }
-        };
-        check();
-        // Change the tree: drop whole child lists, move URLs, unload nodes.
-        for (int k = 0; k < 5; ++k) {
-            SiteNode *victim = nodes[1 + rng() % (nodes.size() - 1)];
-            FreeChildren(victim);
-            std::vector<SiteNode *> alive;
-            std::vector<SiteNode *> stack{root};
-            while (!stack.empty()) {
-                SiteNode *n = stack.back();
-                stack.pop_back();
-                alive.push_back(n);
-                for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-                    stack.push_back(c);
-            }
-            nodes = alive;
-            SiteNode *moved = nodes[rng() % nodes.size()];
-            ParseUrl(moved, "u" + std::to_string(rng() % 12), nullptr);
-            BuildUrl(moved);
-            nodes[rng() % nodes.size()]->setLoaded(0);
+            check("changed");
         }
-        check();
-        FreeNode(root);
         EXPECT_EQ(IndexSize(), 0u);
     }
 }

@@ -9,8 +9,6 @@
 #include "model/Walk.h"
 #include "model/internal/NodeInternals.h"
 
-#include <random>
-
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -166,59 +164,4 @@ TEST_F(MirrorMemory, MirrorsTakenBetweenChangesSeeTheirOwnMoment)
     const size_t a = literal.find("--\n"), b = literal.find("--\n", a + 3);
     EXPECT_NE(literal.substr(0, a), literal.substr(a + 3, b - a - 3));
     EXPECT_NE(literal.substr(a + 3, b - a - 3), literal.substr(b + 3));
-}
-
-// The index keeps each URL's nodes in blocks of a sorted array: with
-// thousands of nodes under one URL (a page every page links to), blocks
-// split and empty, and the answers stay those of the outward walk.
-TEST(EquivalenceIndexBlocks, ManyNodesOfOneUrlFindWhatTheWalkFinds)
-{
-    std::mt19937 rng(11);
-    SiteNode *root = CreateNode();
-    TreeGuard guard{root};
-    SetUrl(root, "http://h/u0", nullptr);
-    root->setLoaded(1);
-    std::vector<SiteNode *> nodes{root};
-    for (int i = 0; i < 4000; ++i) {
-        // Mostly deep and wide at once, so that insertions land everywhere.
-        SiteNode *parent = nodes[rng() % nodes.size()];
-        SiteNode *c = CreateNode();
-        AppendChild(parent, c);
-        SetUrl(c, "u" + std::to_string(rng() % 3), parent);
-        c->setLoaded(rng() % 8 != 0);
-        nodes.push_back(c);
-    }
-    auto alive = [&] {
-        std::vector<SiteNode *> out, stack{root};
-        while (!stack.empty()) {
-            SiteNode *n = stack.back();
-            stack.pop_back();
-            out.push_back(n);
-            for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-                stack.push_back(c);
-        }
-        return out;
-    };
-    auto check = [&](const char *when) {
-        size_t loaded = 0;
-        for (SiteNode *n : nodes)
-            loaded += n->loaded() != 0;
-        EXPECT_EQ(IndexSize(), loaded) << when;
-        for (int q = 0; q < 300; ++q) {
-            SiteNode *start = nodes[rng() % nodes.size()];
-            SiteNode *from = q % 2 ? start->firstChild() : start->parent();
-            const SharedStr url = nodes[rng() % nodes.size()]->url;
-            ASSERT_EQ(IndexFindEquivalent(start, url, from), WalkFindEquivalent(start, url, from))
-                << when << ", query " << q;
-        }
-    };
-    check("built");
-    // Whole branches go and nodes unload: blocks shrink and empty.
-    for (int k = 0; k < 40; ++k) {
-        FreeChildren(nodes[1 + rng() % (nodes.size() - 1)]);
-        nodes = alive();
-        for (int u = 0; u < 20; ++u)
-            nodes[rng() % nodes.size()]->setLoaded(0);
-    }
-    check("thinned");
 }
