@@ -5,6 +5,7 @@
 #include "model/internal/NodeInternals.h"
 
 #include <sanitizer/asan_interface.h>
+#include <sys/mman.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SYLVIX_ASAN 1
@@ -17,7 +18,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <unordered_map>
+#include <cstdlib>
+#include <new>
 #include <unordered_set>
 
 namespace sylvix {
@@ -97,20 +99,6 @@ struct Fields
 size_t g_savedStates = 0;
 size_t g_savedBytes = 0;
 
-// Pending mirrors by their source.
-std::unordered_map<SiteNode *, std::vector<SiteNode *>> &pendingBySource()
-{
-    static auto *m = new std::unordered_map<SiteNode *, std::vector<SiteNode *>>;
-    return *m;
-}
-
-// Nodes whose equivalent points at a node, by that node.
-std::unordered_map<SiteNode *, std::unordered_set<SiteNode *>> &mirrorsOf()
-{
-    static auto *m = new std::unordered_map<SiteNode *, std::unordered_set<SiteNode *>>;
-    return *m;
-}
-
 // Null when none are installed, so that the tree pays one test per change.
 std::unique_ptr<ViewHooks> g_hooks;
 // Copies made for a mirror are not announced one by one.
@@ -134,9 +122,9 @@ struct SiteNode::MirrorState
     SiteNode *source = nullptr;
     uint64_t epoch = 0;
     // As a source: the last epoch at which our children were mirrored, and
-    // how many mirrors still wait for their copies.
+    // the mirrors that still wait for their copies (null when none).
     uint64_t mirroredAt = 0;
-    uint32_t pendingMirrors = 0;
+    std::unique_ptr<std::vector<SiteNode *>> pending;
 };
 
 // A child's state as mirrors taken up to validUpTo saw it. The newest one
@@ -246,14 +234,24 @@ struct MirrorOps
     static bool pending(const SiteNode *n) { return source(n) != nullptr; }
     static uint32_t pendingCount(const SiteNode *n)
     {
-        return n->m_mirror ? n->m_mirror->pendingMirrors : 0;
+        return n->m_mirror && n->m_mirror->pending
+                   ? static_cast<uint32_t>(n->m_mirror->pending->size())
+                   : 0;
+    }
+
+    // A copy: materialising a mirror takes it off the list.
+    static std::vector<SiteNode *> pendingMirrorsOf(const SiteNode *n)
+    {
+        if (!pendingCount(n))
+            return {};
+        return *n->m_mirror->pending;
     }
 
     // Drops the block when nothing in it matters any more.
     static void tidy(SiteNode *n)
     {
         State *s = n->m_mirror.get();
-        if (s && !s->source && !s->pendingMirrors)
+        if (s && !s->source && !s->pending)
             n->m_mirror.reset();
     }
 
@@ -310,9 +308,10 @@ struct MirrorOps
         State &m = state(mirror);
         m.source = source;
         m.epoch = epoch;
-        pendingBySource()[source].push_back(mirror);
         State &s = state(source);
-        ++s.pendingMirrors;
+        if (!s.pending)
+            s.pending = std::make_unique<std::vector<SiteNode *>>();
+        s.pending->push_back(mirror);
         s.mirroredAt = std::max(s.mirroredAt, epoch);
     }
 
@@ -321,18 +320,15 @@ struct MirrorOps
         SiteNode *src = source(mirror);
         if (!src)
             return;
-        auto it = pendingBySource().find(src);
-        if (it != pendingBySource().end()) {
-            auto &v = it->second;
-            auto pos = std::find(v.rbegin(), v.rend(), mirror);
-            if (pos != v.rend()) {
-                *pos = v.back();
-                v.pop_back();
+        if (auto &v = src->m_mirror->pending) {
+            auto pos = std::find(v->rbegin(), v->rend(), mirror);
+            if (pos != v->rend()) {
+                *pos = v->back();
+                v->pop_back();
             }
-            if (v.empty())
-                pendingBySource().erase(it);
+            if (v->empty())
+                v.reset();
         }
-        --src->m_mirror->pendingMirrors;
         mirror->m_mirror->source = nullptr;
         mirror->m_mirror->epoch = 0;
         tidy(mirror);
@@ -377,10 +373,7 @@ struct MirrorOps
     {
         if (pendingCount(source) == 0)
             return;
-        auto it = pendingBySource().find(source);
-        if (it == pendingBySource().end())
-            return;
-        std::vector<SiteNode *> mirrors = it->second;
+        std::vector<SiteNode *> mirrors = pendingMirrorsOf(source);
         for (SiteNode *m : mirrors)
             materialize(m);
     }
@@ -461,38 +454,37 @@ struct MirrorOps
         forgetEquivalent(node);
         node->equivalent = source;
         if (source) {
-            mirrorsOf()[source].insert(node);
-            source->m_mirrored = true;
+            node->m_nextMirror = source->m_firstMirror;
+            if (source->m_firstMirror)
+                source->m_firstMirror->m_prevMirror = node;
+            source->m_firstMirror = node;
         }
     }
 
     static void forgetEquivalent(SiteNode *node)
     {
         SiteNode *old = node->equivalent;
-        if (!old || !old->m_mirrored)
+        if (!old)
             return;
-        auto it = mirrorsOf().find(old);
-        if (it == mirrorsOf().end())
-            return;
-        it->second.erase(node);
-        if (it->second.empty()) {
-            mirrorsOf().erase(it);
-            old->m_mirrored = false;
-        }
+        if (node->m_prevMirror)
+            node->m_prevMirror->m_nextMirror = node->m_nextMirror;
+        else if (old->m_firstMirror == node)
+            old->m_firstMirror = node->m_nextMirror;
+        if (node->m_nextMirror)
+            node->m_nextMirror->m_prevMirror = node->m_prevMirror;
+        node->m_prevMirror = node->m_nextMirror = nullptr;
     }
 
     // The nodes that mirror n, about to be freed, keep no link to it.
     static void releaseMirrorsOf(SiteNode *n)
     {
-        if (!n->m_mirrored)
-            return;
-        auto it = mirrorsOf().find(n);
-        if (it != mirrorsOf().end()) {
-            for (SiteNode *m : it->second)
-                m->equivalent = nullptr;
-            mirrorsOf().erase(it);
+        for (SiteNode *m = n->m_firstMirror; m;) {
+            SiteNode *next = m->m_nextMirror;
+            m->equivalent = nullptr;
+            m->m_prevMirror = m->m_nextMirror = nullptr;
+            m = next;
         }
-        n->m_mirrored = false;
+        n->m_firstMirror = nullptr;
     }
 
     static void destroy(SiteNode *n) { delete n; }
@@ -552,34 +544,61 @@ namespace {
 // read of a freed node is reported instead of finding its successor.
 struct NodeSlabs
 {
-    static constexpr size_t kPerSlab = 4096;
+    // A slab is 2 MiB and aligned to that, so that the kernel can back it
+    // with one huge page: in small pages a large tree faults every few nodes.
+    static constexpr size_t kSlabBytes = size_t{2} << 20;
     union Block
     {
         Block *next;
         alignas(SiteNode) unsigned char bytes[sizeof(SiteNode)];
     };
+    static constexpr size_t kPerSlab = kSlabBytes / sizeof(Block);
+#ifdef SYLVIX_ASAN
+    // A freed block is taken again only once no fresh one is left.
+    static constexpr bool kFreshFirst = true;
+#else
+    static constexpr bool kFreshFirst = false;
+#endif
     Block *free = nullptr;
     Block *freeTail = nullptr; // kept under AddressSanitizer only
-    std::vector<std::unique_ptr<Block[]>> slabs;
+    Block *fresh = nullptr;    // blocks never handed out, up to freshEnd
+    Block *freshEnd = nullptr;
 
     void *take()
     {
-        if (!free) {
-            slabs.push_back(std::unique_ptr<Block[]>(new Block[kPerSlab])); // left uninitialised
-            Block *slab = slabs.back().get();
-            for (size_t i = kPerSlab; i-- > 0;) {
-                slab[i].next = free;
-                free = &slab[i];
-            }
-            freeTail = &slab[kPerSlab - 1];
-            ASAN_POISON_MEMORY_REGION(slab, sizeof(Block) * kPerSlab);
+        Block *b;
+        if (free && !kFreshFirst) {
+            b = popFree();
+        } else if (fresh != freshEnd) {
+            b = fresh++;
+        } else if (free) {
+            b = popFree();
+        } else {
+            grow();
+            b = fresh++;
         }
+        ASAN_UNPOISON_MEMORY_REGION(b, sizeof(Block));
+        return b;
+    }
+    Block *popFree()
+    {
         Block *b = free;
         ASAN_UNPOISON_MEMORY_REGION(b, sizeof(Block));
         free = b->next;
         if (!free)
             freeTail = nullptr;
         return b;
+    }
+    void grow()
+    {
+        // Slabs are never given back: freed nodes go to the free list.
+        void *slab = std::aligned_alloc(kSlabBytes, kSlabBytes);
+        if (!slab)
+            throw std::bad_alloc();
+        ::madvise(slab, kSlabBytes, MADV_HUGEPAGE); // only a hint
+        fresh = static_cast<Block *>(slab);
+        freshEnd = fresh + kPerSlab;
+        ASAN_POISON_MEMORY_REGION(slab, kSlabBytes);
     }
     void give(void *p)
     {
@@ -734,10 +753,7 @@ void freeAll(std::vector<SiteNode *> &all, SiteNode *parent, uint32_t first, Unl
         for (SiteNode *n : all) {
             if (!MirrorOps::pendingCount(n))
                 continue;
-            auto it = pendingBySource().find(n);
-            if (it == pendingBySource().end())
-                continue;
-            std::vector<SiteNode *> mirrors = it->second;
+            std::vector<SiteNode *> mirrors = MirrorOps::pendingMirrorsOf(n);
             for (SiteNode *m : mirrors) {
                 if (dying.count(m))
                     MirrorOps::dropPending(m);

@@ -196,7 +196,11 @@ private:
     uint32_t m_childIndex = 0;
     uint8_t m_loaded = 0;
     bool m_indexed = false;
-    bool m_mirrored = false; // some node's equivalent points here
+    // The nodes whose equivalent is this one, linked through their own
+    // records: a popular page has hundreds of thousands of them.
+    SiteNode *m_firstMirror = nullptr;
+    SiteNode *m_prevMirror = nullptr; // among the mirrors of equivalent
+    SiteNode *m_nextMirror = nullptr;
     // Pending-mirror bookkeeping, for the nodes that mirror or are mirrored.
     struct MirrorState;
     std::unique_ptr<MirrorState> m_mirror;
