@@ -1,6 +1,7 @@
 #include "model/internal/NodeInternals.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 // Loaded nodes by URL, each set in pre-order, so that the node the outward
@@ -145,9 +146,11 @@ public:
         return {static_cast<size_t>(b - m_blocks.begin()), static_cast<size_t>(i - b->begin())};
     }
 
-    void insert(SiteNode *n)
+    // hint: where n probably goes (a search just made may know), checked
+    // against its neighbours before it is taken.
+    void insert(SiteNode *n, std::optional<Pos> hint = std::nullopt)
     {
-        Pos p = lowerBound(beginOf(n));
+        Pos p = hint && fits(*hint, beginOf(n)) ? *hint : lowerBound(beginOf(n));
         if (atEnd(p)) {
             if (m_blocks.empty() || m_blocks.back().size() >= kBlock)
                 m_blocks.emplace_back();
@@ -163,6 +166,16 @@ public:
             m_blocks.insert(m_blocks.begin() + static_cast<std::ptrdiff_t>(p.block) + 1,
                             std::move(upper));
         }
+    }
+
+    // Whether label belongs just before p.
+    bool fits(Pos p, uint64_t label) const
+    {
+        if (p.block > m_blocks.size() || (p.block == m_blocks.size() && p.at != 0)
+            || (p.block < m_blocks.size() && p.at >= m_blocks[p.block].size()))
+            return false;
+        const SiteNode *prev = before(p);
+        return (!prev || beginOf(prev) < label) && (atEnd(p) || beginOf(at(p)) > label);
     }
 
     void erase(SiteNode *n)
@@ -186,6 +199,27 @@ std::unordered_map<const void *, NodeSet> &index()
 {
     static auto *m = new std::unordered_map<const void *, NodeSet>;
     return *m;
+}
+
+// The walk looks a URL up and then, for the node it looked up from, inserts
+// it: the set found and the place next to the start are kept for that.
+struct LastLookup
+{
+    const void *key = nullptr;
+    NodeSet *set = nullptr;
+    std::optional<NodeSet::Pos> place;
+};
+LastLookup g_last;
+
+NodeSet *findSet(const void *key)
+{
+    if (g_last.set && g_last.key == key)
+        return g_last.set;
+    auto it = index().find(key);
+    if (it == index().end())
+        return nullptr;
+    g_last = {key, &it->second, std::nullopt};
+    return &it->second;
 }
 
 const void *urlKey(const SharedStr &url)
@@ -252,7 +286,15 @@ void IndexInsert(SiteNode *node)
     if (NodeInternals::indexed(node) || !node->loaded())
         return;
     OrderEnsure(node);
-    index()[urlKey(node->url)].insert(node);
+    const void *key = urlKey(node->url);
+    if (NodeSet *set = findSet(key)) {
+        set->insert(node, g_last.place);
+    } else {
+        NodeSet &fresh = index()[key];
+        fresh.insert(node);
+        g_last = {key, &fresh, std::nullopt};
+    }
+    g_last.place.reset();
     NodeInternals::indexed(node) = true;
 }
 
@@ -263,8 +305,12 @@ void IndexErase(SiteNode *node)
     auto it = index().find(urlKey(node->url));
     if (it != index().end()) {
         it->second.erase(node);
-        if (it->second.empty())
+        g_last.place.reset();
+        if (it->second.empty()) {
+            if (g_last.set == &it->second)
+                g_last = {};
             index().erase(it);
+        }
     }
     NodeInternals::indexed(node) = false;
 }
@@ -289,10 +335,10 @@ void UrlDidChange(SiteNode *node)
 
 SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from)
 {
-    auto found = index().find(urlKey(url));
-    if (found == index().end() || !start || !OrderLinked(start))
+    NodeSet *found = findSet(urlKey(url));
+    if (!found || !start || !OrderLinked(start))
         return nullptr;
-    NodeSet &set = found->second;
+    NodeSet &set = *found;
     // The branch the search came from is never searched.
     const bool exclude = from && from != start && from->parent() == start && OrderLinked(from);
 
@@ -304,17 +350,27 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
         return !set.atEnd(p) && below(set.at(p), a) ? set.at(p) : nullptr;
     };
 
-    if (SiteNode *n = firstBelow(start))
-        return n;
+    // firstBelow(start), keeping where its search began and ended.
+    const NodeSet::Pos first = set.lowerBound(beginOf(start));
+    NodeSet::Pos after = first;
+    if (exclude && !set.atEnd(after) && below(set.at(after), from))
+        after = set.lowerBound(NodeInternals::end(from).label, true);
+    if (!set.atEnd(after) && below(set.at(after), start))
+        return set.at(after);
+    // Nothing lies below start outside from's branch, so from, when it is
+    // inserted next, goes where the search began.
+    if (from && from->parent() == start)
+        g_last.place = first;
     SiteNode *up = start->parent();
     if (!up || up == from)
         return nullptr;
 
     // Outside start's subtree, the candidate met first hangs below the
     // lowest ancestor that holds any; the candidates next to start's
-    // subtree in pre-order tell which ancestor that is.
-    SiteNode *pred = set.before(set.lowerBound(beginOf(start)));
-    NodeSet::Pos after = set.lowerBound(NodeInternals::end(start).label, true);
+    // subtree in pre-order tell which ancestor that is. With nothing below
+    // start outside from's branch, the search above ended at the first
+    // candidate after start's subtree.
+    SiteNode *pred = set.before(first);
     SiteNode *succ = set.atEnd(after) ? nullptr : set.at(after);
     for (SiteNode *a = up; a; a = a->parent())
         if ((pred && below(pred, a)) || (succ && below(succ, a)))
