@@ -15,6 +15,8 @@
 
 #include <cctype>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 namespace sylvix {
 
@@ -231,11 +233,79 @@ void ExtractLinks(SiteNode *node, const html::Block *block)
     ApplyLinkEvents(node, events);
 }
 
+namespace {
+
+// SetUrl on a new child depends on nothing but the text and the parent's
+// URL parts, and a site's pages repeat the same links from the same
+// directories: what it made is kept, keyed by those, so that a repeat
+// copies shared strings instead of parsing and interning again. The entry
+// holds its key's strings, so that their identities stay theirs.
+struct ChildUrl
+{
+    SharedStr href, parentScheme, parentHost, parentDir, parentFile;
+    int32_t parentPort = 0;
+    SharedStr scheme, host, dir, file, query, fragment, url;
+    int32_t port = 0;
+    uint32_t flags = 0;
+    uint8_t cause = 0;
+
+    bool matches(std::string_view text, const SiteNode *parent) const
+    {
+        return href.present() && href.view() == text && parentScheme == parent->scheme
+               && parentHost == parent->host && parentDir == parent->dir
+               && parentFile == parent->file && parentPort == parent->port;
+    }
+};
+
+constexpr size_t kChildUrlSlots = 4096; // a power of two
+
+size_t childUrlSlot(std::string_view text, const SiteNode *parent)
+{
+    size_t h = std::hash<std::string_view>()(text);
+    for (const void *id :
+         {parent->scheme.id(), parent->host.id(), parent->dir.id(), parent->file.id()})
+        h = (h ^ reinterpret_cast<uintptr_t>(id)) * 0x9e3779b97f4a7c15ull;
+    h ^= static_cast<uint32_t>(parent->port);
+    return (h ^ (h >> 29)) & (kChildUrlSlots - 1);
+}
+
+// SetUrl for a child just made (no field set yet) of parent.
+void setChildUrl(SiteNode *child, std::string_view text, SiteNode *parent)
+{
+    static auto *slots = new std::vector<ChildUrl>(kChildUrlSlots);
+    ChildUrl &e = (*slots)[childUrlSlot(text, parent)];
+    if (!e.matches(text, parent)) {
+        SetUrl(child, text, parent);
+        e = ChildUrl{child->href,  parent->scheme, parent->host,   parent->dir,
+                     parent->file, parent->port,   child->scheme,  child->host,
+                     child->dir,   child->file,    child->query(), child->fragment(),
+                     child->url,   child->port,    child->flags,   child->cause};
+        return;
+    }
+    PrepareChange(child);
+    UrlWillChange(child);
+    child->href = e.href;
+    child->depth = parent->depth + 1;
+    child->scheme = e.scheme;
+    child->host = e.host;
+    child->port = e.port;
+    child->dir = e.dir;
+    child->file = e.file;
+    child->setQuery(e.query);
+    child->setFragment(e.fragment);
+    child->flags |= e.flags;
+    child->cause = e.cause;
+    child->url = e.url;
+    UrlDidChange(child);
+}
+
+} // namespace
+
 SiteNode *AddChild(SiteNode *node, std::string_view href, const char *label)
 {
     SiteNode *child = CreateNode();
     AppendChild(node, child);
-    SetUrl(child, href, node);
+    setChildUrl(child, href, node);
     if (label)
         child->label = SharedStr(label);
     return child;
