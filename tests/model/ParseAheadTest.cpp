@@ -1,16 +1,16 @@
 // Parsing on worker threads, ahead of the walk or behind it (the markup
-// check), gives every node exactly what parsing at expansion gives.
+// check), and checking markup when a page is first read rather than at
+// once, give every node exactly what parsing at expansion gives.
 
 #include "ModelFixture.h"
+#include "tests/support/Wait.h"
 
-#include "model/Expand.h"
+#include "model/Page.h"
 #include "model/ParseAhead.h"
 #include "model/Resolve.h"
 #include "model/Walk.h"
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 using namespace sylvix;
 using namespace sylvix::test;
@@ -109,17 +109,96 @@ TEST_F(ParseAheadWalk, AChangedFileIsParsedAgainNotTakenFromTheWorkers)
     ASSERT_TRUE(StatFile(page.c_str(), old));
     ParseAhead ahead(1);
     ahead.request({page});
-    // Wait until the worker has it.
-    for (int i = 0; i < 500 && ahead.stats().parsed == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(eventually([&] { return ahead.stats().parsed > 0; }));
     FileStatus changed = old;
     changed.mtime += 10;
     EXPECT_FALSE(ahead.take(page, changed)); // not the file the walk resolved
     ahead.request({page});
-    for (int i = 0; i < 500 && ahead.stats().parsed < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(eventually([&] { return ahead.stats().parsed >= 2; }));
     auto got = ahead.take(page, old);
     ASSERT_TRUE(got);
     ASSERT_EQ(got->events.size(), 1u);
     EXPECT_EQ(got->events[0].label.value_or(""), "old");
+}
+
+namespace {
+
+class Checks : public ServerFixture
+{
+protected:
+    void TearDown() override
+    {
+        SetMarkupChecks(MarkupChecks::AtOnce);
+        ServerFixture::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(Checks, FirstReadGivesWhatAnAtOnceCheckGives)
+{
+    const char *bodies[] = {
+        "<html><head><title>clean</title></head><body><p>fine</p></body></html>",
+        "<p><b>unclosed <i>markup</p><a href=x.html>x",
+        "<table><tr><td>cell</table><font color=red>old</font>",
+        "<html><body><img src=a.gif><p>no alt</body>",
+    };
+    std::string index;
+    for (int i = 0; i < 12; ++i) {
+        doc("p" + std::to_string(i) + ".html", bodies[i % 4]);
+        index += "<a href=p" + std::to_string(i) + ".html>p</a>";
+    }
+    doc("index.html", index + "<a href=p3.html>again</a><img src=missing.gif>");
+
+    auto expandAll = [&](MarkupChecks mode, bool &allPending) {
+        SetMarkupChecks(mode);
+        SiteNode *root = CreateRootNode("http://www.example.org/index.html");
+        TreeGuard guard{root};
+        allPending = true;
+        for (SiteNode *c : Children(root)) {
+            Refresh(c);
+            if (c->kind == Html && !c->equivalent)
+                allPending = allPending && c->diagnostics.pending();
+        }
+        std::vector<DiagnosticList> out;
+        for (SiteNode *c : Children(root)) {
+            out.push_back(c->diagnostics ? *c->diagnostics : DiagnosticList());
+            EXPECT_FALSE(c->diagnostics.outOfDate());
+        }
+        return out;
+    };
+    bool pending = false;
+    std::vector<DiagnosticList> atOnce = expandAll(MarkupChecks::AtOnce, pending);
+    EXPECT_FALSE(pending);
+    std::vector<DiagnosticList> later = expandAll(MarkupChecks::OnFirstRead, pending);
+    EXPECT_TRUE(pending);
+    EXPECT_EQ(later, atOnce);
+    size_t withMessages = 0;
+    for (const auto &list : atOnce)
+        withMessages += !list.empty();
+    EXPECT_GE(withMessages, 6u);
+}
+
+// Two saves within one second: the second still counts as a change, and a
+// check wanted after it does not report on bytes that were never parsed.
+TEST_F(Checks, AFileChangedBeforeItsCheckIsOutOfDate)
+{
+    SetMarkupChecks(MarkupChecks::OnFirstRead);
+    std::string path = doc("a.html", "<p><b>first version");
+    SetMtime(path, 1700000000, 100);
+    SiteNode *root = CreateRootNode("http://www.example.org/a.html");
+    TreeGuard guard{root};
+    ASSERT_TRUE(root->diagnostics.pending());
+
+    doc("a.html", "<table><tr><td>second version, other faults");
+    SetMtime(path, 1700000000, 200);
+    EXPECT_TRUE(root->diagnostics.outOfDate());
+    EXPECT_FALSE(root->hasDiagnostics());
+
+    ASSERT_EQ(NeedsReload(root), ReloadResult::Expand);
+    ExpandNode(root);
+    EXPECT_FALSE(root->diagnostics.outOfDate());
+    ASSERT_TRUE(root->hasDiagnostics());
+    EXPECT_EQ(*root->diagnostics, ParsePageFile(path).diagnostics);
+    EXPECT_EQ(NeedsReload(root), ReloadResult::NothingToDo); // nothing changed since
 }

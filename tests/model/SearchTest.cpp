@@ -1,6 +1,5 @@
 #include "ModelFixture.h"
 
-#include "model/Expand.h"
 #include "model/Search.h"
 #include "model/Walk.h"
 
@@ -70,8 +69,7 @@ TEST_F(Search, FindNextVisitsInDepthFirstOrder)
     while (!stack.empty()) {
         SiteNode *n = stack.back();
         stack.pop_back();
-        if (NeedsReload(n) == ReloadResult::Expand)
-            ExpandNode(n);
+        Refresh(n);
         order.push_back(where(n));
         std::vector<SiteNode *> kids;
         if (WalkDescends(n))
@@ -95,11 +93,7 @@ TEST_F(Search, TextFieldCaseAndFlags)
     add(a, "http://h/gone.html", BROKEN);
     add(root, "http://x/ext.html", EXTERNAL | BROKEN)->title = "about";
 
-    const struct
-    {
-        SearchQuery query;
-        std::vector<std::string> found;
-    } cases[] = {
+    const std::pair<SearchQuery, std::vector<std::string>> cases[] = {
         {{"index", DisplayMode::Url, false, 0}, {"http://h/Index.html"}},
         {{"index", DisplayMode::Url, true, 0}, {}},
         {{"ABOUT", DisplayMode::Title, false, 0}, {"http://h/a.html@0", "http://x/ext.html@1"}},
@@ -109,8 +103,8 @@ TEST_F(Search, TextFieldCaseAndFlags)
         {{"about", DisplayMode::Title, false, BROKEN | EXTERNAL}, {"http://x/ext.html@1"}},
         {{"nowhere", DisplayMode::Label, false, 0}, {}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(findAll(root, c.query), c.found) << c.query.text << " " << c.query.requiredFlags;
+    for (const auto &[query, found] : cases)
+        EXPECT_EQ(findAll(root, query), found) << query.text << " " << query.requiredFlags;
 
     std::vector<SiteNode *> path{root};
     SearchQuery badField{"", static_cast<DisplayMode>(7), false, 0};
