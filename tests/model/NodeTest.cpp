@@ -180,11 +180,8 @@ TEST(Url, LinksSplitIntoParts)
     TreeGuard guard{page};
     SetUrl(page, "http://Site:8000/a/b/x.html?q=1", nullptr);
     page->depth = 3;
-    const struct
-    {
-        bool relative; // to page
-        std::string text, parts;
-    } cases[] = {
+    const std::tuple<bool, std::string, std::string> cases[] = {
+        // relative to page, text, parts
         {false, "HTTP://Host:8080", "HTTP://Host:8080/|HTTP|Host|8080|/|-|-|-|1"},
         {false, "http://host/a/b", "http://host/a/b|http|host|80|/a/|b|-|-|1"},
         {false, "http://host/a/b/", "http://host/a/b/|http|host|80|/a/b/|-|-|-|1"},
@@ -227,11 +224,11 @@ TEST(Url, LinksSplitIntoParts)
         {true, "sub/|\n./",
          "http://Site:8000/a/b/sub/||http|Site|8000|/a/b/sub/|||-|-|4"}, // cut at \n
     };
-    for (const auto &c : cases) {
+    for (const auto &[relative, text, expected] : cases) {
         SiteNode *n = CreateNode();
-        SetUrl(n, c.text, c.relative ? page : nullptr);
-        EXPECT_EQ(parts(n), c.parts) << c.text;
-        EXPECT_EQ(n->href.str(), c.text);
+        SetUrl(n, text, relative ? page : nullptr);
+        EXPECT_EQ(parts(n), expected) << text;
+        EXPECT_EQ(n->href.str(), text);
         FreeNode(n);
     }
     // An empty href, even a view without data, leads to the linking page

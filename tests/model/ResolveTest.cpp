@@ -50,10 +50,7 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
     set("WinExeMap", "/CGI-BIN/", m_dir / "nowhere"); // equal length: the first map met wins
     set("ConsExeMap", "/cgi", m_dir / "nowhere");     // shorter prefix loses
     const std::string longPath = "http://localhost/" + std::string(5000, 'x') + ".html";
-    const struct
-    {
-        std::string url, brief;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"http://www.example.org/", "HTML ------ docs/index.html"},
         {"http://WWW.Example.ORG/", "HTML ------ docs/index.html"}, // the name ignores case
         {"http://localhost/", "HTML ------ docs/index.html"},
@@ -96,8 +93,8 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
         {"http://localhost/cgi-bin/run.sh?q=1", "Program -V---- progs/sh/run.sh"},
         {"http://localhost/Cgi-Bin/win/p.exe", "Program -V---- progs/win2/p.exe"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(resolved(c.url), c.brief) << c.url;
+    for (const auto &[url, expected] : cases)
+        EXPECT_EQ(resolved(url), expected) << url;
     EXPECT_EQ(m_nodes[25]->mimeType.str(), "text/html");
 
     // With a slash after the document root the relative entry is found;
@@ -119,20 +116,17 @@ TEST_F(Resolve, RedirectsAreFollowedAndLoopsEnd)
     set("RedirMap", "/b/", "http://localhost/new/");
     set("RedirMap", "/loop/a.html", "/loop/b.html");
     set("RedirMap", "/loop/b.html", "/loop/a.html");
-    const struct
-    {
-        const char *url, *after;
-    } cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"http://www.example.org/old/page.html", "http://www.example.org/new/page.html"},
         {"http://localhost:80/OLD/Page.HTML", "http://localhost/new/page.html"}, // ignores case
         {"http://localhost/b/", "http://localhost/new/"},
         {"http://localhost/b/x.html", "http://localhost/b/x.html"}, // dir and file match together
         {"http://localhost/old/", "http://localhost/old/"},
     };
-    for (const auto &c : cases) {
-        SiteNode *n = node(c.url);
+    for (const auto &[url, after] : cases) {
+        SiteNode *n = node(url);
         ResolveNode(n);
-        EXPECT_EQ(n->url.str(), c.after);
+        EXPECT_EQ(n->url.str(), after);
     }
     EXPECT_EQ(m_nodes[0]->localPath.str(), m_dir / "docs/new/page.html");
     EXPECT_EQ(resolved("http://localhost/loop/a.html"), "Unknown ----B- ");
