@@ -1,14 +1,6 @@
 #include "model/AccessLog.h"
-#include "model/Config.h"
-
 #include "ModelFixture.h"
-#include "tests/support/ScopedEnv.h"
 
-#include <gtest/gtest.h>
-
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <sys/resource.h>
 
 using namespace sylvix;
@@ -43,36 +35,17 @@ Names Clients(const std::vector<LogRecord> &records, bool withStatus = false)
     return out;
 }
 
-// A store whose server key names <dir>/srv/logs/access.log as the log, and a
-// fixed "now" in mid-June, far from any daylight-saving change, so that local
-// times convert both ways in every time zone.
-class AccessLog : public ::testing::Test
+// The server's log is <dir>/srv/logs/access.log; "now" is in mid-June, far
+// from any daylight-saving change, so that local times convert both ways
+// in every time zone.
+class AccessLog : public ServerFixture
 {
 protected:
     void SetUp() override
     {
-        auto store = OpenSqliteStore(m_dir / "r.db");
-        ASSERT_TRUE(store);
-        m_server = store->root()->createKey(kServerKeyPath);
-        m_logs = m_server->createKey("Logs");
-        ASSERT_TRUE(m_logs);
-        WriteString(*m_server, "ServerRoot", m_dir / "srv");
-        WriteString(*m_logs, "LogDir", "logs");
-        WriteString(*m_logs, "TransferLog", "access.log");
-        UseStores(std::move(store));
-        struct tm tm = {};
-        tm.tm_year = 2024 - 1900;
-        tm.tm_mon = 5;
-        tm.tm_mday = 15;
-        tm.tm_hour = 12;
-        tm.tm_isdst = -1;
-        m_now = std::mktime(&tm);
-    }
-    void TearDown() override
-    {
-        m_logs.reset();
-        m_server.reset();
-        CloseConfiguration();
+        ServerFixture::SetUp();
+        set("Logs", "LogDir", "logs");
+        set("Logs", "TransferLog", "access.log");
     }
 
     void writeLog(const Names &lines, const char *eol = "\n", bool lastEol = true)
@@ -87,9 +60,7 @@ protected:
         return Clients(ReadAccessLog(path, days, m_now));
     }
 
-    TempDir m_dir;
-    std::unique_ptr<ConfigKey> m_server, m_logs;
-    time_t m_now = 0;
+    const time_t m_now = LocalTime(2024, 6, 15, 12);
 };
 
 } // namespace
@@ -109,36 +80,31 @@ TEST_F(AccessLog, WhichLinesAreListed)
                            Line("longer", t + 4, "GET /a.htmlx HTTP/1.0"),
                            Line("post", t + 5, "POST /a.html HTTP/1.0", "404"),
                            Line("tricky", t + 6, "POST /GET/a.html HTTP/1.0")};
-    const struct
-    {
-        Names lines;
-        int days;
-        Names listed;
-        const char *path = "/a.html";
-    } cases[] = {
-        {window, 3, {"future:200", "exact:200", "inside:200"}},
-        {window, 2, {"future:200", "inside:200"}},
-        {window, 0, {"future:200"}},
-        {window, -5, {}}, // the window lies wholly in the future
-        {methods, 1, {"post:404", "head:304", "get:200"}},
+    const std::tuple<Names, int, Names, const char *> cases[] = {
+        {window, 3, {"future:200", "exact:200", "inside:200"}, "/a.html"},
+        {window, 2, {"future:200", "inside:200"}, "/a.html"},
+        {window, 0, {"future:200"}, "/a.html"},
+        {window, -5, {}, "/a.html"}, // the window lies wholly in the future
+        {methods, 1, {"post:404", "head:304", "get:200"}, "/a.html"},
         {methods, 1, {"tricky:200"}, "/GET/a.html"},
         {{Line("oldest", t), "garbage without a date", Line("middle", t + 1),
           "bad - - [15/Jum/2024:11:00:00 +0000] \"GET /a.html HTTP/1.0\" 200 1",
           "bad - - [31/Jun/2024:11:00:00 +0000] \"GET /a.html HTTP/1.0\" 200 1",
           "bad - - [15/Jun/2024] \"GET /a.html HTTP/1.0\" 200 1", Line("newest", t + 2)},
          1,
-         {"newest:200", "middle:200"}},
-        {{Line("old", t), "", Line("new", t + 1)}, 1, {"new:200"}}, // an empty line is such a line
-        {{Line("only", t)}, 1, {"only:200"}},
-        {{}, 1, {}},
+         {"newest:200", "middle:200"},
+         "/a.html"},
+        {{Line("old", t), "", Line("new", t + 1)}, 1, {"new:200"}, "/a.html"}, // an empty line too
+        {{Line("only", t)}, 1, {"only:200"}, "/a.html"},
+        {{}, 1, {}, "/a.html"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[lines, days, listed, path] : cases) {
         for (const char *eol : {"\n", "\r\n"}) {
             for (bool lastEol : {true, false}) {
-                SCOPED_TRACE(testing::Message() << c.days << (*eol == '\r' ? " CRLF " : " LF ")
-                                                << lastEol << " " << c.lines.size());
-                writeLog(c.lines, eol, lastEol);
-                EXPECT_EQ(Clients(ReadAccessLog(c.path, c.days, m_now), true), c.listed);
+                SCOPED_TRACE(testing::Message() << days << (*eol == '\r' ? " CRLF " : " LF ")
+                                                << lastEol << " " << lines.size());
+                writeLog(lines, eol, lastEol);
+                EXPECT_EQ(Clients(ReadAccessLog(path, days, m_now), true), listed);
             }
         }
     }
@@ -146,10 +112,7 @@ TEST_F(AccessLog, WhichLinesAreListed)
 
 TEST_F(AccessLog, LocationFollowsTheLocalStore)
 {
-    const struct
-    {
-        const char *root, *dir, *name, *expected;
-    } cases[] = {
+    const std::array<const char *, 4> cases[] = {
         {"c:\\srv", "logs", "access.log", "c:\\srv/logs/access.log"},
         {"/srv/", "logs/", "a", "/srv/logs/a"},
         {"/srv", "d:\\logs", "a", "d:\\logs/a"},
@@ -157,8 +120,8 @@ TEST_F(AccessLog, LocationFollowsTheLocalStore)
         {"/srv", "", "a", "/srv/a"},
         {"", "logs", "a", "/logs/a"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(AccessLogLocation(c.root, c.dir, c.name), c.expected) << c.root << " " << c.dir;
+    for (const auto &[root, dir, name, expected] : cases)
+        EXPECT_EQ(AccessLogLocation(root, dir, name), expected) << root << " " << dir;
 
     // The configured file is absent; so is a directory's content.
     std::vector<LogRecord> out;
@@ -175,9 +138,8 @@ TEST_F(AccessLog, LocationFollowsTheLocalStore)
     ASSERT_TRUE(remote);
     WriteString(*remote->root()->createKey(std::string(kServerKeyPath) + "\\Logs"), "LogDir",
                 "/nowhere");
-    m_logs.reset();
     m_server.reset();
-    UseStores(OpenSqliteStore(m_dir / "r.db"), std::move(remote));
+    UseStores(OpenSqliteStore(m_dir / "registry.db"), std::move(remote));
     EXPECT_EQ(read().size(), 1u);
 
     // No "TransferLog", no log; no store at all, nothing either.
@@ -225,13 +187,7 @@ TEST_F(AccessLog, TimesAcrossAZoneChange)
     ScopedEnv tz("TZ", "Australia/Lord_Howe");
     tzset();
 
-    struct tm tm = {};
-    tm.tm_year = 2024 - 1900;
-    tm.tm_mon = 9; // 6 Oct 2024, 2:00 becomes 2:30
-    tm.tm_mday = 6;
-    tm.tm_hour = 1;
-    tm.tm_isdst = -1;
-    const time_t from = std::mktime(&tm);
+    const time_t from = LocalTime(2024, 10, 6, 1); // at 2:00 the clock goes to 2:30
     Names lines;
     for (time_t t = from; t < from + 3 * 3600; t += 7 * 60 + 3)
         lines.push_back(Line(std::to_string(t), t));
@@ -272,10 +228,7 @@ TEST(ParseLogLine, Fields)
 {
     using namespace std::string_literals;
     const std::string ok = "10/Oct/2000:13:55:36";
-    const struct
-    {
-        std::string line, fields;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"1.2.3.4 - - [10/Oct/2000:13:55:36 -0700] \"GET /a.html HTTP/1.0\" 200 2326",
          "1.2.3.4|" + ok + "|GET|/a.html|HTTP/1.0\"|200|+"},
         {"h\t- - [10/Oct/2000:13:55:36 -0700] \"HEAD /a HTTP/1.1\" 304 0",
@@ -318,15 +271,14 @@ TEST(ParseLogLine, Fields)
         {"h ] [10/Oct/2000:13:55:36", ""},
         {std::string(2000, 'x') + " [10/Oct/2000:13:55:36] \"GET /a\" 200", ""}, // past 1024
     };
-    for (const auto &c : cases) {
+    for (const auto &[line, fields] : cases) {
         LogLine o;
-        const bool parsed = ParseLogLine(c.line, o);
-        EXPECT_EQ(parsed, !c.fields.empty()) << c.line;
-        if (parsed) {
-            EXPECT_EQ(o.client + "|" + o.time + "|" + o.method + "|" + o.path + "|" + o.protocol
-                          + "|" + o.status + "|" + (o.timeValid ? "+" : ""),
-                      c.fields);
-        }
+        const bool parsed = ParseLogLine(line, o);
+        EXPECT_EQ(parsed ? o.client + "|" + o.time + "|" + o.method + "|" + o.path + "|"
+                               + o.protocol + "|" + o.status + "|" + (o.timeValid ? "+" : "")
+                         : "",
+                  fields)
+            << line;
     }
     LogLine out;
     ASSERT_TRUE(ParseLogLine("h [29/Feb/2000:23:59:60 +0000] \"GET /\" 200", out));

@@ -1,14 +1,16 @@
 // The answer reader against bytes from memory: line splitting, the ends a
-// wait can have, and arbitrary input.
+// wait can have, and arbitrary input; the temporary files for what it keeps,
+// and the dates of HTTP headers.
 
 #include "ModelFixture.h"
+#include "tests/support/RunTool.h"
 
-#include "model/Http.h"
 #include "model/HttpReader.h"
-#include "model/Url.h"
 #include "model/testing/HttpMemorySource.h"
 
-#include <cstdlib>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
 
 using namespace sylvix;
@@ -24,6 +26,14 @@ protected:
         SiteNode *n = HttpFixture::node("http://remote.example:8080/dir/doc");
         n->flags |= EXTERNAL;
         return n;
+    }
+    // Type, kind, size, URL, the kept file's extension and its content.
+    static std::string kept(SiteNode *n)
+    {
+        const std::filesystem::path file = n->localPath.str();
+        return n->mimeType.str() + " " + KindDisplayText(n->kind) + " "
+               + std::to_string(n->stat.size) + " " + n->url.str() + " " + file.extension().string()
+               + " '" + readFile(file) + "'";
     }
 };
 
@@ -53,63 +63,33 @@ private:
 
 } // namespace
 
+// Lines are read until an empty one; each is shown with "@status" when its
+// wait did not end well.
 TEST(HttpLineReader, SplitsLinesAsSent)
 {
     const std::string a2047(2047, 'a'), a2048(2048, 'a'), b10(10, 'b');
-    // The pieces received, how the data ends, then the lines read until an
-    // empty one, and the status each came with.
-    const struct
-    {
-        const char *name;
-        std::vector<std::string> pieces;
-        int endStatus;
-        std::vector<std::string> lines;
-        std::vector<int> statuses;
-    } cases[] = {
-        {"CR LF and LF",
-         {"one\r\ntwo\nthree\r\n\r\n"},
-         WaitDone,
-         {"one", "two", "three"},
-         {0, 0, 0}},
-        {"pieces split anywhere",
-         {"o", "ne\r", "\n", "t", "wo\n\n"},
-         WaitDone,
-         {"one", "two"},
-         {0, 0}},
-        {"carriage returns inside a line are dropped", {"a\rb\r\r\n\n"}, WaitDone, {"ab"}, {0}},
-        {"end of data ends a line", {"last"}, WaitDone, {"last"}, {0}},
-        {"a long line goes on as the next", {a2048 + b10 + "\n\n"}, WaitDone, {a2048, b10}, {0, 0}},
-        {"the line feed after 2048 characters is an empty line",
-         {a2048 + "\nnext\n"},
-         WaitDone,
-         {a2048},
-         {0}},
-        {"carriage returns do not count",
-         {a2047 + "\r\r\rab\n\n"},
-         WaitDone,
-         {a2047 + "a", "b"},
-         {0, 0}},
-        {"a time-out ends the line with its status",
-         {"partial"},
-         WaitTimedOut,
-         {"partial"},
-         {WaitTimedOut}},
-        {"a cancel likewise", {"line\n", "x"}, WaitCancelled, {"line", "x"}, {0, WaitCancelled}},
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        {{"one\r\ntwo\nthree\r\n\r\n"}, WaitDone, "one|two|three"},
+        {{"o", "ne\r", "\n", "t", "wo\n\n"}, WaitDone, "one|two"},
+        {{"a\rb\r\r\n\n"}, WaitDone, "ab"}, // carriage returns inside a line are dropped
+        {{"last"}, WaitDone, "last"},       // the end of data ends a line
+        {{a2048 + b10 + "\n\n"}, WaitDone, a2048 + "|" + b10}, // a long line goes on as the next
+        {{a2048 + "\nnext\n"}, WaitDone, a2048}, // so the line feed after it is an empty line
+        {{a2047 + "\r\r\rab\n\n"}, WaitDone, a2047 + "a|b"}, // carriage returns do not count
+        {{"partial"}, WaitTimedOut, "partial@" + std::to_string(WaitTimedOut)},
+        {{"line\n", "x"}, WaitCancelled, "line|x@" + std::to_string(WaitCancelled)},
     };
-    for (const auto &c : cases) {
-        HttpMemorySource source(c.pieces, c.endStatus);
+    for (const auto &[pieces, endStatus, expected] : cases) {
+        HttpMemorySource source(pieces, endStatus);
         HttpReader reader(source);
-        std::vector<std::string> lines;
-        std::vector<int> statuses;
-        for (int status = WaitDone; status == WaitDone && lines.size() < 100;) {
+        std::string lines;
+        for (int status = WaitDone, n = 0; status == WaitDone && n < 100; ++n) {
             std::string line = reader.readLine(status);
             if (line.empty() && status == WaitDone)
                 break;
-            lines.push_back(line);
-            statuses.push_back(status);
+            lines += (n ? "|" : "") + line + (status ? "@" + std::to_string(status) : "");
         }
-        EXPECT_EQ(lines, c.lines) << c.name;
-        EXPECT_EQ(statuses, c.statuses) << c.name;
+        EXPECT_EQ(lines, expected) << pieces[0].substr(0, 20);
     }
 }
 
@@ -124,50 +104,35 @@ TEST_F(HttpReading, HeadersSetTheNode)
     HttpReader reader(source);
     EXPECT_EQ(reader.readAnswer(n), AnswerDone);
     EXPECT_EQ(reader.statusNumber(), 200);
-    EXPECT_EQ(n->mimeType.str(), "image/gif");
-    EXPECT_EQ(n->kind, Image);
     EXPECT_EQ(n->stat.mtime, ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"));
-    EXPECT_EQ(n->stat.size, 7);
-    EXPECT_EQ(n->url.str(), "http://other.example:81/x/y.gif?old=1");
-    ASSERT_TRUE(n->localPath);
-    EXPECT_EQ(std::filesystem::path(n->localPath.str()).extension().string(), ".gif");
-    EXPECT_EQ(readFile(n->localPath.str()), "GIF89a!");
+    EXPECT_EQ(kept(n), "image/gif Image 7 http://other.example:81/x/y.gif?old=1 .gif 'GIF89a!'");
 
     // Without a length the size is what arrived; no type, no extension. A
     // network error reads as the end of data.
     n = node();
     HttpMemorySource plain({"HTTP/1.0 200 OK\r\n\r\n", "abc", "de"}, WaitNetError);
     EXPECT_EQ(HttpReader(plain).readAnswer(n), AnswerDone);
-    EXPECT_EQ(n->stat.size, 5);
-    EXPECT_EQ(n->kind, Unknown);
-    ASSERT_TRUE(n->localPath);
-    EXPECT_EQ(readFile(n->localPath.str()), "abcde");
-    EXPECT_EQ(std::filesystem::path(n->localPath.str()).filename().string().find('.'),
-              std::string::npos);
+    EXPECT_EQ(kept(n), " Unknown 5 http://remote.example:8080/dir/doc  'abcde'");
 }
 
 TEST_F(HttpReading, BodyAndHeadersAreBounded)
 {
-    const struct
-    {
-        const char *head;
-        int64_t size;
-        bool kept;
-    } cases[] = {
+    const std::tuple<const char *, int64_t, bool> cases[] = {
+        // head, size, kept
         {"HTTP/1.0 200 OK\r\n\r\n", HttpReader::kMaxBody, true},
         {"HTTP/1.0 200 OK\r\nContent-length: 999999999999\r\n\r\n", 999999999999LL,
          true},                                       // cut as well
         {"HTTP/1.0 200 OK\r\nX-Endless: ", 0, false}, // headers that never end
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.head);
+    for (const auto &[head, size, kept] : cases) {
+        SCOPED_TRACE(head);
         SiteNode *n = node();
-        EndlessSource endless(c.head);
+        EndlessSource endless(head);
         HttpReader reader(endless);
         EXPECT_EQ(reader.readAnswer(n), AnswerDone);
-        ASSERT_EQ(n->localPath.present(), c.kept);
-        if (c.kept) {
-            EXPECT_EQ(n->stat.size, c.size);
+        ASSERT_EQ(n->localPath.present(), kept);
+        if (kept) {
+            EXPECT_EQ(n->stat.size, size);
             EXPECT_EQ(reader.bodyBytes(), HttpReader::kMaxBody);
             EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(n->localPath.str())),
                       HttpReader::kMaxBody);
@@ -177,4 +142,138 @@ TEST_F(HttpReading, BodyAndHeadersAreBounded)
             EXPECT_LE(endless.m_given, HttpReader::kMaxHeaderBytes + 8192);
         }
     }
+}
+
+namespace {
+
+// "sy<n><ext>" in dir: n, or -1 when path is not of that form.
+long numberOf(const std::string &path, const std::string &dir, const std::string &ext)
+{
+    const std::string prefix = dir + "/sy";
+    if (path.rfind(prefix, 0) != 0 || path.size() < prefix.size() + ext.size() + 1
+        || path.compare(path.size() - ext.size(), ext.size(), ext) != 0)
+        return -1;
+    std::string digits = path.substr(prefix.size(), path.size() - prefix.size() - ext.size());
+    return digits.find_first_not_of("0123456789") == std::string::npos ? std::stol(digits) : -1;
+}
+
+using std::filesystem::exists;
+
+} // namespace
+
+TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
+{
+    TempDir dir;
+    ScopedEnv tmp("TMPDIR", (dir.path() + "/").c_str()); // a trailing "/" is not doubled
+    const std::string first = MakeTempName(".html");
+    const long n = numberOf(first, dir.path(), ".html");
+    ASSERT_GE(n, 0) << first;
+    struct stat st;
+    ASSERT_EQ(::stat(first.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_size, 0);
+
+    // Names held by somebody else are skipped and left alone.
+    const std::string taken1 = dir.write("sy" + std::to_string(n + 1) + ".gif", "theirs");
+    const std::string taken2 = dir.write("sy" + std::to_string(n + 2) + ".gif", "theirs too");
+    const std::string gif = MakeTempName(".gif");
+    EXPECT_EQ(numberOf(gif, dir.path(), ".gif"), n + 3);
+    EXPECT_EQ(numberOf(MakeTempName(""), dir.path(), ""), n + 4);
+    EXPECT_EQ(numberOf(MakeTempName("/../../evil"), dir.path(), ""),
+              n + 5); // would leave the directory
+
+    DeleteTempFile(first);
+    EXPECT_FALSE(exists(first));
+    DeleteTempFile(first);
+    const std::string other = dir.write("unrelated.txt", "keep");
+    DeleteTempFile(taken1);
+    DeleteTempFile(other);
+    DeleteAllTempFiles();
+    EXPECT_FALSE(exists(gif));
+    EXPECT_TRUE(exists(taken1) && exists(taken2) && exists(other));
+
+    // No TMPDIR: /tmp; a missing one: no file at all.
+    {
+        ScopedEnv unset("TMPDIR", nullptr);
+        const std::string p = MakeTempName(".x");
+        EXPECT_GE(numberOf(p, "/tmp", ".x"), 0) << p;
+        DeleteTempFile(p);
+        EXPECT_FALSE(exists(p));
+    }
+    ScopedEnv missing("TMPDIR", (dir.path() + "/missing").c_str());
+    EXPECT_EQ(MakeTempName(".x"), "");
+    std::string path = "unchanged";
+    EXPECT_EQ(OpenTempFile(".x", path), -1);
+    EXPECT_EQ(path, "");
+}
+
+// Run as a child process by the next test: leaves its files to the exit,
+// or to the signal named in SYLVIX_TEMPFILE_SIGNAL.
+TEST(HttpTempFiles, ChildLeavesFiles)
+{
+    const char *dir = std::getenv("SYLVIX_TEMPFILE_CHILD");
+    if (!dir)
+        GTEST_SKIP() << "runs as a child of DeletedAtExitAndOnSignals";
+    for (const char *ext : {".html", ".gif", ""})
+        ASSERT_TRUE(exists(MakeTempName(ext)));
+    std::ofstream(std::string(dir) + "/child-ran") << "3";
+    const int sig = std::atoi(std::getenv("SYLVIX_TEMPFILE_SIGNAL"));
+    if (sig == SIGPIPE) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ::close(fds[0]);
+        (void)::write(fds[1], "x", 1); // as a writer whose reader has gone
+    } else if (sig != 0) {
+        ::kill(::getpid(), sig);
+    }
+}
+
+TEST(HttpTempFiles, DeletedAtExitAndOnSignals)
+{
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (int sig : {0, SIGTERM, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(sig);
+        TempDir dir;
+        const ToolRun child = runTool(exe, {"--gtest_filter=HttpTempFiles.ChildLeavesFiles"},
+                                      {{"TMPDIR", dir.path()},
+                                       {"SYLVIX_TEMPFILE_CHILD", dir.path()},
+                                       {"SYLVIX_TEMPFILE_SIGNAL", std::to_string(sig)}});
+        EXPECT_EQ(child.status, sig == 0 ? 0 : -1) << child.out;
+        std::vector<std::string> left;
+        for (const auto &e : std::filesystem::directory_iterator(dir.path()))
+            left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"child-ran"});
+    }
+}
+
+TEST(HttpDate, ThreeFormsAsLocalTime)
+{
+    // A zone with summer time, given by rule so that no zone files are needed.
+    ScopedEnv tz("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    ::tzset();
+    const time_t nov6 = LocalTime(1994, 11, 6, 8, 49, 37);
+    const time_t jan1900 = LocalTime(1900, 1, 1, 0); // nothing fits
+    const std::pair<const char *, time_t> cases[] = {
+        {"Sunday, 06-Nov-94 08:49:37 GMT", nov6},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", nov6},
+        {"Sun Nov  6 08:49:37 1994", nov6},
+        {"Sun, 06-Nov-1994 08:49:37 GMT", nov6},        // first form, four-digit year
+        {"sun, 06 NOVEMBER 1994 08:49:37 +0500", nov6}, // month by three letters; zone not used
+        {"  Sun,\t06 nov 1994 08:49:37", nov6},
+        {"Tue, 06 Jul 2021 23:59:59 GMT", LocalTime(2021, 7, 6, 23, 59, 59)}, // summer time
+        {"Sun, 06 Nov 1994 32:49:37 GMT", LocalTime(1994, 11, 7, 8, 49, 37)}, // fields carry over
+        {"Sunday, 06-Xyz-94 08:49:37 GMT", jan1900},
+        {"Sun, 06 Nov 1994 08:49 GMT", jan1900},
+        {"Sun, 06 Nov 1994", jan1900},
+        {"Sun,06-Nov-94", jan1900},
+        {"Sun, 06 No 1994 08:49:37 GMT", jan1900},
+        {"", jan1900},
+        {"garbage", jan1900},
+        {nullptr, jan1900},
+    };
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(ParseHttpDate(text), expected) << (text ? text : "(none)");
+    // Numbers too large for the calendar neither crash nor pass for a date
+    // they are not.
+    EXPECT_NE(ParseHttpDate("Sun, 99999999999999999999 Nov 99999999999999 08:49:37 GMT"), nov6);
 }

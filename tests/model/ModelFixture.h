@@ -1,9 +1,11 @@
 #pragma once
 
 // A temporary document tree and a configuration store describing a server
-// that serves it, for tests of the site model.
+// that serves it, for tests of the site model; and small helpers they share.
 
 #include "model/Config.h"
+#include "model/Display.h"
+#include "model/Expand.h"
 #include "model/Http.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
@@ -12,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -24,45 +26,53 @@
 
 namespace sylvix::test {
 
-// Points TMPDIR (where fetched documents go) at a directory, made when
-// missing, for the object's life.
-class ScopedTmpDir
+// Frees a tree at scope end.
+struct TreeGuard
 {
-public:
-    explicit ScopedTmpDir(const std::string &dir)
-        : m_made(std::filesystem::create_directories(dir)), m_env("TMPDIR", dir.c_str())
-    {}
-
-private:
-    bool m_made;
-    ScopedEnv m_env;
+    SiteNode *root;
+    ~TreeGuard() { FreeNode(root); }
 };
 
-// Nodes made from URLs, all freed at once.
-class OwnedNodes
+inline std::vector<SiteNode *> Children(SiteNode *n)
 {
-public:
-    OwnedNodes() = default;
-    OwnedNodes(const OwnedNodes &) = delete;
-    OwnedNodes &operator=(const OwnedNodes &) = delete;
-    ~OwnedNodes() { clear(); }
-    SiteNode *make(const std::string &url)
-    {
-        SiteNode *n = CreateNode();
-        SetUrl(n, url, nullptr);
-        m_nodes.push_back(n);
-        return n;
-    }
-    void clear()
-    {
-        for (SiteNode *n : m_nodes)
-            FreeNode(n);
-        m_nodes.clear();
-    }
+    std::vector<SiteNode *> out;
+    for (SiteNode *c = n ? n->firstChild() : nullptr; c; c = c->nextSibling())
+        out.push_back(c);
+    return out;
+}
 
-private:
-    std::vector<SiteNode *> m_nodes;
-};
+// The first message about n, "" when none.
+inline std::string NoteOf(const SiteNode *n)
+{
+    return n->diagnostics && !n->diagnostics->empty() ? n->diagnostics->front().message : "";
+}
+
+// Expands n when it needs it, as opening its row does.
+inline void Refresh(SiteNode *n)
+{
+    if (NeedsReload(n) == ReloadResult::Expand)
+        ExpandNode(n);
+}
+
+inline void SetMtime(const std::string &path, time_t sec, long nsec = 0)
+{
+    const struct timespec t[2] = {{sec, nsec}, {sec, nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, 0), 0) << path;
+}
+
+// A time on the local clock, summer time as the zone has it then.
+inline time_t LocalTime(int year, int month, int day, int hour, int minute = 0, int second = 0)
+{
+    struct tm tm = {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
 
 // Opens a fresh store in dir and the configuration on it, with the
 // server's key and the program's key present.
@@ -81,15 +91,16 @@ protected:
         WriteDword(*m_server, "TCP Port", 80);
         WriteString(*m_server, "ServerRoot", m_dir / "srv");
         docMap("/", m_dir / "docs");
-        typeMap(".html", "text/html");
-        typeMap(".htm", "text/html");
-        typeMap(".gif", "image/gif");
-        typeMap(".txt", "text/plain");
-        typeMap(".au", "audio/basic");
-        typeMap(".mpg", "video/mpeg");
-        typeMap(".ps", "application/postscript");
-        typeMap(".sh", "wwwserver/shellcgi");
-        typeMap(".exe", "wwwserver/wincgi");
+        for (const auto &[ext, type] : {std::pair{".html", "text/html"},
+                                        {".htm", "text/html"},
+                                        {".gif", "image/gif"},
+                                        {".txt", "text/plain"},
+                                        {".au", "audio/basic"},
+                                        {".mpg", "video/mpeg"},
+                                        {".ps", "application/postscript"},
+                                        {".sh", "wwwserver/shellcgi"},
+                                        {".exe", "wwwserver/wincgi"}})
+            typeMap(ext, type);
         set("DirIndex", "IndexDoc", "index.html");
         UseStores(std::move(store));
         ASSERT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
@@ -97,12 +108,25 @@ protected:
     }
     void TearDown() override
     {
-        m_nodes.clear();
+        freeNodes();
         m_server.reset();
         CloseConfiguration();
     }
 
-    SiteNode *node(const std::string &url) { return m_nodes.make(url); }
+    // A node for url, freed with the fixture.
+    SiteNode *node(const std::string &url)
+    {
+        SiteNode *n = CreateNode();
+        SetUrl(n, url, nullptr);
+        m_nodes.push_back(n);
+        return n;
+    }
+    void freeNodes()
+    {
+        for (SiteNode *n : m_nodes)
+            FreeNode(n);
+        m_nodes.clear();
+    }
 
     void set(const std::string &key, const std::string &name, const std::string &value)
     {
@@ -118,9 +142,19 @@ protected:
         return m_dir.write("docs/" + rel, content);
     }
 
+    // Kind, flag letters and local file (below the temporary directory) at
+    // a glance: "HTML E---B- docs/a.html".
+    std::string brief(SiteNode *n) const
+    {
+        std::string path = n->localPath.str();
+        if (path.rfind(m_dir.path() + "/", 0) == 0)
+            path.erase(0, m_dir.path().size() + 1);
+        return std::string(KindDisplayText(n->kind)) + " " + FlagLetters(n->flags) + " " + path;
+    }
+
     TempDir m_dir;
     std::unique_ptr<ConfigKey> m_server;
-    OwnedNodes m_nodes;
+    std::vector<SiteNode *> m_nodes;
 };
 
 // This server is "localhost" on port 80 and checks external links, so that
@@ -134,11 +168,12 @@ protected:
         ServerFixture::SetUp();
         WriteString(*m_server, "ServerName", "localhost");
         verifyExternal = true;
-        m_tmpEnv.emplace(m_tmp);
+        std::filesystem::create_directories(m_tmp);
+        m_tmpEnv.emplace("TMPDIR", m_tmp.c_str());
     }
     void TearDown() override
     {
-        m_nodes.clear();
+        freeNodes();
         SetNetworkTimeouts(15000, 10000, 10000);
         m_tmpEnv.reset();
         verifyExternal = false;
@@ -146,14 +181,7 @@ protected:
     }
 
     const std::string m_tmp = m_dir / "tmp";
-    std::optional<ScopedTmpDir> m_tmpEnv;
-};
-
-// Frees a tree at scope end.
-struct TreeGuard
-{
-    SiteNode *root;
-    ~TreeGuard() { FreeNode(root); }
+    std::optional<ScopedEnv> m_tmpEnv;
 };
 
 } // namespace sylvix::test

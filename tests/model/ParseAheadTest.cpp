@@ -1,16 +1,16 @@
 // Parsing on worker threads, ahead of the walk or behind it (the markup
-// check), gives every node exactly what parsing at expansion gives.
+// check), and checking markup when a page is first read rather than at
+// once, give every node exactly what parsing at expansion gives.
 
 #include "ModelFixture.h"
+#include "tests/support/Wait.h"
 
-#include "model/Expand.h"
+#include "model/Page.h"
 #include "model/ParseAhead.h"
 #include "model/Resolve.h"
 #include "model/Walk.h"
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 using namespace sylvix;
 using namespace sylvix::test;
@@ -54,6 +54,7 @@ protected:
         WalkOptions w;
         w.ahead = ahead;
         w.visit = [&](SiteNode *n, int depth) {
+            m_pending += n->diagnostics.pending();
             out += std::to_string(depth) + " " + n->url.str() + " " + n->title.str() + " "
                    + messagesOf(n) + "\n";
             return true;
@@ -63,6 +64,13 @@ protected:
         InstallParseAhead(nullptr);
         return out;
     }
+    void TearDown() override
+    {
+        SetMarkupChecks(MarkupChecks::AtOnce);
+        ServerFixture::TearDown();
+    }
+
+    int m_pending = 0; // pages whose check was still to come when the walk met them
 };
 
 } // namespace
@@ -73,12 +81,18 @@ TEST_F(ParseAheadWalk, WorkersChangeNothingThatCanBeRead)
     std::string alone = walk(nullptr);
     ASSERT_NE(alone.find("T0"), std::string::npos);
     ASSERT_NE(alone.find(";"), std::string::npos); // some pages have messages
+    EXPECT_EQ(m_pending, 0);
     for (unsigned jobs : {1u, 3u}) {
         ParseAhead ahead(jobs);
         EXPECT_EQ(walk(&ahead), alone) << jobs << " workers";
         auto st = ahead.stats();
         EXPECT_GT(st.checksLater + st.hits, 0u);
     }
+    // Checked when first read, every page's messages are the same as well.
+    SetMarkupChecks(MarkupChecks::OnFirstRead);
+    m_pending = 0;
+    EXPECT_EQ(walk(nullptr), alone);
+    EXPECT_GT(m_pending, 0);
 }
 
 TEST_F(ParseAheadWalk, PromisedMessagesOutliveTheWorkers)
@@ -109,17 +123,38 @@ TEST_F(ParseAheadWalk, AChangedFileIsParsedAgainNotTakenFromTheWorkers)
     ASSERT_TRUE(StatFile(page.c_str(), old));
     ParseAhead ahead(1);
     ahead.request({page});
-    // Wait until the worker has it.
-    for (int i = 0; i < 500 && ahead.stats().parsed == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(eventually([&] { return ahead.stats().parsed > 0; }));
     FileStatus changed = old;
     changed.mtime += 10;
     EXPECT_FALSE(ahead.take(page, changed)); // not the file the walk resolved
     ahead.request({page});
-    for (int i = 0; i < 500 && ahead.stats().parsed < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(eventually([&] { return ahead.stats().parsed >= 2; }));
     auto got = ahead.take(page, old);
     ASSERT_TRUE(got);
     ASSERT_EQ(got->events.size(), 1u);
     EXPECT_EQ(got->events[0].label.value_or(""), "old");
+}
+
+// Two saves within one second: the second still counts as a change, and a
+// check wanted after it does not report on bytes that were never parsed.
+TEST_F(ParseAheadWalk, AFileChangedBeforeItsCheckIsOutOfDate)
+{
+    SetMarkupChecks(MarkupChecks::OnFirstRead);
+    std::string path = doc("a.html", "<p><b>first version");
+    SetMtime(path, 1700000000, 100);
+    SiteNode *root = CreateRootNode("http://www.example.org/a.html");
+    TreeGuard guard{root};
+    ASSERT_TRUE(root->diagnostics.pending());
+
+    doc("a.html", "<table><tr><td>second version, other faults");
+    SetMtime(path, 1700000000, 200);
+    EXPECT_TRUE(root->diagnostics.outOfDate());
+    EXPECT_FALSE(root->hasDiagnostics());
+
+    ASSERT_EQ(NeedsReload(root), ReloadResult::Expand);
+    ExpandNode(root);
+    EXPECT_FALSE(root->diagnostics.outOfDate());
+    ASSERT_TRUE(root->hasDiagnostics());
+    EXPECT_EQ(*root->diagnostics, ParsePageFile(path).diagnostics);
+    EXPECT_EQ(NeedsReload(root), ReloadResult::NothingToDo); // nothing changed since
 }

@@ -1,156 +1,112 @@
+// Where the server's configuration sends a URL: local file, program, server
+// function or elsewhere; and what else is read from the configuration.
+
 #include "ModelFixture.h"
 
-#include "model/Expand.h"
 #include "model/Resolve.h"
-#include "model/Url.h"
+#include "model/WatchDirs.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
 
 using namespace sylvix;
 using namespace sylvix::test;
 
 namespace {
+
 class Resolve : public ServerFixture
-{};
+{
+protected:
+    std::string resolved(const std::string &url)
+    {
+        SiteNode *n = node(url);
+        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished) << url;
+        return brief(n);
+    }
+    std::set<std::string> watched()
+    {
+        const std::vector<std::string> dirs = DirectoriesToWatch();
+        return {dirs.begin(), dirs.end()};
+    }
+};
+
 } // namespace
 
-TEST_F(Resolve, LocalOrExternalByHostAndPort)
+TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
 {
-    struct Case
-    {
-        const char *url;
-        bool external;
-    } cases[] = {
-        {"http://www.example.org/", false},
-        {"http://WWW.Example.ORG/", false}, // the configured name ignores case
-        {"http://localhost/", false},
-        {"http://127.0.0.1/", false},
-        {"http://LOCALHOST/", true}, // "localhost" itself is matched exactly
-        {"http://www.example.org:8080/", true},
-        {"http://other.org/", true},
-        {"ftp://www.example.org/", true},
-        {"mailto:web@example.org", true},
-    };
-    doc("index.html");
-    for (const Case &c : cases) {
-        SiteNode *n = node(c.url);
-        EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
-        SCOPED_TRACE(c.url);
-        EXPECT_EQ((n->flags & EXTERNAL) != 0, c.external);
-        EXPECT_EQ((n->flags & NOTVER) != 0, c.external); // checking is off
-    }
-}
-
-TEST_F(Resolve, DocumentMapIndexAndDirectoryListing)
-{
-    std::string index = doc("index.html");
-    doc("a/page.htm");
-    m_dir.write("other/x.txt", "text");
+    for (const char *f : {"index.html", "a/page.htm", "b.gif", "c.txt", "d.au", "e.mpg", "f.ps",
+                          "g.sh", "h.bin", "noext", "I.HTML", "relative/r.gif", "noindex/f.txt"})
+        doc(f, "x");
+    for (const char *f : {"other/x.txt", "srv/icons/back.gif", "progs/win/prog.exe",
+                          "progs/win2/p.exe", "progs/sh/run.sh"})
+        m_dir.write(f, "x");
     docMap("/other/", m_dir / "other");
     docMap("/rel/", "relative");
-    m_dir.write("docs/relative/r.gif", "GIF89a");
-
-    SiteNode *n = node("http://localhost/");
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), index);
-    EXPECT_EQ(n->kind, Html);
-    EXPECT_FALSE(n->flags & BROKEN);
-    EXPECT_GT(n->stat.size, 0);
-
-    n = node("http://localhost/a/page.htm");
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), m_dir / "docs/a/page.htm");
-    EXPECT_EQ(n->mimeType.str(), "text/html");
-
-    n = node("http://localhost/OTHER/x.txt"); // prefixes ignore case
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), m_dir / "other/x.txt");
-    EXPECT_EQ(n->kind, TextDoc);
-
-    // A relative map entry is joined to the document root as written.
-    n = node("http://localhost/rel/r.gif");
-    ResolveNode(n);
-    EXPECT_TRUE(n->flags & BROKEN) << n->localPath.str();
-    docMap("/", m_dir / "docs/");
-    n = node("http://localhost/rel/r.gif");
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), m_dir / "docs/relative/r.gif");
-    EXPECT_EQ(n->kind, Image);
-    docMap("/", m_dir / "docs");
-
-    n = node("http://localhost/missing.html");
-    ResolveNode(n);
-    EXPECT_TRUE(n->flags & BROKEN);
-
-    // A directory without its index document lists, when the server lists.
-    m_dir.write("docs/noindex/f.txt", "x");
-    n = node("http://localhost/noindex/");
-    ResolveNode(n);
-    EXPECT_EQ(n->kind, HtmlDir);
-    EXPECT_EQ(n->localPath.str(), m_dir / "docs/noindex");
-    EXPECT_TRUE(n->flags & BROKEN);
-    auto di = m_server->createKey("DirIndex");
-    WriteBinary32(*di, "EnableIndexing", 1);
-    n = node("http://localhost/noindex/");
-    ResolveNode(n);
-    EXPECT_EQ(n->kind, HtmlDir);
-    EXPECT_FALSE(n->flags & BROKEN);
-}
-
-TEST_F(Resolve, SpecialPathsAndServerFunctions)
-{
-    m_dir.write("srv/icons/back.gif", "GIF89a");
-    struct Case
-    {
-        const char *url;
-        uint32_t kind;
-        bool isVirtual;
-    } cases[] = {
-        {"http://localhost/~stats", Stats, true},
-        {"http://localhost/~ZERO-CTRS", ZeroStats, true},
-        {"http://localhost/~/~cycle-acc", CycleAccess, true},
-        {"http://localhost/~x/~cycle-err", CycleErrors, true},
-        {"http://localhost/~x/cycle-err", Unknown, false}, // the name's first character is dropped
-        {"http://localhost/~cycle-both", CycleAll, true},
-        {"http://localhost/~imagemap/nav", ImageMap, true},
-        {"http://localhost/~icons/back.gif", Image, false},
-    };
-    for (const Case &c : cases) {
-        SiteNode *n = node(c.url);
-        ResolveNode(n);
-        SCOPED_TRACE(c.url);
-        EXPECT_EQ(n->kind, c.kind);
-        EXPECT_EQ((n->flags & VIRTUAL) != 0, c.isVirtual);
-    }
-    SiteNode *icon = node("http://localhost/~icons/back.gif");
-    ResolveNode(icon);
-    EXPECT_EQ(icon->localPath.str(), m_dir / "srv/icons/back.gif");
-    EXPECT_FALSE(icon->flags & BROKEN);
-    SiteNode *map = node("http://localhost/~imagemap/nav");
-    ResolveNode(map);
-    EXPECT_EQ(map->file.str(), "nav");
-    EXPECT_FALSE(map->localPath.present());
-}
-
-TEST_F(Resolve, ProgramMapsFindTheProgramBehindExtraPath)
-{
-    std::string prog = m_dir.write("progs/win/prog.exe", "MZ");
-    m_dir.write("progs/sh/run.sh", "#!/bin/sh\n");
     set("WinExeMap", "/cgi-win/", m_dir / "progs/win");
     set("ShellExeMap", "/cgi-bin/", m_dir / "progs/sh");
-    set("ConsExeMap", "/cgi", m_dir / "nowhere"); // shorter prefix loses
+    set("WinExeMap", "/cgi-bin/win/", m_dir / "progs/win2");
+    set("WinExeMap", "/CGI-BIN/", m_dir / "nowhere"); // equal length: the first map met wins
+    set("ConsExeMap", "/cgi", m_dir / "nowhere");     // shorter prefix loses
+    const std::string longPath = "http://localhost/" + std::string(5000, 'x') + ".html";
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://www.example.org/", "HTML ------ docs/index.html"},
+        {"http://WWW.Example.ORG/", "HTML ------ docs/index.html"}, // the name ignores case
+        {"http://localhost/", "HTML ------ docs/index.html"},
+        {"http://127.0.0.1/", "HTML ------ docs/index.html"},
+        // Checking is off: external links are not verified.
+        {"http://LOCALHOST/", "Unknown E--N-- "}, // "localhost" itself is matched exactly
+        {"http://www.example.org:8080/", "Unknown E--N-- "},
+        {"http://other.org/", "Unknown E--N-- "},
+        {"ftp://www.example.org/", "FTP E--N-- "},
+        {"mailto:web@example.org", "MailTo E--N-- "},
+        {"http://localhost/a/page.htm", "HTML ------ docs/a/page.htm"},
+        {"http://localhost/OTHER/x.txt", "Text ------ other/x.txt"}, // prefixes ignore case
+        // A relative map entry is joined to the document root as written.
+        {"http://localhost/rel/r.gif", "Image ----B- docsrelative/r.gif"},
+        {"http://localhost/missing.html", "HTML ----B- docs/missing.html"},
+        {longPath, "Unknown ----B- "},
+        {"http://localhost/noindex/", "HTML Dir ----B- docs/noindex"}, // the server does not list
+        {"http://localhost/b.gif", "Image ------ docs/b.gif"},
+        {"http://localhost/c.txt", "Text ------ docs/c.txt"},
+        {"http://localhost/d.au", "Audio ------ docs/d.au"},
+        {"http://localhost/e.mpg", "Video ------ docs/e.mpg"},
+        {"http://localhost/f.ps", "Text ------ docs/f.ps"},
+        {"http://localhost/g.sh", "Program -V---- docs/g.sh"},
+        {"http://localhost/h.bin", "Unknown ------ docs/h.bin"},
+        {"http://localhost/noext", "Unknown ------ docs/noext"},
+        {"http://localhost/I.HTML", "HTML ------ docs/I.HTML"},
+        // A fragment makes a page HTML, but an image stays an image.
+        {"http://localhost/b.gif#x", "Image ------ docs/b.gif"},
+        {"http://localhost/noext#x", "HTML ------ docs/noext"},
+        {"http://localhost/~stats", "Stats -V---- "},
+        {"http://localhost/~ZERO-CTRS", "Zero Stats -V---- "},
+        {"http://localhost/~/~cycle-acc", "Cycle Access -V---- "},
+        {"http://localhost/~x/~cycle-err", "Cycle Errors -V---- "},
+        {"http://localhost/~x/cycle-err", "Unknown ----B- docs/~x/cycle-err"}, // first char dropped
+        {"http://localhost/~cycle-both", "Cycle All -V---- "},
+        {"http://localhost/~imagemap/nav", "ImageMap -V---- "},
+        {"http://localhost/~icons/back.gif", "Image ------ srv/icons/back.gif"},
+        // Programs behind extra path, by the longest prefix over all three maps.
+        {"http://localhost/cgi-win/prog.exe/extra/path", "Program -V---- progs/win/prog.exe"},
+        {"http://localhost/cgi-bin/run.sh?q=1", "Program -V---- progs/sh/run.sh"},
+        {"http://localhost/Cgi-Bin/win/p.exe", "Program -V---- progs/win2/p.exe"},
+    };
+    for (const auto &[url, expected] : cases)
+        EXPECT_EQ(resolved(url), expected) << url;
+    EXPECT_EQ(m_nodes[25]->mimeType.str(), "text/html");
 
-    SiteNode *n = node("http://localhost/cgi-win/prog.exe/extra/path");
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), prog);
-    EXPECT_TRUE(n->flags & VIRTUAL);
-    EXPECT_EQ(n->kind, Program);
-    EXPECT_FALSE(n->flags & BROKEN);
+    // With a slash after the document root the relative entry is found;
+    // a directory lists once the server lists.
+    docMap("/", m_dir / "docs/");
+    WriteBinary32(*m_server->createKey("DirIndex"), "EnableIndexing", 1);
+    EXPECT_EQ(resolved("http://localhost/rel/r.gif"), "Image ------ docs/relative/r.gif");
+    EXPECT_EQ(resolved("http://localhost/noindex/"), "HTML Dir ------ docs/noindex");
 
-    n = node("http://localhost/cgi-bin/run.sh?q=1");
-    ResolveNode(n);
-    EXPECT_EQ(n->localPath.str(), m_dir / "progs/sh/run.sh");
-    EXPECT_EQ(n->kind, Program);
+    std::string p = "c:\\root\\a\\..\\b.html";
+    NormalizeLocalPath(p); // separators first, then dot segments
+    EXPECT_EQ(p, "c:/root/b.html");
 }
 
 TEST_F(Resolve, RedirectsAreFollowedAndLoopsEnd)
@@ -158,68 +114,179 @@ TEST_F(Resolve, RedirectsAreFollowedAndLoopsEnd)
     doc("new/page.html");
     set("RedirMap", "/old/page.html", "/new/page.html");
     set("RedirMap", "/b/", "http://localhost/new/");
-    SiteNode *n = node("http://www.example.org/old/page.html");
-    ResolveNode(n);
-    EXPECT_EQ(n->url.str(), "http://www.example.org/new/page.html"); // keeps host and port
-    EXPECT_EQ(n->localPath.str(), m_dir / "docs/new/page.html");
-
-    // '/b/x.html' is not '/b/': names match dir and file together.
-    n = node("http://localhost/b/x.html");
-    ResolveNode(n);
-    EXPECT_EQ(n->url.str(), "http://localhost/b/x.html");
-
     set("RedirMap", "/loop/a.html", "/loop/b.html");
     set("RedirMap", "/loop/b.html", "/loop/a.html");
-    n = node("http://localhost/loop/a.html");
-    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
-    EXPECT_TRUE(n->flags & BROKEN);
-}
-
-TEST_F(Resolve, KindsFromTypes)
-{
-    struct Case
-    {
-        const char *file;
-        uint32_t kind;
-    } cases[] = {{"a.html", Html},   {"b.gif", Image},  {"c.txt", TextDoc}, {"d.au", Audio},
-                 {"e.mpg", Video},   {"f.ps", TextDoc}, {"g.sh", Program},  {"h.bin", Unknown},
-                 {"noext", Unknown}, {"I.HTML", Html}};
-    for (const Case &c : cases) {
-        doc(c.file, "x");
-        SiteNode *n = node(std::string("http://localhost/") + c.file);
+    const std::pair<const char *, const char *> cases[] = {
+        {"http://www.example.org/old/page.html", "http://www.example.org/new/page.html"},
+        {"http://localhost:80/OLD/Page.HTML", "http://localhost/new/page.html"}, // ignores case
+        {"http://localhost/b/", "http://localhost/new/"},
+        {"http://localhost/b/x.html", "http://localhost/b/x.html"}, // dir and file match together
+        {"http://localhost/old/", "http://localhost/old/"},
+    };
+    for (const auto &[url, after] : cases) {
+        SiteNode *n = node(url);
         ResolveNode(n);
-        SCOPED_TRACE(c.file);
-        EXPECT_EQ(n->kind, c.kind);
+        EXPECT_EQ(n->url.str(), after);
     }
-    // A fragment makes a page HTML, but an image stays an image.
-    SiteNode *n = node("http://localhost/b.gif#x");
-    ResolveNode(n);
-    EXPECT_EQ(n->kind, Image);
-    n = node("http://localhost/noext#x");
-    ResolveNode(n);
-    EXPECT_EQ(n->kind, Html);
-    EXPECT_EQ(n->mimeType.str(), "text/html");
+    EXPECT_EQ(m_nodes[0]->localPath.str(), m_dir / "docs/new/page.html");
+    EXPECT_EQ(resolved("http://localhost/loop/a.html"), "Unknown ----B- ");
 }
 
-TEST_F(Resolve, PathsTooLongAndOddFilesAreBrokenNotFatal)
+TEST_F(Resolve, TypesRootAndChangesSeenAtTheNextLookup)
 {
-    SiteNode *n = node("http://localhost/" + std::string(5000, 'x') + ".html");
-    EXPECT_EQ(ResolveNode(n), ResolveResult::Finished);
-    EXPECT_TRUE(n->flags & BROKEN);
+    typeMap("", "text/plain");
+    const std::pair<std::string, std::string> cases[] = {
+        {TypeForFile("index.HTML"), "text/html"},
+        {TypeForFile("/a/b.c/noext"), "application/octet-stream"},
+        {TypeForFile("README"), "text/plain"}, // the entry for no extension
+        {TypeForFile(nullptr), "text/html"},
+        {TypeForFile("x.unknown"), "application/octet-stream"},
+        {ExtensionForType("TEXT/HTML"), ".html"}, // the first in store order
+        {ExtensionForType("text/plain"), ".txt"},
+        {ExtensionForType("application/x-none"), ""},
+    };
+    for (const auto &[got, expected] : cases)
+        EXPECT_EQ(got, expected);
+    std::string program;
+    size_t length = 0;
+    EXPECT_FALSE(LookupExeMap("NoSuchMap", "/cgi-bin/", program, length)); // read as it stands
 
-    // Resolving marks a pipe broken (HostileInput); parsing it directly must not block either.
-    doc("index.html");
-    ASSERT_EQ(::mkfifo((m_dir / "docs/pipe.html").c_str(), 0600), 0);
-    n = node("http://localhost/pipe.html");
-    ResolveNode(n);
-    ParseDocument(n);
-    EXPECT_EQ(n->firstChild(), nullptr);
+    SiteNode *root = CreateNode(), *bare = CreateNode();
+    TreeGuard rootGuard{root}, bareGuard{bare};
+    InitRootFromServer(root);
+    EXPECT_EQ(root->url.str() + " " + root->href.str(),
+              "http://www.example.org/ http://www.example.org/");
+    m_server->deleteValue("ServerName");
+    m_server->deleteValue("TCP Port");
+    InitRootFromServer(bare);
+    EXPECT_EQ(bare->host.str() + ":" + std::to_string(bare->port), "localhost:0");
+
+    // Another connection's change is seen; no change, nothing read again.
+    WriteString(*OpenSqliteStore(m_dir / "registry.db")
+                     ->root()
+                     ->openKey(std::string(kServerKeyPath) + "\\TypeMap"),
+                ".xyz", "text/x-xyz");
+    EXPECT_EQ(TypeForFile("a.xyz"), "text/x-xyz");
+    const uint64_t reloads = ConfigStats().reloads;
+    for (int i = 0; i < 100; ++i)
+        TypeForFile("b.html");
+    EXPECT_EQ(ConfigStats().reloads, reloads);
 }
 
-// (Dot segments alone are tested with removeDotSegments.)
-TEST(NormalizeLocalPath, SeparatorsThenDotSegments)
+TEST_F(Resolve, WatchedDirectoriesFromTheDocumentMap)
 {
-    std::string p = "c:\\root\\a\\..\\b.html";
-    NormalizeLocalPath(p);
-    EXPECT_EQ(p, "c:/root/b.html");
+    const std::string root = m_dir / "docs", server = m_dir / "srv";
+    docMap("/icons/", "icons\\small");      // below the absolute document root
+    docMap("/cgi-bin/", "C:\\Server\\cgi"); // a drive path is absolute
+    docMap("/abs/", "/var/www/abs/../other");
+    EXPECT_EQ(watched(), (std::set<std::string>{"/var/www/other", "C:/Server/cgi", root,
+                                                root + "/icons/small"}));
+    // A relative document root goes below the server root, and so do the
+    // values below it; without a server root they stand as they are.
+    docMap("/", "htdocs");
+    EXPECT_EQ(watched(),
+              (std::set<std::string>{"/var/www/other", "C:/Server/cgi", server + "/htdocs",
+                                     server + "/htdocs/icons/small"}));
+    ASSERT_TRUE(m_server->deleteValue("ServerRoot"));
+    EXPECT_EQ(watched(),
+              (std::set<std::string>{"/var/www/other", "C:/Server/cgi", "htdocs", "icons/small"}));
+
+    // The long value ends the list; "/" comes before it.
+    ASSERT_TRUE(m_server->deleteTree("DocMap"));
+    EXPECT_TRUE(DirectoriesToWatch().empty());
+    docMap("/", "/w/root");
+    docMap("/long/", std::string(kMaxDocMapText + 1, 'x'));
+    EXPECT_EQ(DirectoriesToWatch(), std::vector<std::string>{"/w/root"});
+    ASSERT_TRUE(m_server->deleteTree("DocMap"));
+    for (size_t i = 0; i < kMaxWatchedDirectories + 5; ++i)
+        docMap("/d" + std::to_string(i) + "/", "/w/" + std::to_string(i));
+    EXPECT_EQ(DirectoriesToWatch().size(), kMaxWatchedDirectories);
+}
+
+TEST_F(Resolve, PagesTheServerCannotSendAreBrokenAndSayWhy)
+{
+    std::filesystem::create_directories(m_dir / "docs");
+    ASSERT_EQ(::mkfifo((m_dir / "docs/pipe.html").c_str(), 0644), 0);
+    std::filesystem::create_directories(m_dir / "docs/folder.html");
+    std::filesystem::create_symlink("/dev/null", m_dir / "docs/device.html");
+    doc("locked.html");
+    ::chmod((m_dir / "docs/locked.html").c_str(), 0);
+    doc("fine.html");
+    const bool root = ::geteuid() == 0; // reads anything
+    const std::pair<const char *, const char *> cases[] = {
+        {"pipe.html", "it is a named pipe"},
+        {"folder.html", "it is a directory"},
+        {"device.html", "it is a device"},
+        {"locked.html", root ? "" : "it cannot be read"},
+        {"fine.html", ""},
+    };
+    for (const auto &[file, why] : cases) { // why: "" when the page is fine
+        SiteNode *n = node(std::string("http://localhost/") + file);
+        Refresh(n); // never blocks on the pipe
+        const std::string note = NoteOf(n);
+        EXPECT_EQ((n->flags & BROKEN) != 0, *why != '\0') << file;
+        EXPECT_EQ(note.find("cannot send") != std::string::npos, *why != '\0') << note;
+        EXPECT_TRUE(note.find(why) != std::string::npos
+                    && (!*why || note.find(n->localPath.str()) != std::string::npos))
+            << note;
+    }
+
+    SiteNode *pipe = node("http://localhost/pipe.html");
+    ResolveNode(pipe);
+    ParseDocument(pipe); // directly, it must not block either
+    EXPECT_EQ(pipe->firstChild(), nullptr);
+
+    // Once the file is a page again, the node is whole and the note goes.
+    SiteNode *n = node("http://localhost/pipe.html");
+    ResolveNode(n);
+    ASSERT_TRUE(n->flags & BROKEN);
+    std::filesystem::remove(m_dir / "docs/pipe.html");
+    doc("pipe.html");
+    ResolveNode(n);
+    EXPECT_FALSE(n->flags & BROKEN);
+    EXPECT_FALSE(n->diagnostics);
+}
+
+TEST_F(Resolve, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)
+{
+    ASSERT_EQ(CurrentServerSettings().serverName, "www.example.org");
+    EXPECT_EQ(ConfigReadFailure(), "");
+    // Another process changes the store, so that what was read is read
+    // again, and then the file is wiped under both.
+    ASSERT_TRUE(
+        WriteString(*OpenSqliteStore(m_dir / "registry.db")->root()->openKey(kServerKeyPath),
+                    "ServerName", "localhost"));
+    for (const char *suffix : {"", "-wal"}) {
+        const std::string path = m_dir / ("registry.db" + std::string(suffix));
+        const auto size = std::filesystem::file_size(path);
+        std::ofstream(path, std::ios::binary | std::ios::in) << std::string(size, '\0');
+    }
+    EXPECT_FALSE(CurrentServerSettings().serverName);
+    EXPECT_NE(ConfigReadFailure(), "") << "the empty answer stands as the store's";
+}
+
+TEST(OpenConfiguration, ResultCodes)
+{
+    TempDir dir;
+    UseStores(OpenSqliteStore(dir / "empty.db"));
+    EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok); // every lookup falls back
+    EXPECT_FALSE(ServerKey);
+    EXPECT_EQ(TypeForFile("a.html"), "application/octet-stream");
+    CloseConfiguration();
+
+    auto store = OpenSqliteStore(dir / "server.db");
+    store->root()->createKey(kServerKeyPath);
+    UseStores(std::move(store));
+    EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::NoProgramKey);
+    CloseConfiguration();
+
+    store = OpenSqliteStore(dir / "both.db");
+    store->root()->createKey(kServerKeyPath);
+    WriteDword(*store->root()->createKey(kProgramKeyPath), "OutBound", 0);
+    UseStores(std::move(store));
+    verifyExternal = true;
+    EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
+    EXPECT_FALSE(verifyExternal);
+    EXPECT_EQ(OpenConfiguration("far-away-machine"), OpenConfigResult::NoRemote);
+    CloseConfiguration();
 }

@@ -1,6 +1,5 @@
 #include "ModelFixture.h"
 
-#include "model/Expand.h"
 #include "model/Search.h"
 #include "model/Walk.h"
 
@@ -70,8 +69,7 @@ TEST_F(Search, FindNextVisitsInDepthFirstOrder)
     while (!stack.empty()) {
         SiteNode *n = stack.back();
         stack.pop_back();
-        if (NeedsReload(n) == ReloadResult::Expand)
-            ExpandNode(n);
+        Refresh(n);
         order.push_back(where(n));
         std::vector<SiteNode *> kids;
         if (WalkDescends(n))
@@ -86,20 +84,27 @@ TEST_F(Search, FindNextVisitsInDepthFirstOrder)
     EXPECT_EQ(findAll(searched, SearchQuery{}), order);
 }
 
-TEST_F(Search, TextFieldCaseAndFlags)
+TEST_F(Search, TextFieldCaseFlagsAndWhereTheWalkGoes)
 {
     SiteNode *root = add(nullptr, "http://h/Index.html");
     TreeGuard guard{root};
     SiteNode *a = add(root, "http://h/a.html");
     a->title = "About US";
     add(a, "http://h/gone.html", BROKEN);
-    add(root, "http://x/ext.html", EXTERNAL | BROKEN)->title = "about";
+    SiteNode *ext = add(root, "http://x/ext.html", EXTERNAL | BROKEN);
+    ext->title = "about";
+    // The walk descends into loaded nodes that are not mirrors or external.
+    SiteNode *unloaded = CreateNode();
+    AppendChild(ext, unloaded);
+    unloaded->url = "http://x/under-external-unloaded";
+    SiteNode *source = add(root, "http://h/s.html");
+    add(source, "http://h/under-source.html");
+    SiteNode *mirror = add(root, "http://h/s.html#m");
+    add(mirror, "http://h/under-mirror.html");
+    SetEquivalent(mirror, source);
+    add(add(root, "http://h/v/", VIRTUAL), "http://h/v/under-virtual-loaded");
 
-    const struct
-    {
-        SearchQuery query;
-        std::vector<std::string> found;
-    } cases[] = {
+    const std::pair<SearchQuery, std::vector<std::string>> cases[] = {
         {{"index", DisplayMode::Url, false, 0}, {"http://h/Index.html"}},
         {{"index", DisplayMode::Url, true, 0}, {}},
         {{"ABOUT", DisplayMode::Title, false, 0}, {"http://h/a.html@0", "http://x/ext.html@1"}},
@@ -108,35 +113,15 @@ TEST_F(Search, TextFieldCaseAndFlags)
          {"http://h/gone.html@0@0", "http://x/ext.html@1"}},
         {{"about", DisplayMode::Title, false, BROKEN | EXTERNAL}, {"http://x/ext.html@1"}},
         {{"nowhere", DisplayMode::Label, false, 0}, {}},
+        {{"under", DisplayMode::Url, false, 0},
+         {"http://h/under-source.html@2@0", "http://h/v/under-virtual-loaded@4@0"}},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(findAll(root, c.query), c.found) << c.query.text << " " << c.query.requiredFlags;
+    for (const auto &[query, found] : cases)
+        EXPECT_EQ(findAll(root, query), found) << query.text << " " << query.requiredFlags;
 
     std::vector<SiteNode *> path{root};
     SearchQuery badField{"", static_cast<DisplayMode>(7), false, 0};
     EXPECT_EQ(SearchTree(path, 1, badField, false), 0);
-}
-
-TEST_F(Search, WhatTheWalkDescendsInto)
-{
-    SiteNode *root = add(nullptr, "http://h/");
-    TreeGuard guard{root};
-    SiteNode *source = add(root, "http://h/s.html");
-    add(source, "http://h/under-source.html");
-    SiteNode *mirror = add(root, "http://h/s.html#m");
-    add(mirror, "http://h/under-mirror.html");
-    SetEquivalent(mirror, source);
-    SiteNode *ext = add(root, "http://x/", EXTERNAL);
-    SiteNode *unloaded = CreateNode();
-    AppendChild(ext, unloaded);
-    unloaded->url = "http://x/under-external-unloaded";
-    SiteNode *virt = add(root, "http://h/v/", VIRTUAL);
-    add(virt, "http://h/v/under-virtual-loaded");
-
-    SearchQuery under{"under", DisplayMode::Url, false, 0};
-    EXPECT_EQ(findAll(root, under),
-              (std::vector<std::string>{"http://h/under-source.html@0@0",
-                                        "http://h/v/under-virtual-loaded@3@0"}));
 }
 
 TEST_F(Search, DepthLimitProgressAndStop)

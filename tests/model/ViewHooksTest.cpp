@@ -3,25 +3,15 @@
 
 #include "ModelFixture.h"
 
-#include "model/Expand.h"
 #include "model/ViewHooks.h"
 
 #include <random>
 #include <unordered_map>
-#include <utime.h>
 
 using namespace sylvix;
 using namespace sylvix::test;
 
 namespace {
-
-uint32_t countByWalking(SiteNode *n)
-{
-    uint32_t count = 0;
-    for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-        ++count;
-    return count;
-}
 
 // Believes only what the hooks tell it, and checks at each call that the
 // tree still shows the old state before a change and the new one after.
@@ -36,48 +26,38 @@ struct ShadowView
         ViewHooks h;
         h.childAboutToBeAppended = [this](SiteNode *p, uint32_t index) {
             EXPECT_EQ(index, p->childCount());
-            if (rows.count(p)) {
-                EXPECT_EQ(index, rows[p]);
-            }
+            EXPECT_EQ(rowsOr(p, index), index);
         };
         h.childAppended = [this](SiteNode *p, SiteNode *c) {
             EXPECT_EQ(c->parent(), p);
-            if (rows.count(p)) {
-                EXPECT_EQ(++rows[p], p->childCount());
-            }
+            if (rows.count(p))
+                ++rows[p];
+            EXPECT_EQ(rowsOr(p, p->childCount()), p->childCount());
         };
         h.childrenAboutToBeFreed = [this](SiteNode *p, uint32_t first) {
             EXPECT_LT(first, p->childCount());
-            if (rows.count(p)) {
-                EXPECT_EQ(rows[p], p->childCount());
-                cutAt[p] = first;
-            }
+            EXPECT_EQ(rowsOr(p, p->childCount()), p->childCount());
+            cutAt[p] = first;
         };
         h.childrenFreed = [this](SiteNode *p) {
-            if (rows.count(p)) {
+            if (rows.count(p))
                 rows[p] = cutAt[p];
-                EXPECT_EQ(rows[p], p->childCount());
-            }
+            EXPECT_EQ(rowsOr(p, p->childCount()), p->childCount());
         };
         h.childrenAboutToBeMirrored = [this](SiteNode *n, uint32_t count) {
             EXPECT_EQ(n->childCount(), 0u);
             EXPECT_GT(count, 0u);
-            if (rows.count(n)) {
-                EXPECT_EQ(rows[n], 0u);
-                cutAt[n] = count;
-            }
+            EXPECT_EQ(rowsOr(n, 0), 0u);
+            cutAt[n] = count;
         };
         h.childrenMirrored = [this](SiteNode *n) {
-            if (rows.count(n)) {
+            if (rows.count(n))
                 rows[n] = cutAt[n];
-                EXPECT_EQ(rows[n], n->childCount());
-            }
+            EXPECT_EQ(rowsOr(n, n->childCount()), n->childCount());
         };
         h.materialised = [this](SiteNode *m) {
             ++materialised;
-            if (rows.count(m)) {
-                EXPECT_EQ(rows[m], m->childCount());
-            }
+            EXPECT_EQ(rowsOr(m, m->childCount()), m->childCount());
         };
         h.nodeAboutToBeFreed = [this](SiteNode *n) {
             ++freedWithItem;
@@ -88,6 +68,9 @@ struct ShadowView
         InstallViewHooks(std::move(h));
     }
     ~ShadowView() { InstallViewHooks({}); }
+
+    // The rows a shown node has, else what the check expects anyway.
+    uint32_t rowsOr(SiteNode *n, uint32_t otherwise) { return rows.count(n) ? rows[n] : otherwise; }
 
     void show(SiteNode *n)
     {
@@ -107,12 +90,7 @@ protected:
         for (unsigned k = 0; k < 2 + (salt + static_cast<unsigned>(i)) % 4; ++k)
             body += "<a href=p" + std::to_string((static_cast<unsigned>(i) * 7 + k * 3 + salt) % 12)
                     + ".html>l</a>";
-        std::string path = doc("p" + std::to_string(i) + ".html", body);
-        struct utimbuf t
-        {
-            static_cast<time_t>(1500000000 + salt), static_cast<time_t>(1500000000 + salt)
-        };
-        ::utime(path.c_str(), &t);
+        SetMtime(doc("p" + std::to_string(i) + ".html", body), 1500000000 + salt);
     }
 };
 
@@ -148,18 +126,16 @@ TEST_F(ViewHooksTest, RowsKeptFromHooksMatchTheTree)
                 ExpandNode(n); // parsed again: the children go and come back
             break;
         default:
-            if (NeedsReload(n) == ReloadResult::Expand)
-                ExpandNode(n);
-            for (SiteNode *c = n->firstChild(); c; c = c->nextSibling())
-                if (NeedsReload(c) == ReloadResult::Expand)
-                    ExpandNode(c);
+            Refresh(n);
+            for (SiteNode *c : Children(n))
+                Refresh(c);
             break;
         }
     }
     EXPECT_GT(view.rows.size(), 10u);
     EXPECT_GT(view.materialised, 0); // shown mirrors were counted before their copies came
     for (auto &[node, count] : view.rows)
-        EXPECT_EQ(count, countByWalking(node)) << node->url.str();
+        EXPECT_EQ(count, Children(node).size()) << node->url.str();
     FreeNode(root);
     EXPECT_TRUE(view.rows.empty()); // every row object was given back
     EXPECT_GT(view.freedWithItem, 20);
