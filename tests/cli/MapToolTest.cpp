@@ -404,7 +404,8 @@ TEST_F(MapTool, ExternalLinksAreCheckedParsedAndMarked)
 {
     test::ScriptServer far;
     far.push({{"HTTP/1.0 404 Not Found\r\n\r\n"}});
-    far.setDefault({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<title>Far</title>"}});
+    far.setDefault({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\nLast-Modified: Sun, 06 Nov "
+                     "1994 08:49:37 GMT\r\n\r\n<title>Far</title>"}});
     const std::string gone = far.base() + "/gone.html", good = far.base() + "/good.html";
     page("index.html", "<a href=\"" + gone + "\">g</a> <a href=\"" + good + "\">f</a>");
     configure();

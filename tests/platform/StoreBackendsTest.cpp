@@ -112,21 +112,13 @@ protected:
     std::unique_ptr<ConfigStore> m_store;
 };
 
-std::vector<std::string> ValueNames(ConfigKey &key)
+// The names of key's values, or with keys of its subkeys, in store order.
+std::vector<std::string> Names(ConfigKey &key, bool keys = false)
 {
     std::vector<std::string> names;
     ConfigValue v;
-    for (uint32_t i = 0; key.enumValue(i, v); ++i)
+    for (uint32_t i = 0; keys ? key.enumKey(i, v.name) : key.enumValue(i, v); ++i)
         names.push_back(v.name);
-    return names;
-}
-
-std::vector<std::string> KeyNames(ConfigKey &key)
-{
-    std::vector<std::string> names;
-    std::string name;
-    for (uint32_t i = 0; key.enumKey(i, name); ++i)
-        names.push_back(name);
     return names;
 }
 
@@ -157,8 +149,8 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
     auto again = other->root()->openKey("SOFTWARE\\tavrin");
     ASSERT_TRUE(again);
     EXPECT_EQ(again->path(), "Software\\Tavrin");
-    EXPECT_EQ(ValueNames(*again), (std::vector<std::string>{"Zeta", "alpha", "Mid", latin1}));
-    EXPECT_EQ(KeyNames(*again), (std::vector<std::string>{"b", "A", "c"}));
+    EXPECT_EQ(Names(*again), (std::vector<std::string>{"Zeta", "alpha", "Mid", latin1}));
+    EXPECT_EQ(Names(*again, true), (std::vector<std::string>{"b", "A", "c"}));
     EXPECT_EQ(again->countValues(), 4u);
     EXPECT_EQ(again->countKeys(), 3u);
 
@@ -195,7 +187,7 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
     ASSERT_TRUE(again->deleteValue("alpha"));
     EXPECT_FALSE(again->deleteValue("alpha"));
     ASSERT_TRUE(again->setValue("ALPHA", ValueType::Binary, ""));
-    EXPECT_EQ(ValueNames(*again), (std::vector<std::string>{"Zeta", "Mid", latin1, "ALPHA"}));
+    EXPECT_EQ(Names(*again), (std::vector<std::string>{"Zeta", "Mid", latin1, "ALPHA"}));
     ASSERT_TRUE(again->enumValue(0, v));
     EXPECT_EQ(v.type, ValueType::Dword);
     ASSERT_TRUE(again->enumValue(1, v));
@@ -264,8 +256,8 @@ TEST_P(StoreBackends, TransactionsNestAndRollBack)
     }),
                  std::runtime_error);
     auto other = open();
-    EXPECT_EQ(ValueNames(*other->root()->openKey("T")), (std::vector<std::string>{"c", "d"}));
-    EXPECT_EQ(ValueNames(*key), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(Names(*other->root()->openKey("T")), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(Names(*key), (std::vector<std::string>{"c", "d"}));
 }
 
 TEST_P(StoreBackends, GenerationFollowsEveryCommit)
