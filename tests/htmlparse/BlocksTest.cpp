@@ -18,11 +18,6 @@ std::unique_ptr<Document> Parse(const std::string &html)
     return ParseBytes(html, nullptr, options);
 }
 
-const Block *FindElement(const Document &doc, const std::string &name)
-{
-    return test::FindElement(doc.root(), name);
-}
-
 // The texts below a block joined, as the link extraction collects labels.
 std::string TextOf(const Block *b)
 {
@@ -31,8 +26,6 @@ std::string TextOf(const Block *b)
         out += BlockTypeOf(c) == Text ? std::string(BlockText(c)) : TextOf(c);
     return out;
 }
-
-constexpr int kKnown = -1; // an element of its own number, not one the site model acts on
 
 struct AttrCase
 {
@@ -56,8 +49,6 @@ TEST(HtmlBlocks, TagsAndAttributes)
         {"<a href=\"q?a=1&amp;b=2&#38;c=&eacute;&#x41;\">x</a>", "a", TagAnchor, "href",
          "q?a=1&b=2&c=\xC3\xA9"
          "A"},
-        {"<a href=\"x\" title=\"&lt;b&gt; &quot;q&quot;\">x</a>", "a", TagAnchor, "title",
-         "<b> \"q\""},
         {"<head><base href=\"http://host/dir/\"></head>", "base", TagBase, "href",
          "http://host/dir/"},
         {"<form action=\"/cgi-bin/send\" METHOD=POST><input type=submit value=Go></form>", "form",
@@ -70,31 +61,16 @@ TEST(HtmlBlocks, TagsAndAttributes)
         {"<img src=\"a.gif\">", "img", TagImg, "ISMAP", nullptr},
         {"<image src=\"old.gif\" alt=old>", "image", TagImage, "src", "old.gif"},
         {"<input type=IMAGE src=\"btn.gif\" value=Press>", "input", TagInput, "type", "IMAGE"},
-        {"<head><link rel=stylesheet href=\"s.css\" role=\"Style sheet\"></head>", "link", kKnown,
-         "role", "Style sheet"},
-        {"<map name=m><area shape=rect href=\"x.html\" role=\"Area one\"></map>", "area", kKnown,
-         "href", "x.html"},
         {"<blink2 href=\"u.html\">x</blink2>", "blink2", OtherTag, "href", "u.html"},
     };
     for (const AttrCase &c : cases) {
         SCOPED_TRACE(c.html);
         auto doc = Parse(c.html);
-        const Block *b = FindElement(*doc, c.element);
+        const Block *b = FindElement(doc->root(), c.element);
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(BlockTypeOf(b), Element);
-        if (c.tag == kKnown) {
-            EXPECT_GE(BlockTag(b), 43);
-            EXPECT_LT(BlockTag(b), OtherTag);
-        } else {
-            EXPECT_EQ(BlockTag(b), c.tag);
-        }
-        const char *value = HTMLGetAttr(b, c.attr);
-        if (c.expected == nullptr) {
-            EXPECT_EQ(value, nullptr);
-        } else {
-            ASSERT_NE(value, nullptr);
-            EXPECT_STREQ(value, c.expected);
-        }
+        EXPECT_EQ(BlockTag(b), c.tag);
+        EXPECT_STREQ(HTMLGetAttr(b, c.attr), c.expected); // null: absent
     }
 }
 
@@ -107,29 +83,30 @@ TEST(HtmlBlocks, KnownElementsHaveStableNumbersOfTheirOwn)
     for (const char *name : {"html", "head", "link", "meta", "body", "div", "p", "span", "table",
                              "tr", "td", "map", "area", "ul", "li", "iframe", "script"}) {
         SCOPED_TRACE(name);
-        const int tag = BlockTag(FindElement(*doc, name));
+        const int tag = BlockTag(FindElement(doc->root(), name));
         EXPECT_GE(tag, 43);
         EXPECT_LT(tag, OtherTag);
         EXPECT_TRUE(seen.insert(tag).second) << "shared number " << tag;
     }
-    EXPECT_EQ(BlockTag(FindElement(*doc, "weird")), OtherTag);
+    EXPECT_EQ(BlockTag(FindElement(doc->root(), "weird")), OtherTag);
     // The same element gets the same number in another document.
     auto again = Parse("<p><link href=z></p>");
-    EXPECT_EQ(BlockTag(FindElement(*again, "link")), BlockTag(FindElement(*doc, "link")));
+    EXPECT_EQ(BlockTag(FindElement(again->root(), "link")),
+              BlockTag(FindElement(doc->root(), "link")));
 }
 
 TEST(HtmlBlocks, TextIsDecodedAndCommentsAreNotBlocks)
 {
     // Walking skips comments and processing instructions wherever they
     // are: inside a label, between elements, around the root.
-    EXPECT_EQ(
-        TextOf(FindElement(*Parse("<a href=x>be<!-- not this -->fore<?pi x?>after</a>"), "a")),
-        "beforeafter");
+    EXPECT_EQ(TextOf(FindElement(
+                  Parse("<a href=x>be<!-- not this -->fore<?pi x?>after</a>")->root(), "a")),
+              "beforeafter");
     auto doc = Parse("<!-- before --><!DOCTYPE html><html><body><!--a--><p>one</p><!--b-->"
                      "<p>two</p><!--c--></body></html><!-- after -->");
     EXPECT_STREQ(BlockName(doc->root()), "html");
     EXPECT_EQ(BlockNext(doc->root()), nullptr);
-    const Block *first = BlockFirstChild(FindElement(*doc, "body"));
+    const Block *first = BlockFirstChild(FindElement(doc->root(), "body"));
     EXPECT_STREQ(BlockName(first), "p");
     EXPECT_STREQ(BlockText(BlockFirstChild(BlockNext(first))), "two");
     EXPECT_EQ(BlockNext(BlockNext(first)), nullptr);
@@ -155,13 +132,13 @@ TEST(HtmlBlocks, TextIsDecodedAndCommentsAreNotBlocks)
 TEST(HtmlBlocks, SourceLines)
 {
     auto doc = Parse("<html>\n<body>\n<p>one\n\n<a href=x>two</a>\r\n<img\nsrc=y>\n");
-    EXPECT_EQ(BlockLine(FindElement(*doc, "a")), 5);
+    EXPECT_EQ(BlockLine(FindElement(doc->root(), "a")), 5);
     // A start tag over several lines counts where it ends.
-    EXPECT_EQ(BlockLine(FindElement(*doc, "img")), 7);
+    EXPECT_EQ(BlockLine(FindElement(doc->root(), "img")), 7);
 
     // Old Macintosh files end lines with a bare CR.
     doc = Parse("<html>\r<body>\r<p>x\r<a href=y>z</a>\r");
-    EXPECT_EQ(BlockLine(FindElement(*doc, "a")), 4);
+    EXPECT_EQ(BlockLine(FindElement(doc->root(), "a")), 4);
 }
 
 TEST(HtmlBlocks, EncodingsEndInUtf8)
@@ -184,7 +161,7 @@ TEST(HtmlBlocks, EncodingsEndInUtf8)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         auto doc = Parse(c.html);
-        const Block *p = FindElement(*doc, "p");
+        const Block *p = FindElement(doc->root(), "p");
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(TextOf(p), c.text);
     }

@@ -99,12 +99,8 @@ TEST(HtmlLegacy, ParsesOneDocumentAfterAnother)
     root = ParseFile(dir.write("b.html", "<a href=\"three.html\">3</a>"));
     EXPECT_EQ(Hrefs(root), "three.html ");
     HTMLFreeTree(root);
-    HTMLSetErrorHand(nullptr);
-}
 
-TEST(HtmlLegacy, HandlerBelongsToItsThread)
-{
-    HTMLSetErrorHand(Collect);
+    // The handler belongs to its thread.
     LegacyHandler seenElsewhere = Other;
     std::thread([&] {
         seenElsewhere = HTMLSetErrorHand(Other);
@@ -114,7 +110,7 @@ TEST(HtmlLegacy, HandlerBelongsToItsThread)
     EXPECT_EQ(HTMLSetErrorHand(nullptr), Collect);
 
     // A tree owned by a Document is left alone by the classic free.
-    auto doc = ParseBytes("<a href=\"kept.html\">k</a>", nullptr);
-    HTMLFreeTree(const_cast<Block *>(doc->root()));
-    EXPECT_EQ(Hrefs(doc->root()), "kept.html ");
+    auto owned = ParseBytes("<a href=\"kept.html\">k</a>", nullptr);
+    HTMLFreeTree(const_cast<Block *>(owned->root()));
+    EXPECT_EQ(Hrefs(owned->root()), "kept.html ");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,6 @@ using namespace sylvix::html;
 using namespace sylvix::html::test;
 
 namespace {
-
-std::vector<Error> MessagesOf(const std::string &html, const ParseOptions &options = {})
-{
-    return ParseKeeping(html, options).messages;
-}
 
 bool Has(const std::vector<Error> &messages, int line, int level, const std::string &text)
 {
@@ -48,7 +44,7 @@ const char *const kFaultyPage = "<html>\n"                                    //
 
 TEST(HtmlMessages, LevelsTextsAndLineOrder)
 {
-    const auto messages = MessagesOf(kFaultyPage);
+    const auto messages = ParseKeeping(kFaultyPage).messages;
     EXPECT_TRUE(Has(messages, 1, 1, "missing <!DOCTYPE> declaration"));
     EXPECT_TRUE(Has(messages, 5, 2, "<blink2> is not recognized!"));
     EXPECT_TRUE(Has(messages, 5, 1, "discarding unexpected <blink2>"));
@@ -62,15 +58,11 @@ TEST(HtmlMessages, LevelsTextsAndLineOrder)
         EXPECT_LE(messages[i - 1].line, messages[i].line) << messages[i].message;
     EXPECT_LT(LinesAndTexts(messages).find("<blink2> is not recognized!"),
               LinesAndTexts(messages).find("discarding unexpected <blink2>"));
+    // Each text is the message alone: no position, level or line break.
+    const std::regex decorations("line |Warning:|Error:|\n|^$");
     for (const Error &e : messages) {
-        SCOPED_TRACE(e.message);
-        EXPECT_GE(e.level, 0);
-        EXPECT_LE(e.level, 3);
-        EXPECT_FALSE(e.message.empty());
-        EXPECT_EQ(e.message.find("line "), std::string::npos);
-        EXPECT_EQ(e.message.find("Warning:"), std::string::npos);
-        EXPECT_EQ(e.message.find("Error:"), std::string::npos);
-        EXPECT_NE(e.message.back(), '\n');
+        EXPECT_FALSE(std::regex_search(e.message, decorations)) << e.message;
+        EXPECT_TRUE(e.level >= 0 && e.level <= 3) << e.level;
     }
 
     // A level filter drops exactly the lower levels.
@@ -81,7 +73,8 @@ TEST(HtmlMessages, LevelsTextsAndLineOrder)
         std::vector<Error> expected;
         std::copy_if(messages.begin(), messages.end(), std::back_inserter(expected),
                      [&](const Error &e) { return e.level >= minLevel; });
-        EXPECT_EQ(LinesAndTexts(MessagesOf(kFaultyPage, options)), LinesAndTexts(expected));
+        EXPECT_EQ(LinesAndTexts(ParseKeeping(kFaultyPage, options).messages),
+                  LinesAndTexts(expected));
     }
 
     // Without the checker: no messages, and the same tree.
@@ -102,14 +95,14 @@ TEST(HtmlMessages, CapKeepsTheEarliestAndSaysHowManyMore)
 
     ParseOptions unlimited;
     unlimited.maxMessages = 100000;
-    const auto all = MessagesOf(page, unlimited);
+    const auto all = ParseKeeping(page, unlimited).messages;
     ASSERT_GT(all.size(), 600u);
 
     for (size_t cap : {size_t{0}, size_t{1}, size_t{10}, size_t{250}}) {
         SCOPED_TRACE(cap);
         ParseOptions options;
         options.maxMessages = cap;
-        const auto kept = MessagesOf(page, options);
+        const auto kept = ParseKeeping(page, options).messages;
         ASSERT_EQ(kept.size(), cap + 1);
         EXPECT_EQ(LinesAndTexts({kept.begin(), kept.end() - 1}),
                   LinesAndTexts({all.begin(), all.begin() + static_cast<long>(cap)}));
@@ -122,7 +115,7 @@ TEST(HtmlMessages, CapKeepsTheEarliestAndSaysHowManyMore)
     // Exactly at the cap nothing is cut.
     ParseOptions exact;
     exact.maxMessages = all.size();
-    EXPECT_EQ(MessagesOf(page, exact).size(), all.size());
+    EXPECT_EQ(ParseKeeping(page, exact).messages.size(), all.size());
 }
 
 // The parser's own notes on the document: empty, or cut at maxBytes. They
@@ -156,7 +149,7 @@ TEST(HtmlMessages, NotesAboutTheDocument)
 
     options.diagnostics = true;
     options.maxMessages = 3;
-    const auto messages = MessagesOf(page, options);
+    const auto messages = ParseKeeping(page, options).messages;
     ASSERT_EQ(messages.size(), 4u);
     // The two earliest faults, the note on the cut (a later line), then the count.
     EXPECT_LE(messages[1].line, 2);
@@ -165,7 +158,7 @@ TEST(HtmlMessages, NotesAboutTheDocument)
     EXPECT_NE(messages[3].message.find("more messages were not shown"), std::string::npos);
 
     options.maxMessages = 0;
-    const auto none = MessagesOf(page, options);
+    const auto none = ParseKeeping(page, options).messages;
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].level, 3);
 }
@@ -173,7 +166,7 @@ TEST(HtmlMessages, NotesAboutTheDocument)
 TEST(HtmlMessages, TextsAreUtf8EvenWhenTheCheckerQuotesRawBytes)
 {
     // Latin-1 without a declaration; the checker quotes the mangled end tag.
-    const auto messages = MessagesOf("<p>caf\xE9</p>\n</m\xFF\xFF>");
+    const auto messages = ParseKeeping("<p>caf\xE9</p>\n</m\xFF\xFF>").messages;
     EXPECT_TRUE(Mentions(messages, "discarding unexpected </\xEF\xBF\xBD>"));
     for (const Error &e : messages)
         for (unsigned char c : e.message)

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 namespace sylvix {
 namespace {
@@ -29,7 +29,6 @@ size_t openDescriptors()
 struct Reports
 {
     std::mutex mutex;
-    std::condition_variable cv;
     std::vector<DirWatcher::Changes> all;
 
     DirWatcher::Callback callback()
@@ -37,18 +36,16 @@ struct Reports
         return [this](const DirWatcher::Changes &c) {
             std::lock_guard lock(mutex);
             all.push_back(c);
-            cv.notify_all();
         };
     }
     // Waits (generously: the machine may be loaded) until dir was reported.
     bool waitFor(const std::string &dir)
     {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, std::chrono::seconds(10), [&] {
-            for (const auto &c : all)
-                if (std::find(c.dirs.begin(), c.dirs.end(), dir) != c.dirs.end())
-                    return true;
-            return false;
+        return test::eventually([&] {
+            std::lock_guard lock(mutex);
+            return std::any_of(all.begin(), all.end(), [&](const DirWatcher::Changes &c) {
+                return std::find(c.dirs.begin(), c.dirs.end(), dir) != c.dirs.end();
+            });
         });
     }
     size_t count()

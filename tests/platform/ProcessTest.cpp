@@ -40,7 +40,7 @@ pid_t readPid(const std::string &path)
 
 } // namespace
 
-TEST(Process, RunsInItsFolderWithArgumentsAsBytesOrSaysWhyNot)
+TEST(Process, RunsInItsFolderWithArgumentsAsBytesOrSaysWhyNotAndIsFoundAlongPath)
 {
     TempDir dir;
     const std::string out = dir / "out";
@@ -83,6 +83,16 @@ TEST(Process, RunsInItsFolderWithArgumentsAsBytesOrSaysWhyNot)
         EXPECT_FALSE(failed.started());
         EXPECT_FALSE(failed.Terminate());
     }
+
+    // FindInPath looks along PATH, for executable files only.
+    const std::string tool = script(dir, "bin/tool", "exit 0\n");
+    dir.write("bin/data", "not executable");
+    ScopedEnv path("PATH", (dir.path() + "/nothing:" + dir.path() + "/bin").c_str());
+    EXPECT_EQ(FindInPath("tool"), tool);
+    EXPECT_EQ(FindInPath("data"), "");
+    EXPECT_EQ(FindInPath("absent"), "");
+    EXPECT_EQ(FindInPath(tool), tool);
+    EXPECT_EQ(FindInPath(""), "");
 }
 
 TEST(Process, TerminateEndsTheProcessAndWhatItStartedReleaseLetsItRun)
@@ -129,17 +139,4 @@ TEST(Process, TerminateEndsTheProcessAndWhatItStartedReleaseLetsItRun)
     moved = std::move(p);
     EXPECT_FALSE(p.started());
     EXPECT_EQ(moved.WaitForExit(10000), std::optional<int>(7));
-}
-
-TEST(Process, FindInPathLooksAlongPath)
-{
-    TempDir dir;
-    const std::string tool = script(dir, "bin/tool", "exit 0\n");
-    dir.write("bin/data", "not executable");
-    ScopedEnv path("PATH", (dir.path() + "/nothing:" + dir.path() + "/bin").c_str());
-    EXPECT_EQ(FindInPath("tool"), tool);
-    EXPECT_EQ(FindInPath("data"), "");
-    EXPECT_EQ(FindInPath("absent"), "");
-    EXPECT_EQ(FindInPath(tool), tool);
-    EXPECT_EQ(FindInPath(""), "");
 }

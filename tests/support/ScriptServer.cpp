@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -27,67 +25,16 @@ LoopbackListener::LoopbackListener() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK
     m_port = ntohs(a.sin_port);
 }
 
-LoopbackListener::~LoopbackListener()
-{
-    ::close(m_fd);
-}
-
-int LoopbackListener::accept()
-{
-    return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-}
-
-void LoopbackListener::shutDown()
-{
-    ::shutdown(m_fd, SHUT_RDWR); // wakes a waiting accept
-}
-
-namespace {
-
-bool readable(int fd, int ms)
+static bool readable(int fd, int ms)
 {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, ms) > 0;
 }
 
-} // namespace
-
-ScriptServer::ScriptServer() : m_thread([this] { run(); }) {}
-
 ScriptServer::~ScriptServer()
 {
     m_listener.shutDown();
     m_thread.join();
-}
-
-void ScriptServer::push(Reply r)
-{
-    std::lock_guard lock(m_mutex);
-    m_replies.push_back(std::move(r));
-}
-
-void ScriptServer::setDefault(Reply r)
-{
-    std::lock_guard lock(m_mutex);
-    m_default = std::move(r);
-}
-
-std::vector<std::string> ScriptServer::requests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-}
-
-size_t ScriptServer::connections() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_accepted;
-}
-
-void ScriptServer::waitIdle()
-{
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] { return m_closed == m_accepted; });
 }
 
 void ScriptServer::serve(int fd)
@@ -120,10 +67,7 @@ void ScriptServer::serve(int fd)
 void ScriptServer::run()
 {
     for (int fd; (fd = m_listener.accept()) >= 0;) {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_accepted;
-        }
+        ++m_accepted;
         serve(fd);
         ::close(fd);
         std::lock_guard lock(m_mutex);

@@ -2,6 +2,10 @@
 
 // Peers on 127.0.0.1 for the socket and HTTP tests.
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -16,13 +20,14 @@ class LoopbackListener
 {
 public:
     LoopbackListener(); // throws std::runtime_error when it cannot listen
-    ~LoopbackListener();
+    ~LoopbackListener() { ::close(m_fd); }
     LoopbackListener(const LoopbackListener &) = delete;
     LoopbackListener &operator=(const LoopbackListener &) = delete;
 
     int port() const { return m_port; }
-    int accept(); // the connected socket, or -1 once shutDown() was called
-    void shutDown();
+    // The connected socket, or -1 once shutDown() was called.
+    int accept() { return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC); }
+    void shutDown() { ::shutdown(m_fd, SHUT_RDWR); } // wakes a waiting accept
 
 private:
     int m_fd = -1;
@@ -44,18 +49,34 @@ struct Reply
 class ScriptServer
 {
 public:
-    ScriptServer();
+    ScriptServer() : m_thread([this] { run(); }) {}
     ~ScriptServer();
 
     int port() const { return m_listener.port(); }
     std::string base() const { return "http://localhost:" + std::to_string(port()); }
-    void push(Reply r);
-    void setDefault(Reply r);
-    std::vector<std::string> requests() const;
-    size_t connections() const;
+    void push(Reply r)
+    {
+        std::lock_guard lock(m_mutex);
+        m_replies.push_back(std::move(r));
+    }
+    void setDefault(Reply r)
+    {
+        std::lock_guard lock(m_mutex);
+        m_default = std::move(r);
+    }
+    std::vector<std::string> requests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+    size_t connections() const { return m_accepted; }
     // Waits until every accepted connection is closed again, so that the
     // descriptors the process holds are the client's alone.
-    void waitIdle();
+    void waitIdle()
+    {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_closed == m_accepted; });
+    }
 
 private:
     void serve(int fd);
@@ -64,7 +85,8 @@ private:
     LoopbackListener m_listener;
     mutable std::mutex m_mutex;
     std::condition_variable m_idle;
-    size_t m_accepted = 0, m_closed = 0;
+    std::atomic<size_t> m_accepted = 0;
+    size_t m_closed = 0;
     std::deque<Reply> m_replies;
     Reply m_default{{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<html></html>"}};
     std::vector<std::string> m_requests;

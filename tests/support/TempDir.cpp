@@ -12,10 +12,9 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir()
 {
-    std::string pattern = (fs::temp_directory_path() / "sylvix-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
+    m_path = (fs::temp_directory_path() / "sylvix-test-XXXXXX").string();
+    if (!::mkdtemp(m_path.data()))
         throw std::runtime_error("cannot make a temporary directory");
-    m_path = pattern;
 }
 
 TempDir::~TempDir()
