@@ -38,14 +38,6 @@ std::vector<SiteNode *> childrenOf(SiteNode *node)
     return out;
 }
 
-bool hasChildEnding(SiteNode *node, std::string_view urlTail)
-{
-    for (const SiteNode *c : childrenOf(node))
-        if (c->url.view().ends_with(urlTail))
-            return true;
-    return false;
-}
-
 // Every row is its node's row, and the rows below a row are one level deeper
 // at most.
 void expectRowsConsistent(CTreeListBox *list)
@@ -67,6 +59,13 @@ void onNextPump(std::function<void()> once)
             std::exchange(*pending, nullptr)();
         QCoreApplication::processEvents();
     });
+}
+
+bool hasChildEnding(SiteNode *node, std::string_view urlTail)
+{
+    const std::vector<SiteNode *> kids = childrenOf(node);
+    return std::any_of(kids.begin(), kids.end(),
+                       [&](const SiteNode *c) { return c->url.view().ends_with(urlTail); });
 }
 
 constexpr int kRefreshWaitMs = 15000; // a watcher report, then the refresh, on a loaded machine
