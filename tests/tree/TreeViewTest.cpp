@@ -231,8 +231,9 @@ TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
 TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
 {
     // One command for each rule the view applies.
-    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionTreeExpand",
-                           "actionViewStop", "actionPropertiesDiagnostics", "actionToolsWizards"})
+    for (const char *on :
+         {"actionFileNewTree", "actionFileExit", "actionTreeExpand", "actionViewStop",
+          "actionFileProperties", "actionPropertiesDiagnostics", "actionToolsWizards"})
         EXPECT_TRUE(enabled(on)) << on;
     EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
 
