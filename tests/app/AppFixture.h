@@ -7,9 +7,11 @@
 #include "app/ListtestDoc.h"
 #include "app/MainFrame.h"
 #include "app/MessageBox.h"
+#include "model/SiteNode.h"
 #include "tests/app/DemoStore.h"
 #include "tree/ListtestView.h"
 #include "tree/TreeListBox.h"
+#include "tree/TreeRow.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace sylvix::test {
@@ -26,6 +29,7 @@ namespace sylvix::test {
 class AppFixture : public ::testing::Test
 {
 protected:
+    explicit AppFixture(bool copySite = false) : m_demo(copySite) {}
     void SetUp() override
     {
         MessageBox::clearLast();
@@ -69,6 +73,44 @@ protected:
         frame()->UpdateCommands();
         if (QAction *a = action(objectName))
             a->trigger();
+    }
+
+    // The last message box asked for.
+    static void expectBox(const char *text, const QString &caption,
+                          QMessageBox::Icon icon = QMessageBox::Critical)
+    {
+        ASSERT_TRUE(MessageBox::last());
+        EXPECT_EQ(MessageBox::last()->text, QString::fromUtf8(text));
+        EXPECT_EQ(MessageBox::last()->caption, caption);
+        EXPECT_EQ(MessageBox::last()->icon, icon);
+    }
+
+    // The first row of in (by default the active view's list) from index
+    // from on whose URL ends with urlTail, or -1.
+    int rowIndex(std::string_view urlTail, int from = 0, const CTreeListBox *in = nullptr) const
+    {
+        in = in ? in : list();
+        for (int i = from; i < in->RowCount(); ++i)
+            if (in->RowAt(i)->node->url.view().ends_with(urlTail))
+                return i;
+        return -1;
+    }
+    // Opens the rows from the root down, each URL (matched by its end) below
+    // the one before, and selects the last.
+    CTreeRow *openDown(const std::vector<std::string> &urls)
+    {
+        int at = 0;
+        for (const std::string &u : urls) {
+            list()->SelectRow(list()->RowAt(at));
+            if (!list()->RowAt(at)->expanded)
+                trigger("actionTreeExpand");
+            at = rowIndex(u, at + 1);
+            EXPECT_GE(at, 0) << u;
+            if (at < 0)
+                return nullptr;
+        }
+        list()->SelectRow(list()->RowAt(at));
+        return list()->RowAt(at);
     }
 
     DemoStore m_demo;

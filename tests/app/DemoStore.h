@@ -1,8 +1,8 @@
 #pragma once
 
-// The demo server's configuration (examples/demo-config.reg) in a fresh
-// store in a temporary folder, opened as the configuration in use. With
-// copySite the server root is a copy of examples/ that tests may change.
+// A server's configuration in a fresh store in a temporary folder, opened as
+// the configuration in use: by default the demo's (examples/demo-config.reg).
+// With copySite the server root is a copy of the folder that tests may change.
 
 #include "cli/RegFile.h"
 #include "model/Config.h"
@@ -20,23 +20,32 @@ class DemoStore
 {
 public:
     explicit DemoStore(bool copySite = false)
+        : DemoStore(std::string(SYLVIX_SOURCE_DIR) + "/examples", "demo-config.reg", copySite)
+    {}
+    // The .reg file reg in folder, whose "@SERVER_ROOT@" stands for the root.
+    DemoStore(const std::string &folder, const std::string &reg, bool copySite)
     {
-        const std::string examples = std::string(SYLVIX_SOURCE_DIR) + "/examples";
-        m_root = copySite ? m_dir / "root" : examples;
+        m_root = copySite ? m_dir / "root" : folder;
         if (copySite)
-            std::filesystem::copy(examples, m_root, std::filesystem::copy_options::recursive);
-        std::string reg = readFile(examples + "/demo-config.reg");
-        replaceAll(reg, "@SERVER_ROOT@", m_root);
-        replaceAll(reg, "@LOG_DIR@", m_dir.path());
+            std::filesystem::copy(folder, m_root, std::filesystem::copy_options::recursive);
+        std::string text = readFile(folder + "/" + reg);
+        replaceAll(text, "@SERVER_ROOT@", m_root);
+        replaceAll(text, "@LOG_DIR@", m_dir.path());
         auto store = OpenSqliteStore(path());
         std::string error;
-        EXPECT_TRUE(store && ImportRegText(*store, reg, "demo-config.reg", error)) << error;
+        EXPECT_TRUE(store && ImportRegText(*store, text, reg, error)) << error;
     }
     ~DemoStore() { CloseConfiguration(); }
     std::string path() const { return m_dir / "registry.db"; }
     // The folder the demo's access log is read from.
     const std::string &logDir() const { return m_dir.path(); }
+    const std::string &root() const { return m_root; }
     std::string page(const std::string &rel) const { return m_root + "/demo-site/" + rel; }
+    // Writes a file under the root of a copied site; returns its path.
+    std::string write(const std::string &rel, const std::string &content) const
+    {
+        return m_dir.write("root/" + rel, content);
+    }
 
     // The store as the configuration in use, as if opened by the program.
     void use() const { UseStores(OpenSqliteStore(path())); }

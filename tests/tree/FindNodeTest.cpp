@@ -1,14 +1,10 @@
 #include "dialogs/CFindNodeDlg.h"
 #include "dialogs/CFindProgressDlg.h"
 #include "dialogs/FindState.h"
-#include "model/Config.h"
 #include "model/Events.h"
-#include "model/SiteNode.h"
 #include "tests/app/AppFixture.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/ScriptServer.h"
-#include "tests/support/TempDir.h"
-#include "tree/TreeRow.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -40,11 +36,16 @@ std::string where(const SiteNode *n)
     return url.substr(url.rfind('/') + 1) + places;
 }
 
+void setChecked(QCheckBox *box, bool on)
+{
+    // On the indicator: the box may be wider than what it draws.
+    if (box->isChecked() != on)
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
 } // namespace
 
-// A small site in a temporary folder: pages that link as a tree, one page
-// met twice (the second time it mirrors the first), broken links, a page
-// served from a program folder, and a chain of pages six levels deep.
+// The site of data/findsite, described in its site.reg.
 class FindNode : public AppFixture
 {
 protected:
@@ -53,63 +54,19 @@ protected:
         AppFixture::SetUp();
         lastSearch = {};
         MessageBox::setAutoAnswer(QMessageBox::Ok);
+        m_site.use();
     }
-
-    void page(const std::string &rel, const std::string &title,
-              const std::vector<std::string> &links)
+    void TearDown() override
     {
-        std::string body = "<html><head><title>" + title + "</title></head><body>";
-        for (const std::string &l : links)
-            body += "<a href=\"" + l + "\">" + l + "</a>";
-        m_dir.write("docs/" + rel, body + "</body></html>");
+        InstallEventPump([] { QCoreApplication::processEvents(); });
+        AppFixture::TearDown();
     }
-
-    void startSite(const std::string &externalUrl = {})
-    {
-        page("index.html", "Home Page", {"a.html", "b.html", "missing1.html", "prog/view.html"});
-        std::vector<std::string> alpha{"a1.html", "missing2.html", "deep/d1.html"};
-        if (!externalUrl.empty())
-            alpha.insert(alpha.begin() + 1, externalUrl);
-        page("a.html", "Alpha", alpha);
-        page("a1.html", "alpha one", {"b.html"});
-        page("b.html", "Beta", {"b1.html"});
-        page("b1.html", "beta child", {});
-        for (int d = 1; d <= 6; ++d)
-            page("deep/d" + std::to_string(d) + ".html",
-                 d == 6 ? "Deep Treasure" : "Level " + std::to_string(d),
-                 {d == 6 ? "../index.html" : "d" + std::to_string(d + 1) + ".html"});
-        page("progs/view.html", "Program Page", {"/hidden.html"});
-        page("hidden.html", "Hidden Gem", {});
-
-        auto store = OpenSqliteStore(m_dir / "registry.db");
-        ASSERT_TRUE(store);
-        auto server = store->root()->createKey(kServerKeyPath);
-        auto program = store->root()->createKey(kProgramKeyPath);
-        ASSERT_TRUE(server && program);
-        WriteString(*server, "ServerName", "www.example.org");
-        WriteDword(*server, "TCP Port", 80);
-        WriteString(*server, "ServerRoot", m_dir.path());
-        WriteString(*server->createKey("DocMap"), "/", m_dir / "docs");
-        WriteString(*server->createKey("ShellExeMap"), "/prog/", m_dir / "docs/progs");
-        WriteString(*server->createKey("TypeMap"), ".html", "text/html");
-        WriteString(*server->createKey("DirIndex"), "IndexDoc", "index.html");
-        WriteDword(*program, "OutBound", externalUrl.empty() ? 0 : 1);
-        server.reset();
-        program.reset();
-        UseStores(std::move(store));
-        start({"sylvix", "http://www.example.org/index.html"});
-    }
+    void startSite() { start({"sylvix", "http://www.example.org/index.html"}); }
 
     // Opens Find Node and fills it in as the user would, then presses Find.
     void find(const FindInput &in)
     {
-        m_dialogField = -2;
-        onNext<CFindNodeDlg>([this, in](CFindNodeDlg *dlg) {
-            const char *radios[]
-                = {"hyperlinkRadio", "fileNameRadio", "titleRadio", "labelRadio", "urlRadio"};
-            for (int i = 0; i < 5; ++i)
-                if (child<QRadioButton>(dlg, radios[i])->isChecked())
-                    m_dialogField = i;
+        onNext<CFindNodeDlg>([in](CFindNodeDlg *dlg) {
             auto *edit = child<QLineEdit>(dlg, "textEdit");
             edit->selectAll();
             QTest::keyClick(edit, Qt::Key_Delete);
@@ -117,20 +74,11 @@ protected:
             child<QRadioButton>(dlg, in.field)->click();
             setChecked(child<QCheckBox>(dlg, "matchCaseCheck"), in.matchCase);
             setChecked(child<QCheckBox>(dlg, "brokenCheck"), in.broken);
-            auto *button = child<QPushButton>(dlg, "findButton");
-            if (button->isEnabled())
-                QTest::mouseClick(button, Qt::LeftButton);
-            else
+            QTest::mouseClick(child<QPushButton>(dlg, "findButton"), Qt::LeftButton);
+            if (dlg->isVisible()) // a disabled Find button: fail rather than hang
                 dlg->reject();
         });
         trigger("actionSearchFindNode");
-    }
-
-    static void setChecked(QCheckBox *box, bool on)
-    {
-        // On the indicator: the box may be wider than what it draws.
-        if (box->isChecked() != on)
-            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
     }
 
     std::string selected() const
@@ -138,7 +86,7 @@ protected:
         const CTreeRow *row = list()->SelectedRow();
         return row ? where(row->node) : std::string("(none)");
     }
-    // The selected row and every match after it, with the message that ends them.
+    // The selected row and every match after it, up to the message that ends them.
     std::vector<std::string> findNextToTheEnd()
     {
         std::vector<std::string> found{selected()};
@@ -152,15 +100,13 @@ protected:
     }
     void expectNoMatchBox(const char *caption)
     {
-        ASSERT_TRUE(MessageBox::last());
-        EXPECT_EQ(MessageBox::last()->text, QStringLiteral("No match in the rest of your web."));
-        EXPECT_EQ(MessageBox::last()->caption, QString::fromUtf8(caption));
-        EXPECT_EQ(MessageBox::last()->icon, QMessageBox::NoIcon);
+        expectBox("No match in the rest of your web.", QString::fromUtf8(caption),
+                  QMessageBox::NoIcon);
         EXPECT_EQ(MessageBox::last()->buttons, QMessageBox::Ok);
     }
 
-    TempDir m_dir;
-    int m_dialogField = -2;
+    DemoStore m_site{std::string(SYLVIX_SOURCE_DIR) + "/tests/tree/data/findsite", "site.reg",
+                     true};
 };
 
 // Each option of the dialog reaches the search, and each search ends in its
@@ -231,10 +177,14 @@ TEST_F(FindNode, CancelDeepMatchAndVirtualPages)
     EXPECT_EQ(list()->RowCount(), 1);
     EXPECT_EQ(busy, 0);
 
+    // The dialog opens on the view's display mode, not on the last choice.
     trigger("actionViewLabel");
+    onNext<CFindNodeDlg>([](CFindNodeDlg *dlg) {
+        EXPECT_TRUE(child<QRadioButton>(dlg, "labelRadio")->isChecked());
+        dlg->reject();
+    });
+    trigger("actionSearchFindNode");
     find({QStringLiteral("treasure"), "titleRadio"});
-    // The dialog opened on the view's display mode, not on the last choice.
-    EXPECT_EQ(m_dialogField, 3);
     EXPECT_EQ(lastSearch.field, 2);
     const CTreeRow *match = list()->SelectedRow();
     ASSERT_TRUE(match);
@@ -262,7 +212,8 @@ TEST_F(FindNode, StopDuringANetworkCheckEndsOnlyThatCheck)
 {
     ScriptServer peer;
     peer.setDefault(Reply{{}, 0, 20000}); // reads the request, then says nothing
-    startSite(peer.base() + "/slow.html");
+    m_site.write("docs/a.html", "<a href=\"" + peer.base() + "/slow.html\">slow</a>");
+    startSite();
     bool stopped = false;
     InstallEventPump([&] {
         if (!stopped && peer.connections() > 0) {
@@ -279,5 +230,4 @@ TEST_F(FindNode, StopDuringANetworkCheckEndsOnlyThatCheck)
     EXPECT_TRUE(stopped);
     EXPECT_EQ(selected(), "view.html@3");
     EXPECT_FALSE(CancelRequested());
-    InstallEventPump([] { QCoreApplication::processEvents(); });
 }

@@ -26,36 +26,28 @@ class TreeList : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_list = std::make_unique<CTreeListBox>();
-        m_list->resize(600, 240);
-        m_list->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_list.get()));
+        m_list.resize(600, 240);
+        m_list.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_list));
     }
-    void TearDown() override
-    {
-        m_list->RemoveRows(0, m_list->RowCount());
-        m_list.reset();
-        for (SiteNode *node : m_nodes)
-            FreeNode(node);
-    }
+    void TearDown() override { m_list.RemoveRows(0, m_list.RowCount()); }
 
     CTreeRow *add(int level, uint16_t mask, int position)
     {
-        m_rows.push_back(std::make_unique<CTreeRow>());
-        CTreeRow *row = m_rows.back().get();
+        CTreeRow *row = m_rows.emplace_back(std::make_unique<CTreeRow>()).get();
         row->level = int16_t(level);
         row->lineMask = mask;
         row->wideMask = mask;
         row->position = position;
         row->text = QStringLiteral("row");
-        m_list->AddRow(row);
+        m_list.AddRow(row);
         return row;
     }
-    QRect rowRect(int index) const { return m_list->visualRect(m_list->rowModel()->index(index)); }
-    QImage shot() const
+    QRect rowRect(int index) const { return m_list.visualRect(m_list.rowModel()->index(index)); }
+    QImage shot()
     {
         QCoreApplication::processEvents(); // the list lays its rows out late
-        return m_list->viewport()->grab().toImage();
+        return m_list.viewport()->grab().toImage();
     }
     // Dark pixels from (x, y) on, n steps of (dx, dy).
     static int dark(const QImage &img, int x, int y, int n, int dx = 0, int dy = 1)
@@ -66,9 +58,8 @@ protected:
         return count;
     }
 
-    std::unique_ptr<CTreeListBox> m_list;
-    std::vector<std::unique_ptr<CTreeRow>> m_rows;
-    std::vector<SiteNode *> m_nodes;
+    std::vector<std::unique_ptr<CTreeRow>> m_rows; // outlives the list that shows them
+    CTreeListBox m_list;
 };
 
 } // namespace
@@ -125,91 +116,78 @@ TEST_F(TreeList, TreeLinesFollowLevelMaskAndPosition)
 TEST_F(TreeList, SelectionLooksDifferentInTheActiveView)
 {
     add(0, 0, 0);
-    CTreeRow *row = add(1, 0, 2);
-    m_list->SelectRow(row);
+    m_list.SelectRow(add(1, 0, 2));
     const QRect r = rowRect(1);
-    const QRect text = TreeGeometry::textRect(r, 1, 0);
-    const QColor highlight = m_list->palette().color(QPalette::Highlight);
-    const QColor base = m_list->palette().color(QPalette::Base);
+    const QPoint text = TreeGeometry::textRect(r, 1, 0).topLeft();
+    const QColor highlight = m_list.palette().color(QPalette::Highlight);
+    m_list.SetViewActive(1);
+    EXPECT_EQ(QColor(shot().pixel(text + QPoint(1, 1))), highlight);
 
-    m_list->SetViewActive(1);
-    QImage img = shot();
-    EXPECT_EQ(QColor(img.pixel(text.left() + 1, r.top() + 1)), highlight);
-
-    m_list->SetViewActive(0);
-    img = shot();
-    EXPECT_EQ(QColor(img.pixel(text.left() + 1, r.top() + 1)), base);
+    m_list.SetViewActive(0);
+    const QImage img = shot();
+    EXPECT_EQ(QColor(img.pixel(text + QPoint(1, 1))), m_list.palette().color(QPalette::Base));
     // A highlight frame, under the dotted focus mark where the list has focus.
     int frame = 0;
     for (int y = r.top(); y < r.top() + 20; ++y)
-        frame += QColor(img.pixel(text.left(), y)) == highlight;
+        frame += QColor(img.pixel(text.x(), y)) == highlight;
     EXPECT_GE(frame, 9);
 }
 
+// A drag carries the row's file, or with Shift its URL; a node without a
+// file has nothing to carry without Shift, and one without either no drag.
 TEST_F(TreeList, DragCarriesTheFileOrWithShiftTheUrl)
 {
-    SiteNode *node = CreateNode();
-    m_nodes.push_back(node);
+    std::unique_ptr<SiteNode, void (*)(SiteNode *)> node(CreateNode(), FreeNode);
     node->localPath = SharedStr("/srv/site/a b.html");
     node->url = SharedStr("http://localhost/a%20b.html");
-    add(0, 0, 0)->node = node;
-    m_list->SelectRow(m_list->RowAt(0));
+    add(0, 0, 0)->node = node.get();
+    m_list.SelectRow(m_list.RowAt(0));
 
-    std::vector<std::pair<QStringList, QString>> dropped; // uri-list, plain text
-    m_list->setDragRunner([&](RowMimeData &data) {
+    std::vector<QStringList> dropped; // formats, URLs, plain text, uri-list bytes
+    m_list.setDragRunner([&](RowMimeData &data) {
         QStringList uris;
         for (const QUrl &u : data.urls())
             uris << u.toString();
-        dropped.emplace_back(uris, data.text());
+        dropped.push_back({data.formats().join(u','), uris.join(u' '), data.text(),
+                           QString::fromUtf8(data.data(QStringLiteral("text/uri-list")))});
     });
-    QWidget *vp = m_list->viewport();
+    QWidget *vp = m_list.viewport();
     const QPoint at = TreeGeometry::textRect(rowRect(0), 0, 10).center();
-    auto drag = [&](Qt::KeyboardModifiers first, Qt::KeyboardModifiers later) {
+    auto drag = [&](Qt::KeyboardModifiers first) {
         QTest::mousePress(vp, Qt::LeftButton, {}, at);
         // Small moves below the drag distance, then one past it.
         QTest::mouseMove(vp, at + QPoint(1, 0));
-        QMouseEvent small(QEvent::MouseMove, at + QPoint(2, 0), vp->mapToGlobal(at), Qt::NoButton,
-                          Qt::LeftButton, first);
-        QApplication::sendEvent(vp, &small);
-        QMouseEvent far(QEvent::MouseMove, at + QPoint(40, 0), vp->mapToGlobal(at), Qt::NoButton,
-                        Qt::LeftButton, later);
-        QApplication::sendEvent(vp, &far);
+        for (QPoint to : {at + QPoint(2, 0), at + QPoint(40, 0)}) {
+            QMouseEvent move(QEvent::MouseMove, to, vp->mapToGlobal(at), Qt::NoButton,
+                             Qt::LeftButton, to.x() - at.x() < 40 ? first : Qt::NoModifier);
+            QApplication::sendEvent(vp, &move);
+        }
         QTest::mouseRelease(vp, Qt::LeftButton, {}, at + QPoint(40, 0));
     };
-    drag(Qt::NoModifier, Qt::NoModifier);
-    drag(Qt::ShiftModifier, Qt::NoModifier); // Shift only at an early move still counts
-    ASSERT_EQ(dropped.size(), 2u);
-    EXPECT_EQ(dropped[0].first, QStringList{QStringLiteral("file:///srv/site/a b.html")});
-    EXPECT_EQ(dropped[0].second, QStringLiteral("/srv/site/a b.html"));
-    EXPECT_EQ(dropped[1].first, QStringList{QStringLiteral("http://localhost/a b.html")});
-    EXPECT_EQ(dropped[1].second, QStringLiteral("http://localhost/a%20b.html"));
+    drag(Qt::NoModifier);
+    drag(Qt::ShiftModifier); // Shift only at an early move still counts
+    node->localPath = SharedStr();
+    drag(Qt::NoModifier);
+    node->url = SharedStr();
+    drag(Qt::ShiftModifier);
+    const QString both = QStringLiteral("text/uri-list,text/plain");
+    EXPECT_EQ(dropped,
+              (std::vector<QStringList>{{both, QStringLiteral("file:///srv/site/a b.html"),
+                                         QStringLiteral("/srv/site/a b.html"),
+                                         QStringLiteral("file:///srv/site/a%20b.html\r\n")},
+                                        {both, QStringLiteral("http://localhost/a b.html"),
+                                         QStringLiteral("http://localhost/a%20b.html"),
+                                         QStringLiteral("http://localhost/a%20b.html\r\n")},
+                                        {QString(), QString(), QString(), QString()}}));
     // Dragging never moved the selection.
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(0));
+    EXPECT_EQ(m_list.SelectedRow(), m_list.RowAt(0));
 
     // A press on a row's box toggles it; the move after it drags nothing.
     add(1, 0, 2)->expandable = 1;
-    const QPoint box = m_list->BoxRectAt(1).center();
+    const QPoint box = m_list.BoxRectAt(1).center();
     QTest::mousePress(vp, Qt::LeftButton, {}, box);
     QTest::mouseMove(vp, box + QPoint(0, 30));
     QTest::mouseRelease(vp, Qt::LeftButton, {}, box + QPoint(0, 30));
-    EXPECT_EQ(m_list->SelectedRow(), m_list->RowAt(1));
-    EXPECT_EQ(dropped.size(), 2u);
-}
-
-TEST(RowDragData, ANodeWithoutLocalFileGivesOnlyItsUrl)
-{
-    SiteNode *node = CreateNode();
-    EXPECT_FALSE(RowDragData(*node, true)); // neither file nor URL
-    node->url = SharedStr("http://h/x");
-    std::unique_ptr<RowMimeData> data = RowDragData(*node, false);
-    ASSERT_TRUE(data);
-    EXPECT_FALSE(data->carries());
-    EXPECT_TRUE(data->formats().isEmpty());
-    data = RowDragData(*node, true);
-    ASSERT_TRUE(data && data->carries());
-    EXPECT_EQ(data->formats(),
-              (QStringList{QStringLiteral("text/uri-list"), QStringLiteral("text/plain")}));
-    EXPECT_EQ(data->text(), QStringLiteral("http://h/x"));
-    EXPECT_EQ(data->data(QStringLiteral("text/uri-list")), QByteArray("http://h/x\r\n"));
-    FreeNode(node);
+    EXPECT_EQ(m_list.SelectedRow(), m_list.RowAt(1));
+    EXPECT_EQ(dropped.size(), 3u);
 }

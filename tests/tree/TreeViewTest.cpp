@@ -1,6 +1,7 @@
+// Tree windows over a copy of the demo site that the tests may change.
+
 #include "model/Display.h"
 #include "model/Events.h"
-#include "model/SiteNode.h"
 #include "resources/Icons.h"
 #include "tests/app/AppFixture.h"
 #include "tests/support/ScopedEnv.h"
@@ -10,13 +11,24 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <fstream>
 
 using namespace sylvix;
 using namespace sylvix::test;
 
 namespace {
+
+// Adds a link before the page's closing body tag, as an editor's save.
+void addLink(const std::string &page, const std::string &href)
+{
+    std::string html = readFile(page);
+    html.insert(html.rfind("</body>"), "<p><a href=\"" + href + "\">added</a></p>\n");
+    std::ofstream(page, std::ios::binary | std::ios::trunc) << html;
+}
 
 std::vector<SiteNode *> childrenOf(SiteNode *node)
 {
@@ -26,25 +38,44 @@ std::vector<SiteNode *> childrenOf(SiteNode *node)
     return out;
 }
 
+// Every row is its node's row, and the rows below a row are one level deeper
+// at most.
+void expectRowsConsistent(CTreeListBox *list)
+{
+    for (int i = 0; i < list->RowCount(); ++i) {
+        const CTreeRow *row = list->RowAt(i);
+        EXPECT_EQ(row->node->viewItem, row) << i;
+        EXPECT_EQ(list->FindRow(row), i);
+        EXPECT_TRUE(i == 0 || row->level <= list->RowAt(i - 1)->level + 1) << i;
+    }
+}
+
 // Runs once inside the next expansion's event pump, then pumps as usual.
 void onNextPump(std::function<void()> once)
 {
     auto pending = std::make_shared<std::function<void()>>(std::move(once));
     InstallEventPump([pending] {
-        if (*pending) {
-            auto f = std::move(*pending);
-            *pending = nullptr;
-            f();
-        }
+        if (*pending)
+            std::exchange(*pending, nullptr)();
         QCoreApplication::processEvents();
     });
 }
+
+bool hasChildEnding(SiteNode *node, std::string_view urlTail)
+{
+    const std::vector<SiteNode *> kids = childrenOf(node);
+    return std::any_of(kids.begin(), kids.end(),
+                       [&](const SiteNode *c) { return c->url.view().ends_with(urlTail); });
+}
+
+constexpr int kRefreshWaitMs = 15000; // a watcher report, then the refresh, on a loaded machine
 
 } // namespace
 
 class TreeView : public AppFixture
 {
 protected:
+    TreeView() : AppFixture(true) {}
     void SetUp() override
     {
         AppFixture::SetUp();
@@ -54,6 +85,7 @@ protected:
     }
     void TearDown() override
     {
+        InstallEventPump([] { QCoreApplication::processEvents(); });
         m_tester.reset();
         AppFixture::TearDown();
     }
@@ -68,11 +100,9 @@ TEST_F(TreeView, ExpandsAndCollapsesInEachDisplayMode)
     ASSERT_EQ(list()->RowCount(), 1);
     CTreeRow *root = rootRow();
     EXPECT_EQ(root->node, view()->root());
-    EXPECT_EQ(root->level, 0);
     EXPECT_EQ(root->position, 0);
     EXPECT_EQ(list()->SelectedRow(), root);
     ASSERT_TRUE(root->expandable);
-    EXPECT_TRUE(enabled("actionTreeExpand"));
     EXPECT_FALSE(enabled("actionTreeCollapse"));
 
     frame()->SetStatusText(QStringLiteral("something else"));
@@ -104,33 +134,30 @@ TEST_F(TreeView, ExpandsAndCollapsesInEachDisplayMode)
         trigger(modes[m]);
         frame()->UpdateCommands();
         EXPECT_TRUE(action(modes[m])->isChecked()) << modes[m];
+        EXPECT_FALSE(action(modes[(m + 4) % 5])->isChecked()) << modes[m];
         for (int i = 0; i < list()->RowCount(); ++i)
             EXPECT_EQ(list()->RowAt(i)->text.toStdString(),
                       DisplayText(*list()->RowAt(i)->node, DisplayMode((m + 1) % 5)))
                 << modes[m] << " row " << i;
     }
-    EXPECT_FALSE(action("actionViewTitle")->isChecked());
 
     // Two levels: a child with children of its own, then collapse the root.
-    int open = 0;
+    int open = 1;
     while (open < list()->RowCount() && !list()->RowAt(open)->expandable)
         ++open;
     ASSERT_LT(open, list()->RowCount());
     CTreeRow *child = list()->RowAt(open);
     list()->SelectRow(child);
     trigger("actionTreeExpand");
-    const size_t grandkids = childrenOf(child->node).size();
-    EXPECT_EQ(list()->RowCount(), int(kids.size() + grandkids) + 1);
+    EXPECT_EQ(list()->RowCount(), int(kids.size() + childrenOf(child->node).size()) + 1);
     EXPECT_EQ(list()->RowAt(open + 1)->level, 2);
-    const bool childIsLast = child->position == 2;
-    EXPECT_EQ(bool(list()->RowAt(open + 1)->lineMask & 2), !childIsLast);
+    EXPECT_EQ(bool(list()->RowAt(open + 1)->lineMask & 2), child->position != 2);
 
     list()->SelectRow(root);
     trigger("actionTreeCollapse");
     EXPECT_EQ(list()->RowCount(), 1);
     EXPECT_TRUE(root->expandable);
     EXPECT_FALSE(child->expanded); // the subtree went with it
-
     // Rows are reused when the node is shown again.
     trigger("actionTreeExpand");
     EXPECT_EQ(list()->RowAt(open), child);
@@ -143,19 +170,17 @@ TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
     // press and double click, release, as the window system sends them.
     const QPoint box = list()->BoxRectAt(0).center();
     ASSERT_FALSE(box.isNull());
-    auto send = [this, box](QEvent::Type type, ulong time) {
+    for (auto [type, ms] : {std::pair{QEvent::MouseButtonPress, 0},
+                            {QEvent::MouseButtonRelease, 40},
+                            {QEvent::MouseButtonPress, 120},
+                            {QEvent::MouseButtonDblClick, 120},
+                            {QEvent::MouseButtonRelease, 160}}) {
         const bool down = type != QEvent::MouseButtonRelease;
         QMouseEvent e(type, box, list()->viewport()->mapToGlobal(box), Qt::LeftButton,
                       down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-        e.setTimestamp(time);
+        e.setTimestamp(1000000 + ulong(ms));
         QApplication::sendEvent(list()->viewport(), &e);
-    };
-    const ulong t = 1000000;
-    send(QEvent::MouseButtonPress, t);
-    send(QEvent::MouseButtonRelease, t + 40);
-    send(QEvent::MouseButtonPress, t + 120);
-    send(QEvent::MouseButtonDblClick, t + 120);
-    send(QEvent::MouseButtonRelease, t + 160);
+    }
     const int open = list()->RowCount();
     EXPECT_GT(open, 1);
     EXPECT_TRUE(rootRow()->expanded);
@@ -170,7 +195,6 @@ TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
     ScopedEnv noTools("PATH", "/nonexistent");
     MessageBox::setAutoAnswer(QMessageBox::Ok);
     QTest::keyClick(list(), Qt::Key_Return);
-    EXPECT_EQ(list()->RowCount(), open);
     const QPoint text = list()->visualRect(list()->rowModel()->index(0)).topLeft() + QPoint(60, 10);
     QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, text);
     EXPECT_EQ(list()->RowCount(), open);
@@ -207,8 +231,9 @@ TEST_F(TreeView, BoxClickDoubleClickEnterKeysAndRightClick)
 TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
 {
     // One command for each rule the view applies.
-    for (const char *on : {"actionFileNewTree", "actionFileExit", "actionTreeExpand",
-                           "actionViewStop", "actionPropertiesDiagnostics", "actionToolsWizards"})
+    for (const char *on :
+         {"actionFileNewTree", "actionFileExit", "actionTreeExpand", "actionViewStop",
+          "actionFileProperties", "actionPropertiesDiagnostics", "actionToolsWizards"})
         EXPECT_TRUE(enabled(on)) << on;
     EXPECT_TRUE(action("actionViewHyperlink")->isChecked());
 
@@ -224,7 +249,6 @@ TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
     trigger("actionTreeExpand");
     EXPECT_EQ(onWhileBusy, std::vector<std::string>{"actionViewStop"});
     EXPECT_TRUE(rootRow()->expanded);
-    EXPECT_TRUE(enabled("actionTreeCollapse"));
     trigger("actionTreeCollapse");
 
     bool closedWhileBusy = false;
@@ -252,33 +276,121 @@ TEST_F(TreeView, CommandsWhileBusyAndStopDuringAnExpansion)
     EXPECT_TRUE(frame()->close()); // once stopped, the frame closes
 }
 
-// A second window runs on its own copy; closing it leaves the first tree's
-// rows alone and frees every node it made.
-TEST_F(TreeView, SecondWindowShowsItsOwnCopyAndLeavesNoNodeBehind)
+// A second window runs on its own copy and frees every node it made. Saved
+// pages refresh every window with open rows and the selection kept, also a
+// page mirrored from one whose source was freed by a re-read before.
+TEST_F(TreeView, WindowsKeepTheirOwnCopiesAndSavedPagesRefreshThemAll)
 {
-    trigger("actionTreeExpand");
-    const int firstRows = list()->RowCount();
-    const size_t nodes = LiveNodeCount();
+    const std::vector<std::string> watched = view()->document()->watchedDirectories();
+    EXPECT_NE(std::find(watched.begin(), watched.end(), m_demo.page("handbook")), watched.end());
     CListtestView *first = view();
+    CTreeListBox *firstList = list();
+    ASSERT_TRUE(openDown({"/products/", "/products/station.html"}));
+    trigger("actionTreeExpand");
+    const int firstRows = firstList->RowCount();
+    const size_t nodes = LiveNodeCount();
     trigger("actionWindowNew");
     ASSERT_EQ(windowCount(), 2);
-    ASSERT_NE(view(), first);
-    EXPECT_EQ(list()->RowCount(), 1);
     EXPECT_NE(view()->root(), first->root());
     EXPECT_EQ(view()->root()->url.str(), first->root()->url.str());
-
-    trigger("actionTreeExpand");
-    for (int i = 1; i < list()->RowCount(); ++i)
-        if (list()->RowAt(i)->expandable)
-            list()->SelectRow(list()->RowAt(i));
-    trigger("actionTreeExpand");
+    ASSERT_TRUE(openDown({"/products/"}));
     EXPECT_GT(LiveNodeCount(), nodes);
-    EXPECT_EQ(first->treeList()->RowCount(), firstRows);
-    EXPECT_NE(list()->RowAt(1), first->treeList()->RowAt(1));
-
+    EXPECT_NE(list()->RowAt(1), firstList->RowAt(1));
     frame()->mdiArea()->activeSubWindow()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(windowCount(), 1);
     EXPECT_EQ(LiveNodeCount(), nodes);
-    EXPECT_EQ(first->treeList()->RowAt(1)->node->viewItem, first->treeList()->RowAt(1));
+    EXPECT_EQ(firstList->RowCount(), firstRows);
+    expectRowsConsistent(firstList);
+
+    trigger("actionWindowNew");
+    CListtestView *second = view();
+    ASSERT_TRUE(openDown({"/products/"}));
+    addLink(m_demo.page("products/index.html"), "fresh.html");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int at = rowIndex("/products/");
+            return at > 0 && hasChildEnding(list()->RowAt(at)->node, "/products/fresh.html");
+        },
+        kRefreshWaitMs));
+    // The first window too: the open row is open again and the selection is
+    // where it was.
+    auto firstRow = [&](const char *tail) { return rowIndex(tail, 0, firstList); };
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return firstRow("/products/fresh.html") > 0; }, kRefreshWaitMs));
+    EXPECT_EQ(first->outOfDate(), 0);
+    EXPECT_EQ(second->outOfDate(), 0);
+    EXPECT_TRUE(firstList->RowAt(firstRow("/products/"))->expanded);
+    ASSERT_TRUE(firstList->SelectedRow());
+    EXPECT_TRUE(firstList->SelectedRow()->node->url.view().ends_with("/products/station.html"));
+    EXPECT_TRUE(firstList->SelectedRow()->expanded); // a row below the re-read page
+    EXPECT_EQ(firstList->RowAt(firstRow("/products/fresh.html"))->level, 2);
+    expectRowsConsistent(firstList);
+    expectRowsConsistent(list());
+
+    // The re-read freed the products page's children, a mirror's source
+    // among them (the barometer page is linked from the home page and from
+    // the products page); every barometer row still follows a save of it.
+    addLink(m_demo.page("products/barometer.html"), "second.html");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            int rows = 0;
+            for (int i = -1; (i = rowIndex("/products/barometer.html", i + 1, firstList)) >= 0;
+                 ++rows)
+                if (!hasChildEnding(firstList->RowAt(i)->node, "/products/second.html"))
+                    return false;
+            return rows >= 2;
+        },
+        kRefreshWaitMs));
+    expectRowsConsistent(firstList);
+}
+
+// The refresh waits for the property sheet, and rows leave with their nodes.
+TEST_F(TreeView, RefreshWaitsForThePropertySheetAndRowsGoWithTheirNodes)
+{
+    PropertySheetOpened();
+    view()->SetOutOfDate(1);
+    view()->SetOutOfDate(1);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view()->outOfDate(), 1);
+    PropertySheetClosed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view()->outOfDate() == 0; }, 2000));
+
+    QSignalSpy inserted(list()->rowModel(), &QAbstractItemModel::rowsInserted);
+    CTreeRow *products = openDown({"/products/"});
+    ASSERT_TRUE(products);
+    EXPECT_EQ(inserted.count(), 1); // all children in one block
+    trigger("actionTreeExpand");
+    // The model frees the page's children: their rows leave the list at once.
+    const int before = list()->RowCount();
+    const int children = int(products->node->childCount());
+    ASSERT_GT(children, 0);
+    FreeChildren(products->node);
+    EXPECT_EQ(list()->RowCount(), before - children);
+    EXPECT_FALSE(products->expanded);
+    EXPECT_FALSE(products->expandable);
+    expectRowsConsistent(list());
+    // Once the page is saved, the refresh command reads it again.
+    addLink(m_demo.page("products/index.html"), "again.html");
+    trigger("actionViewRefresh");
+    EXPECT_TRUE(products->expandable);
+    expectRowsConsistent(list());
+
+    // A row deeper than the 16-bit mask takes its lines from the ancestors:
+    // a chain of 20 levels whose node at level 17 has a following sibling.
+    SiteNode *top = CreateNode();
+    SiteNode *node = top;
+    for (int level = 1; level < 20; ++level) {
+        AppendChild(node, CreateNode());
+        if (level == 17)
+            AppendChild(node, CreateNode());
+        node = node->firstChild();
+    }
+    CTreeRow *row = view()->CreateRow(19, 2, 0x0002, node);
+    for (int bit = 0; bit < 20; ++bit) // the last child draws no line below
+        EXPECT_EQ(row->wideMask.test(size_t(bit)), bit == 1 || bit == 17) << bit;
+    EXPECT_EQ(node->viewItem, row);
+    FreeNode(top); // the row goes with its node
+    expectRowsConsistent(list());
 }

@@ -1,0 +1,1 @@
+../standin.sh
