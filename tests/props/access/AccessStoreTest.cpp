@@ -13,48 +13,16 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-// A server key protecting /staff/ (realm Staff) and /open/ (no realm, no
-// "Order"), with two realms.
-constexpr const char *kServerReg = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/]
-"Order"=hex:01,00,00,00
-
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\*allow]
-"0001"="all"
-
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\*deny]
-"0001"="203.0.113."
-
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/staff/\Staff]
-"0001"="user alice"
-"0002"="group staff"
-"0003"="user jon"
-
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/open/\*allow]
-[HKEY_LOCAL_MACHINE\Srv\Access\Basic\/open/\*deny]
-
-[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic]
-"DefaultRealm"="Staff"
-
-[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Users]
-"alice"="aQ3v9ZkLm2Xw"
-"bob"="pT7c1RsVb8Ne"
-
-[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Groups\staff]
-[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Staff\Groups\admins]
-[HKEY_LOCAL_MACHINE\Srv\Authentication\Basic\Customers\Users]
-)";
-
 class AccessStoreTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        store = OpenSqliteStore(dir.file("registry.db"));
-        ASSERT_TRUE(store);
+        store = OpenSqliteStore(dir / "registry.db");
+        const std::string reg = test::readFile(std::string(SYLVIX_SOURCE_DIR)
+                                               + "/tests/props/access/data/server.reg");
         std::string error;
-        ASSERT_TRUE(ImportRegText(*store, kServerReg, "server.reg", error)) << error;
+        ASSERT_TRUE(store && ImportRegText(*store, reg, "server.reg", error)) << error;
         server = store->root()->openKey("Srv");
         ASSERT_TRUE(server);
         access = std::make_unique<AccessStore>(*store, *server);
@@ -88,15 +56,13 @@ protected:
 
 TEST(AccessTextRules, EntryFormsAndCoveringCandidateAndDeletablePaths)
 {
-    struct Case
-    {
-        const char *stored;
-        const char *shown;
-    };
-    for (const Case &c : {Case{"user alice", "alice"}, Case{"group staff", "[staff]"},
-                          Case{"user o'brien smith", "o'brien smith"}, Case{"group ", "[]"}}) {
-        EXPECT_EQ(ShownEntry(c.stored), c.shown) << c.stored;
-        EXPECT_EQ(StoredEntry(c.shown), c.stored) << c.shown;
+    const std::pair<const char *, const char *> forms[] = {{"user alice", "alice"},
+                                                           {"group staff", "[staff]"},
+                                                           {"user o'brien smith", "o'brien smith"},
+                                                           {"group ", "[]"}};
+    for (const auto &[stored, shown] : forms) {
+        EXPECT_EQ(ShownEntry(stored), shown) << stored;
+        EXPECT_EQ(StoredEntry(shown), stored) << shown;
     }
     // Texts too short for their prefix do not read past their end.
     EXPECT_EQ(ShownEntry("user"), "");
@@ -132,8 +98,6 @@ TEST_F(AccessStoreTest, ReadsPathsRealmsAndUsers)
     EXPECT_EQ(staff->allow, (Names{"all"}));
     EXPECT_EQ(staff->deny, (Names{"203.0.113."}));
     EXPECT_EQ(staff->order, 1u);
-    // Key names compare without regard to case, as the server's do.
-    EXPECT_TRUE(access->LoadPath("/STAFF/"));
 
     auto open = access->LoadPath("/open/");
     ASSERT_TRUE(open);
@@ -162,10 +126,6 @@ TEST_F(AccessStoreTest, CreatePathWritesItsDefaults)
               "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs\\*allow]\n"
               "\"0001\"=\"all\"\n\n"
               "[HKEY_LOCAL_MACHINE\\Srv\\Access\\Basic\\/docs\\Customers]\n\n");
-    auto docs = access->LoadPath("/docs");
-    ASSERT_TRUE(docs);
-    EXPECT_EQ(docs->realm, "Customers");
-    EXPECT_EQ(docs->order, kOrderAllowDeny);
 
     // A path that exists already, or a name that would nest keys, changes nothing.
     const std::string before = dump("Srv");
@@ -176,43 +136,26 @@ TEST_F(AccessStoreTest, CreatePathWritesItsDefaults)
     EXPECT_EQ(dump("Srv"), before);
 }
 
-TEST_F(AccessStoreTest, EntriesAreNumberedWithoutGapsAndTheOrderIsWrittenAtOnce)
+// How the page adds and removes entries is checked through the page; here
+// what it does not reach.
+TEST_F(AccessStoreTest, ClassListsAsTypedAndAGapKeepsItsEntries)
 {
     const std::string deny = "Srv\\Access\\Basic\\/open/\\*deny";
     ASSERT_TRUE(access->AddEntry("/open/", kDenyList, "10.0.0."));
     ASSERT_TRUE(access->AddEntry("/open/", kDenyList, "[literal]"));
     // Class entries are stored as typed, bracket or not.
     EXPECT_EQ(values(deny), "\"0001\"=\"10.0.0.\"\n\"0002\"=\"[literal]\"\n");
-
-    ASSERT_TRUE(access->AddEntry("/staff/", "Staff", "[admins]"));
-    EXPECT_EQ(access->LoadPath("/staff/")->users, (Names{"alice", "[staff]", "jon", "[admins]"}));
-    EXPECT_NE(values("Srv\\Access\\Basic\\/staff/\\Staff").find("\"0004\"=\"group admins\""),
-              std::string::npos);
-
-    // Removing the first of three: the rest is renumbered in the order given.
-    ASSERT_TRUE(access->RewriteList("/staff/", "Staff", {"[admins]", "[staff]", "jon"}));
-    EXPECT_EQ(values("Srv\\Access\\Basic\\/staff/\\Staff"),
-              "\"0001\"=\"group admins\"\n\"0002\"=\"group staff\"\n\"0003\"=\"user jon\"\n");
     ASSERT_TRUE(access->RewriteList("/open/", kDenyList, {}));
     EXPECT_EQ(values(deny), "");
     EXPECT_TRUE(store->root()->openKey(deny));
+    ASSERT_TRUE(access->SetOrder("/open/", kOrderAllowDeny));
+    EXPECT_EQ(access->LoadPath("/open/")->order, kOrderAllowDeny);
 
     // A list left with a gap by another program keeps all of its entries.
     auto allow = store->root()->openKey("Srv\\Access\\Basic\\/staff/\\*allow");
     ASSERT_TRUE(WriteString(*allow, "0003", "example.org"));
     ASSERT_TRUE(access->AddEntry("/staff/", kAllowList, "10.1."));
     EXPECT_EQ(access->LoadPath("/staff/")->allow, (Names{"all", "example.org", "10.1."}));
-
-    // The order as four bytes, seen at once by another connection.
-    ASSERT_TRUE(access->SetOrder("/staff/", kOrderDenyAllow));
-    auto other = OpenSqliteStore(dir.file("registry.db"));
-    ASSERT_TRUE(other);
-    ConfigValue order;
-    ASSERT_TRUE(other->root()->openKey("Srv\\Access\\Basic\\/staff/")->queryValue("Order", order));
-    EXPECT_EQ(order.type, ValueType::Binary);
-    EXPECT_EQ(order.data, std::string("\0\0\0\0", 4));
-    ASSERT_TRUE(access->SetOrder("/open/", kOrderAllowDeny));
-    EXPECT_EQ(access->LoadPath("/open/")->order, kOrderAllowDeny);
 }
 
 TEST_F(AccessStoreTest, FailureMidwayLeavesTheOldState)

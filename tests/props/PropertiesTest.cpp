@@ -1,0 +1,432 @@
+#include "app/AppState.h"
+#include "dialogs/HelpWindow.h"
+#include "model/AccessLog.h"
+#include "model/Config.h"
+#include "model/SiteNode.h"
+#include "platform/ConfigStore.h"
+#include "props/CNodePropActivity.h"
+#include "props/CNodePropDgnostics.h"
+#include "props/CNodePropGeneral.h"
+#include "props/CNodeProperties.h"
+#include "props/PropertyRules.h"
+#include "props/TabbedList.h"
+#include "resources/Icons.h"
+#include "tests/app/AppFixture.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+
+#include <ctime>
+#include <filesystem>
+#include <future>
+#include <limits>
+#include <tuple>
+
+using namespace sylvix;
+using namespace sylvix::test;
+using namespace std::string_literals;
+
+namespace {
+
+// A lone node, freed at the end of the scope.
+struct NodeHolder
+{
+    SiteNode *node = CreateNode();
+    NodeHolder() = default;
+    NodeHolder(const NodeHolder &) = delete;
+    NodeHolder &operator=(const NodeHolder &) = delete;
+    ~NodeHolder() { FreeNode(node); }
+    SiteNode *operator->() const { return node; }
+};
+
+bool shown(QWidget *page, const std::string &name)
+{
+    QWidget *w = child(page, name.c_str());
+    return w && !w->isHidden();
+}
+
+bool enabledIn(QWidget *page, const char *name)
+{
+    QWidget *w = child(page, name);
+    return w && w->isEnabled();
+}
+
+QStringList expectedActivity(int days)
+{
+    QStringList lines;
+    for (const LogRecord &r : ReadAccessLog("/", days))
+        lines.append(QString::fromStdString(ActivityLine(r)));
+    return lines;
+}
+
+} // namespace
+
+TEST(GeneralPage, StatesAndEnabling)
+{
+    const struct
+    {
+        uint32_t flags, kind;
+        std::string_view states; // the state icons shown
+        bool docLabels, title;
+    } cases[] = {
+        {0, Html, "", true, true},
+        {BROKEN | EXTERNAL, Html, "Broken External", false, false},
+        {NOTVER | EXTERNAL | VIRTUAL, Html, "NotVerified External", false, false},
+        {VIRTUAL | ISMAP | INLINED, Image, "Virtual Mapped Inlined", true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "flags " << c.flags << " kind " << c.kind);
+        NodeHolder n;
+        n->flags = c.flags;
+        n->kind = c.kind;
+        n->stat.size = 2500000;
+        CNodePropGeneral page(n.node, MakeGeneralTexts(*n.node));
+        for (const char *state :
+             {"Broken", "NotVerified", "External", "Virtual", "Special", "Inlined", "Mapped"}) {
+            const bool want = c.states.find(state) != std::string_view::npos;
+            EXPECT_EQ(shown(&page, std::string("icon") + state), want) << state;
+            EXPECT_EQ(shown(&page, std::string("text") + state), want) << state;
+        }
+        EXPECT_EQ(enabledIn(&page, "editTitle"), c.title);
+        EXPECT_EQ(enabledIn(&page, "labelTitle"), c.title);
+        for (const char *label :
+             {"labelSize", "labelFileName", "labelModified", "labelType", "textKBytes"})
+            EXPECT_EQ(enabledIn(&page, label), c.docLabels) << label;
+        EXPECT_TRUE(enabledIn(&page, "editFileName"));
+        EXPECT_EQ(child<QLabel>(&page, "textKind")->text(),
+                  QString::fromUtf8(KindDisplayText(c.kind)));
+        const QPixmap icon = child<QLabel>(&page, "iconKind")->pixmap();
+        EXPECT_EQ(icon.toImage(), KindIcon(c.kind).pixmap(icon.size()).toImage());
+        // The texts are made by the rules' own functions: here only that they are shown.
+        EXPECT_EQ(child<QLineEdit>(&page, "editLabel")->text(), QStringLiteral("(none)"));
+        EXPECT_EQ(child<QLabel>(&page, "textSize")->text(),
+                  c.docLabels ? QStringLiteral("2500") : QString());
+    }
+}
+
+TEST(DiagnosticsPage, FiltersBySeverityRemembersTheChoiceAndFillsWhenTheCheckIsDone)
+{
+    diagnosticsFilter = 0;
+    NodeHolder n;
+    n->kind = Html;
+    n->diagnostics = Diagnostics(std::make_shared<const DiagnosticList>(
+        DiagnosticList{{"info", 0, 9}, {"odd", 3, 5}, {"err", 2, 2}, {"warn", 1, 3}}));
+    auto page = std::make_unique<CNodePropDgnostics>(n.node);
+    page->show();
+    EXPECT_EQ(page->list()->lines(),
+              (QStringList{QStringLiteral("9\tI\tinfo"), QStringLiteral("5\t!\todd"),
+                           QStringLiteral("2\tE\terr"), QStringLiteral("3\tW\twarn")}));
+    ASSERT_EQ(page->list()->tabStops().size(), 2u);
+    EXPECT_LT(page->list()->tabStops()[0], page->list()->tabStops()[1]);
+    QTest::keyClick(page->filter(), Qt::Key_Down);
+    QTest::keyClick(page->filter(), Qt::Key_Down);
+    EXPECT_EQ(page->list()->lines(),
+              (QStringList{QStringLiteral("5\t!\todd"), QStringLiteral("2\tE\terr")}));
+    QTest::keyClick(page->filter(), Qt::Key_Up);
+    page.reset();
+
+    // The next page, for another node, opens with that filter. Its check is
+    // deferred and held up, yet the page is on screen and answers.
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    NodeHolder late;
+    late->kind = Html;
+    late->diagnostics = Diagnostics::onFirstRead([open]() -> std::optional<Diagnostics::List> {
+        open.wait();
+        return std::make_shared<const DiagnosticList>(DiagnosticList{{"late", 2, 4}});
+    });
+    CNodePropDgnostics next(late.node);
+    QSignalSpy filled(&next, &CNodePropDgnostics::filled);
+    next.show();
+    EXPECT_EQ(next.filter()->currentIndex(), 1);
+    EXPECT_FALSE(next.ready());
+    EXPECT_TRUE(shown(&next, "textChecking"));
+    EXPECT_EQ(next.list()->count(), 0);
+    QTest::keyClick(next.filter(), Qt::Key_Down);
+    EXPECT_EQ(next.filter()->currentIndex(), 2);
+    filled.clear();
+    gate.set_value();
+    ASSERT_TRUE(filled.wait(10000));
+    EXPECT_TRUE(next.ready());
+    EXPECT_FALSE(shown(&next, "textChecking"));
+    EXPECT_EQ(next.list()->lines(), QStringList{QStringLiteral("4\tE\tlate")});
+    diagnosticsFilter = 0;
+}
+
+TEST(ActivityPage, ListsTheDemoLogForTheLatestDayCount)
+{
+    DemoStore demo;
+    std::filesystem::copy_file(std::string(SYLVIX_SOURCE_DIR) + "/examples/logs/access.log",
+                               demo.logDir() + "/access.log");
+    demo.use();
+    NodeHolder n;
+    n->localPath = SharedStr(demo.page("index.html"));
+    n->href = "http://localhost/";
+    activityDays = 100000;
+    const QStringList all = expectedActivity(99999);
+    ASSERT_FALSE(all.isEmpty());
+    {
+        CNodePropActivity page(n.node);
+        QSignalSpy refilled(&page, &CNodePropActivity::refilled);
+        EXPECT_EQ(page.days()->text(), QStringLiteral("100000"));
+        page.show();                               // starts a read for 100000 days...
+        page.days()->setText(QStringLiteral("0")); // ...which this makes stale
+        ASSERT_TRUE(refilled.wait(10000));
+        EXPECT_EQ(refilled.count(), 1);
+        EXPECT_EQ(page.list()->count(), 0);
+        EXPECT_EQ(activityDays, 0);
+
+        // Typing is read once, after the keys stop.
+        page.days()->selectAll();
+        QTest::keyClicks(page.days(), QStringLiteral("99999x"));
+        refilled.clear();
+        ASSERT_TRUE(refilled.wait(10000));
+        EXPECT_EQ(page.list()->lines(), all);
+        EXPECT_GT(page.list()->horizontalExtent(), 0);
+        QTest::qWait(2 * CNodePropActivity::kDebounceMs);
+        EXPECT_EQ(refilled.count(), 1);
+
+        // A file outside the server has no key: the list stays as it is.
+        n->localPath = "/nowhere/index.html";
+        page.days()->setText(QStringLiteral("5"));
+        ASSERT_TRUE(refilled.wait(10000));
+        EXPECT_EQ(page.list()->lines(), all);
+    }
+    CNodePropActivity next(n.node);
+    EXPECT_EQ(next.days()->text(), QStringLiteral("5"));
+    activityDays = 1;
+}
+
+using PropertySheet = AppFixture;
+
+TEST_F(PropertySheet, OpensOnTheSelectedRowAtTheAskedPage)
+{
+    start();
+    for (const char *name : {"actionFileProperties", "actionPropertiesActivity"})
+        EXPECT_TRUE(enabled(name)) << name;
+
+    QSignalSpy closed(&appEvents(), &AppEvents::propertySheetClosed);
+    onNext<CNodeProperties>([](CNodeProperties *sheet) {
+        EXPECT_EQ(propertySheetOpen, 1);
+        EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Properties for http://localhost/"));
+        QTabWidget *tabs = sheet->tabs();
+        ASSERT_EQ(tabs->count(), 4);
+        EXPECT_EQ(tabs->tabText(0), QStringLiteral("General"));
+        EXPECT_EQ(tabs->tabText(1), QStringLiteral("Access Control"));
+        EXPECT_EQ(tabs->tabText(2), QStringLiteral("Diagnostics"));
+        EXPECT_EQ(tabs->currentIndex(), 3);
+        EXPECT_TRUE(qobject_cast<CNodePropActivity *>(tabs->widget(3)));
+
+        QTest::mouseClick(child<QPushButton>(sheet, "buttonHelp"), Qt::LeftButton);
+        ASSERT_TRUE(HelpWindow::instance());
+        EXPECT_TRUE(HelpWindow::instance()->source().toString().endsWith(
+            QStringLiteral("properties.html")));
+        HelpWindow::instance()->close();
+        QTest::mouseClick(child<QPushButton>(sheet, "buttonCancel"), Qt::LeftButton);
+    });
+    trigger("actionPropertiesActivity");
+    EXPECT_EQ(propertySheetOpen, 0);
+    EXPECT_EQ(closed.count(), 1);
+
+    // General from the menu command, for the same row.
+    onNext<CNodeProperties>([](CNodeProperties *sheet) {
+        EXPECT_EQ(sheet->tabs()->currentIndex(), 0);
+        QTest::mouseClick(child<QPushButton>(sheet, "buttonOk"), Qt::LeftButton);
+    });
+    trigger("actionFileProperties");
+    EXPECT_EQ(closed.count(), 2);
+}
+
+TEST(PropertyRules, PageSetFirstPageAndCaption)
+{
+    const struct
+    {
+        uint32_t flags, kind;
+        int selector;
+        bool access, diagnostics, activity;
+        int first;
+    } cases[] = {
+        // External: General, plus Diagnostics for HTML.
+        {EXTERNAL, Html, PageDiagnostics, false, true, false, 1},
+        {EXTERNAL, Image, PageGeneral, false, false, false, 0},
+        // Local, not HTML: General, Access Control, Activity.
+        {0, Image, PageActivity, true, false, true, 2},
+        // Local HTML: all four.
+        {0, Html, PageActivity, true, true, true, 3},
+        {0, Html, PageDiagnostics, true, true, true, 2},
+        {VIRTUAL | BROKEN, Html, PageAccess, true, true, true, 1},
+        // A page the node lacks opens General.
+        {EXTERNAL, Image, PageActivity, false, false, false, 0},
+        {EXTERNAL, Html, PageAccess, false, true, false, 0},
+    };
+    for (const auto &c : cases) {
+        NodeHolder n;
+        n->flags = c.flags;
+        n->kind = c.kind;
+        const SheetPages p = PagesFor(*n.node, c.selector);
+        EXPECT_EQ(std::tie(p.access, p.diagnostics, p.activity, p.first),
+                  std::tie(c.access, c.diagnostics, c.activity, c.first))
+            << "flags " << c.flags << " kind " << c.kind << " selector " << c.selector;
+    }
+
+    EXPECT_EQ(PropertiesCaption("http://localhost/"), "Properties for http://localhost/");
+    EXPECT_EQ(PropertiesCaption(std::string(400, 'a')).size(), 255u);
+    // A multi-byte character across the cut goes whole.
+    EXPECT_EQ(PropertiesCaption(std::string(239, 'a') + "\xc3\xa9" + "b").size(), 254u);
+}
+
+// Every text of the General page in one line, so that a case checks them all.
+static std::string Joined(const GeneralTexts &t)
+{
+    return t.label + '|' + t.hyperlink + '|' + t.url + '|' + t.fileName + '|' + t.contentType + '|'
+           + t.size + '|' + t.modified + '|' + t.title;
+}
+
+TEST(PropertyRules, GeneralTexts)
+{
+    const std::pair<int64_t, const char *> sizes[]
+        = {{0, ""}, {1, "1"}, {1000, "1"}, {1001, "2"}, {2500000, "2500"}, {5000000000, "5000000"}};
+    for (const auto &[size, text] : sizes)
+        EXPECT_EQ(SizeText(size), text) << size;
+
+    ScopedEnv tz("TZ", "UTC");
+    tzset();
+    EXPECT_EQ(ModifiedText(std::numeric_limits<time_t>::max()), "");
+
+    NodeHolder n;
+    n->href = "docs/a.html";
+    n->url = "http://h/a";
+    n->localPath = "/srv/docs/a.html";
+    n->mimeType = "text/html";
+    n->title = "A";
+    n->stat.size = 1001;
+    n->stat.mtime = 802015509;
+    const std::string link = "docs/a.html|http://h/a|";
+    const std::pair<uint32_t, std::string> cases[] = {
+        {0, link + "/srv/docs/a.html|text/html|2|Thu Jun 01 14:05:09 1995|A"},
+        // A broken local link: its file name only.
+        {BROKEN, link + "/srv/docs/a.html||||"},
+        {BROKEN | EXTERNAL, link + "||||"},
+        {NOTVER, link + "||||"},
+        {NOTVER | EXTERNAL, link + "||||"},
+    };
+    for (const auto &[flags, texts] : cases) {
+        n->flags = flags;
+        EXPECT_EQ(Joined(MakeGeneralTexts(*n.node)), "(none)|" + texts) << flags;
+    }
+    n->label = "Home";
+    EXPECT_EQ(MakeGeneralTexts(*n.node).label, "Home");
+}
+
+TEST(PropertyRules, DiagnosticAndActivityLinesAndDayCount)
+{
+    // The letters and the line's form show on the Diagnostics page, below.
+    EXPECT_EQ(SeverityLetter(-1), '!');
+    EXPECT_EQ(DiagnosticLine({std::string(5000, 'x'), 2, 1}).size(), 4095u);
+    EXPECT_EQ(ActivityLine({"10.0.0.1", "01/Mar/2024:14:16:35", "200"}),
+              "200\t01/Mar/2024:14:16:35\t10.0.0.1");
+    EXPECT_EQ(ActivityLine({std::string(2000, 'c'), "t", "200"}).size(), 1023u);
+
+    // Only the first 15 characters count.
+    const std::pair<const char *, int> days[] = {{"", 0},
+                                                 {"7", 7},
+                                                 {"  12", 12},
+                                                 {"+5", 5},
+                                                 {"-3", 0},
+                                                 {"30days", 30},
+                                                 {"abc", 0},
+                                                 {"99999999999999", 2147483647},
+                                                 {"0000000000000012", 1}};
+    for (const auto &[text, count] : days)
+        EXPECT_EQ(ParseDayCount(text), count) << '"' << text << '"';
+}
+
+TEST(PropertyRules, ActivityKey)
+{
+    const ServerPaths paths{"/srv/", "/srv/docs/", "index.html"};
+    const struct
+    {
+        const char *localPath, *href;
+        std::optional<std::string> key;
+    } cases[] = {
+        {"/srv/docs/a/b.html", "http://localhost/a/b.html", "/a/b.html"},
+        {"/srv/docs/a/index.html", "http://localhost/a/", "/a/"},
+        {"/srv/docs/a/b.html", "#top", "/a/b.html"},
+        {"/srv/docs/a/b.html", "../a/b.html", "/a/b.html"},
+        // A server path or a plain relative name is searched as written.
+        {"/srv/docs/a/b.html", "/a/b.html", "/a/b.html"},
+        {"/srv/docs/a/b.html", "b.html", "b.html"},
+        // Outside the server root: no key, the list stays as it is.
+        {"/elsewhere/b.html", "http://localhost/b.html", std::nullopt},
+        // Below the root but not the document folder: from the root's slash.
+        {"/srv/cgi-bin/run.sh", "http://localhost/cgi-bin/run.sh", "/cgi-bin/run.sh"},
+        {"\\srv\\docs\\w.html", "http://localhost/w.html", "/w.html"},
+        // No local file (a broken local link): the hyperlink.
+        {"", "/missing.html", "/missing.html"},
+    };
+    NodeHolder n;
+    for (const auto &c : cases) {
+        n->localPath = c.localPath;
+        n->href = c.href;
+        EXPECT_EQ(ActivityKey(*n.node, paths), c.key) << c.localPath;
+    }
+    n->localPath = "/srv/docs/a.html";
+    EXPECT_EQ(ActivityKey(*n.node, std::nullopt), std::nullopt);
+}
+
+// The server's key in the local store: the paths the Activity page reads, and
+// the revision that the sheet raises after an access edit.
+TEST(PropertyRules, ServerPathsAndRevNumber)
+{
+    TempDir dir;
+    auto store = OpenSqliteStore(dir / "registry.db");
+    auto key = store->root()->createKey(kServerKeyPath);
+    ASSERT_TRUE(key);
+    WriteString(*key, "ServerRoot", "C:\\srv -x");
+    WriteString(*key->createKey("DocMap"), "/", "C:\\srv\\docs\\ more");
+    WriteString(*key->createKey("DirIndex"), "IndexDoc", "default.htm extra");
+    const std::optional<ServerPaths> paths = LocalServerPaths(store.get());
+    ASSERT_TRUE(paths);
+    EXPECT_EQ(paths->serverRoot, "C:/srv");
+    EXPECT_EQ(paths->docRoot, "C:/srv/docs/");
+    EXPECT_EQ(paths->indexDoc, "default.htm");
+    NodeHolder n;
+    n->localPath = "C:\\srv\\docs\\sub\\default.htm";
+    n->href = "http://host/sub/";
+    EXPECT_EQ(ActivityKey(*n.node, paths), "/sub/");
+
+    ASSERT_TRUE(key->deleteValue("ServerRoot"));
+    EXPECT_EQ(LocalServerPaths(store.get()), std::nullopt);
+    EXPECT_EQ(LocalServerPaths(nullptr), std::nullopt);
+    const struct
+    {
+        ValueType type;
+        std::string before, after; // the same when it is not written
+    } cases[] = {
+        {ValueType::Binary, "\x01\x00\x00\x00"s, "\x02\x00\x00\x00"s},
+        {ValueType::Binary, "\xff\x00\x01\x00"s, "\x00\x01\x01\x00"s},         // carry
+        {ValueType::Binary, "\xff\xff\xff\xff"s, "\x00\x00\x00\x00"s},         // wrap
+        {ValueType::Binary, "\xff\xff"s, "\x00\x00"s},                         // keeps its length
+        {ValueType::Binary, "\x01\x01\x01\x01\x01"s, "\x01\x01\x01\x01\x01"s}, // too long
+        {ValueType::Dword, "\x01\x00\x00\x00"s, "\x01\x00\x00\x00"s},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(key->setValue("RevNumber", c.type, c.before));
+        EXPECT_EQ(RaiseRevNumber(*key), c.before != c.after) << c.before.size();
+        ConfigValue v;
+        ASSERT_TRUE(key->queryValue("RevNumber", v));
+        EXPECT_EQ(v.data, c.after);
+    }
+    ASSERT_TRUE(key->deleteValue("RevNumber"));
+    EXPECT_FALSE(RaiseRevNumber(*key));
+    ConfigValue v;
+    EXPECT_FALSE(key->queryValue("RevNumber", v)); // not made
+}
