@@ -239,7 +239,10 @@ namespace {
 // URL parts, and a site's pages repeat the same links from the same
 // directories: what it made is kept, keyed by those, so that a repeat
 // copies shared strings instead of parsing and interning again. The entry
-// holds its key's strings, so that their identities stay theirs.
+// holds its key's strings, so that their identities stay theirs. The
+// parent's file counts only for a link that took it (one with neither
+// directory nor file of its own), so that the pages of one directory share
+// their entries.
 struct ChildUrl
 {
     SharedStr href, parentScheme, parentHost, parentDir, parentFile;
@@ -248,12 +251,13 @@ struct ChildUrl
     int32_t port = 0;
     uint32_t flags = 0;
     uint8_t cause = 0;
+    bool fileMatters = true;
 
     bool matches(std::string_view text, const SiteNode *parent) const
     {
         return href.present() && href.view() == text && parentScheme == parent->scheme
                && parentHost == parent->host && parentDir == parent->dir
-               && parentFile == parent->file && parentPort == parent->port;
+               && (!fileMatters || parentFile == parent->file) && parentPort == parent->port;
     }
 };
 
@@ -262,8 +266,7 @@ constexpr size_t kChildUrlSlots = 4096; // a power of two
 size_t childUrlSlot(std::string_view text, const SiteNode *parent)
 {
     size_t h = std::hash<std::string_view>()(text);
-    for (const void *id :
-         {parent->scheme.id(), parent->host.id(), parent->dir.id(), parent->file.id()})
+    for (const void *id : {parent->scheme.id(), parent->host.id(), parent->dir.id()})
         h = (h ^ reinterpret_cast<uintptr_t>(id)) * 0x9e3779b97f4a7c15ull;
     h ^= static_cast<uint32_t>(parent->port);
     return (h ^ (h >> 29)) & (kChildUrlSlots - 1);
@@ -280,6 +283,10 @@ void setChildUrl(SiteNode *child, std::string_view text, SiteNode *parent)
                      parent->file, parent->port,   child->scheme,  child->host,
                      child->dir,   child->file,    child->query(), child->fragment(),
                      child->url,   child->port,    child->flags,   child->cause};
+        // The parent's file can have gone into the child only if the two
+        // are the same; otherwise the entry serves every page of the
+        // directory.
+        e.fileMatters = child->file == parent->file;
         return;
     }
     PrepareChange(child);

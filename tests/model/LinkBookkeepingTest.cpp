@@ -24,8 +24,9 @@ std::string urlFields(SiteNode *n)
 TEST(LinkBookkeeping, RepeatedLinksGetTheUrlsSetUrlGives)
 {
     const std::vector<std::string> parents
-        = {"http://localhost/", "http://localhost/a/b/page.html", "http://localhost:8080/a/",
-           "https://example.org/x/", "http://localhost/a/b/"};
+        = {"http://localhost/",        "http://localhost/a/b/page.html",
+           "http://localhost:8080/a/", "https://example.org/x/",
+           "http://localhost/a/b/",    "http://localhost/a/b/other.html"};
     const std::vector<std::string> hrefs
         = {"",      "./",         " ",          "c.html",      "../up.html", "sub/",
            "?q=1",  "#top",       "/abs/p.htm", "//h2/p",      "mailto:x@y", "telnet://h/",
