@@ -563,6 +563,9 @@ struct NodeSlabs
     Block *freeTail = nullptr; // kept under AddressSanitizer only
     Block *fresh = nullptr;    // blocks never handed out, up to freshEnd
     Block *freshEnd = nullptr;
+    // Every slab, so that the leak checker, which ignores pointers kept in
+    // poisoned blocks, still sees them owned.
+    std::vector<void *> all;
 
     void *take()
     {
@@ -595,6 +598,7 @@ struct NodeSlabs
         void *slab = std::aligned_alloc(kSlabBytes, kSlabBytes);
         if (!slab)
             throw std::bad_alloc();
+        all.push_back(slab);
         ::madvise(slab, kSlabBytes, MADV_HUGEPAGE); // only a hint
         fresh = static_cast<Block *>(slab);
         freshEnd = fresh + kPerSlab;
