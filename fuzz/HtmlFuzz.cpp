@@ -11,6 +11,7 @@
 
 #include "fuzz/ScratchServer.h"
 #include "htmlparse/HtmlParse.h"
+#include "model/Expand.h"
 #include "model/Page.h"
 #include "model/SiteNode.h"
 #include "model/Url.h"
@@ -150,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (!(sw & NoModel)) {
         const size_t nodesBefore = LiveNodeCount();
+        ForgetRepeatedLinks(); // so that only this input's strings are counted
         const size_t stringsBefore = SharedStr::poolSize();
         {
             PageEvents events = ParsePageBytes(page);
@@ -166,6 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FreeNode(node);
         }
         check(LiveNodeCount() == nodesBefore, "nodes left alive after the tree was freed");
+        ForgetRepeatedLinks();
         check(SharedStr::poolSize() == stringsBefore,
               "shared strings left after the tree was freed");
     }

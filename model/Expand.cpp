@@ -272,11 +272,16 @@ size_t childUrlSlot(std::string_view text, const SiteNode *parent)
     return (h ^ (h >> 29)) & (kChildUrlSlots - 1);
 }
 
+std::vector<ChildUrl> &childUrls()
+{
+    static auto *slots = new std::vector<ChildUrl>(kChildUrlSlots);
+    return *slots;
+}
+
 // SetUrl for a child just made (no field set yet) of parent.
 void setChildUrl(SiteNode *child, std::string_view text, SiteNode *parent)
 {
-    static auto *slots = new std::vector<ChildUrl>(kChildUrlSlots);
-    ChildUrl &e = (*slots)[childUrlSlot(text, parent)];
+    ChildUrl &e = childUrls()[childUrlSlot(text, parent)];
     if (!e.matches(text, parent)) {
         SetUrl(child, text, parent);
         e = ChildUrl{child->href,  parent->scheme, parent->host,   parent->dir,
@@ -307,6 +312,13 @@ void setChildUrl(SiteNode *child, std::string_view text, SiteNode *parent)
 }
 
 } // namespace
+
+void ForgetRepeatedLinks()
+{
+    for (ChildUrl &e : childUrls())
+        if (e.href.present())
+            e = ChildUrl{};
+}
 
 SiteNode *AddChild(SiteNode *node, std::string_view href, const char *label)
 {

@@ -32,6 +32,9 @@ void ParseDocument(SiteNode *node);
 void ExtractLinks(SiteNode *node, const html::Block *block);
 std::string CollectText(const html::Block *block, bool *any = nullptr);
 SiteNode *AddChild(SiteNode *node, std::string_view href, const char *label);
+// AddChild keeps what it made of links met before, with their shared
+// strings; this lets them go (for checks that every string was released).
+void ForgetRepeatedLinks();
 void ExpandImageMap(SiteNode *node);
 int OnParserMessage(const html::Error *error);
 
