@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = build-essential cmake ninja-build pkg-config libgtest-dev googletest \
-           libsqlite3-dev libxml2-dev libtidy-dev python3 nginx-light time \
+           libsqlite3-dev libxml2-dev libtidy-dev python3 time \
            clang llvm libclang-rt-14-dev libfuzzer-14-dev
 PACKAGES += libjemalloc-dev clang-format python3-jsonschema
 # The desktop's file associations for opening documents.
