@@ -24,6 +24,7 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 namespace sylvix {
 namespace {
@@ -377,41 +378,33 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
                 && WriteString(*key, "260", std::string(260, 'x')));
 
     // Strings count their terminating zero; a failed read leaves the output alone.
-    const struct
-    {
-        const char *name;
-        size_t max;
-        bool ok;
-    } strings[] = {{"259", 259, true},
-                   {"260", 259, false},
-                   {"260", 260, true},
-                   {"num", 259, false},
-                   {"missing", 259, false}};
-    for (const auto &c : strings) {
+    // A name, the longest string taken, and whether it is read.
+    const std::tuple<const char *, size_t, bool> strings[] = {{"259", 259, true},
+                                                              {"260", 259, false},
+                                                              {"260", 260, true},
+                                                              {"num", 259, false},
+                                                              {"missing", 259, false}};
+    for (const auto &[name, max, ok] : strings) {
         std::string text = "kept";
-        EXPECT_EQ(ReadString(*key, c.name, text, c.max), c.ok) << c.name << " " << c.max;
-        EXPECT_EQ(text, c.ok ? std::string(c.max, 'x') : "kept") << c.name;
+        EXPECT_EQ(ReadString(*key, name, text, max), ok) << name << " " << max;
+        EXPECT_EQ(text, ok ? std::string(max, 'x') : "kept") << name;
     }
 
+    // A reader, a name, and whether it is read and as what (99: left alone).
     using NumberReader = bool (*)(ConfigKey &, std::string_view, uint32_t &);
-    const struct
-    {
-        NumberReader read;
-        const char *name;
-        bool ok;
-        uint32_t value;
-    } numbers[] = {{ReadBinary32, "bin", true, 0x01020304},
-                   {ReadBinary32, "short", true, 0x0105},
-                   {ReadBinary32, "num", false, 99},
-                   {ReadBinary32, "long", false, 99},
-                   {ReadDword, "num", true, 80},
-                   {ReadDword, "bin", true, 0x01020304},
-                   {ReadDword, "short", false, 99},
-                   {ReadDword, "s", false, 99}};
-    for (const auto &c : numbers) {
+    const std::tuple<NumberReader, const char *, bool, uint32_t> numbers[]
+        = {{ReadBinary32, "bin", true, 0x01020304},
+           {ReadBinary32, "short", true, 0x0105},
+           {ReadBinary32, "num", false, 99},
+           {ReadBinary32, "long", false, 99},
+           {ReadDword, "num", true, 80},
+           {ReadDword, "bin", true, 0x01020304},
+           {ReadDword, "short", false, 99},
+           {ReadDword, "s", false, 99}};
+    for (const auto &[read, name, ok, value] : numbers) {
         uint32_t n = 99;
-        EXPECT_EQ(c.read(*key, c.name, n), c.ok) << c.name;
-        EXPECT_EQ(n, c.value) << c.name;
+        const bool got = read(*key, name, n);
+        EXPECT_EQ(std::tuple(got, n), std::tuple(ok, value)) << name;
     }
 }
 
