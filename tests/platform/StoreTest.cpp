@@ -370,7 +370,7 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
     auto store = OpenSqliteStore(dir.file("registry.db"));
     ASSERT_TRUE(store);
     auto key = store->root()->createKey("Sizes");
-    ASSERT_TRUE(WriteString(*key, "s", "abcd") && WriteBinary32(*key, "bin", 0x01020304)
+    ASSERT_TRUE(key && WriteString(*key, "s", "abcd") && WriteBinary32(*key, "bin", 0x01020304)
                 && WriteDword(*key, "num", 80)
                 && key->setValue("short", ValueType::Binary, std::string("\x05\x01", 2))
                 && key->setValue("long", ValueType::Binary, std::string(5, '\x01'))

@@ -29,6 +29,7 @@ TEST(TextUtil, Utf8)
         {"\xC0\xAF", 0},         // overlong "/"
         {"\xE0\x80\xAF", 0},     // overlong
         {"\xED\xA0\x80", 0},     // surrogate
+        {"\xED\xBF\xBF", 0},     // the last surrogate
         {"\xF4\x90\x80\x80", 0}, // past U+10FFFF
         {"\xE2\x82", 0},         // cut short
         {"\x80", 0},             // continuation alone
