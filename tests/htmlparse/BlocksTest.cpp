@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace sylvix::html;
@@ -27,50 +28,35 @@ std::string TextOf(const Block *b)
     return out;
 }
 
-struct AttrCase
-{
-    const char *html;
-    const char *element; // first element of that name
-    int tag;
-    const char *attr;
-    const char *expected; // null: absent
-};
-
 } // namespace
 
 TEST(HtmlBlocks, TagsAndAttributes)
 {
-    const AttrCase cases[] = {
-        {"<a href=\"page.html\">x</a>", "a", TagAnchor, "href", "page.html"},
-        {"<A HREF=\"Page.HTML\">x</A>", "a", TagAnchor, "href", "Page.HTML"},
-        {"<a href=\"p.html\">x</a>", "a", TagAnchor, "HREF", "p.html"},
-        {"<a href>x</a>", "a", TagAnchor, "href", ""},
-        {"<a name=top>x</a>", "a", TagAnchor, "href", nullptr},
-        {"<a href=\"q?a=1&amp;b=2&#38;c=&eacute;&#x41;\">x</a>", "a", TagAnchor, "href",
-         "q?a=1&b=2&c=\xC3\xA9"
-         "A"},
-        {"<head><base href=\"http://host/dir/\"></head>", "base", TagBase, "href",
-         "http://host/dir/"},
-        {"<form action=\"/cgi-bin/send\" METHOD=POST><input type=submit value=Go></form>", "form",
-         TagForm, "method", "POST"},
-        {"<form action=\"/cgi-bin/send\"><input type=submit value=\"Go on\"></form>", "input",
-         TagInput, "value", "Go on"},
-        {"<img src=\"a.gif\" alt=\"A &amp; B\" ISMAP>", "img", TagImg, "alt", "A & B"},
-        {"<img src=\"a.gif\" alt=\"A &amp; B\" ISMAP>", "img", TagImg, "ISMAP", ""},
-        {"<img src=\"a.gif\" ismap=\"ismap\">", "img", TagImg, "ismap", "ismap"},
-        {"<img src=\"a.gif\">", "img", TagImg, "ISMAP", nullptr},
-        {"<image src=\"old.gif\" alt=old>", "image", TagImage, "src", "old.gif"},
-        {"<input type=IMAGE src=\"btn.gif\" value=Press>", "input", TagInput, "type", "IMAGE"},
-        {"<blink2 href=\"u.html\">x</blink2>", "blink2", OtherTag, "href", "u.html"},
+    auto doc
+        = Parse("<head><base href=\"http://host/dir/\"></head><A HREF=\"Page.HTML\">x</A>"
+                "<a href>y</a><a name=top>z</a><form action=\"/cgi-bin/send\" METHOD=POST>"
+                "<input type=submit value=\"Go on\"></form><img src=\"a.gif\" ISMAP>"
+                "<img src=\"b.gif\"><image src=\"old.gif\"><blink2 href=\"u.html\">x</blink2>");
+    // The nth element of a name, its tag, and one attribute's value (null: absent).
+    const std::tuple<const char *, int, int, const char *, const char *> cases[] = {
+        {"a", 0, TagAnchor, "href", "Page.HTML"},
+        {"a", 0, TagAnchor, "hReF", "Page.HTML"},
+        {"a", 1, TagAnchor, "href", ""},
+        {"a", 2, TagAnchor, "href", nullptr},
+        {"base", 0, TagBase, "href", "http://host/dir/"},
+        {"form", 0, TagForm, "method", "POST"},
+        {"input", 0, TagInput, "value", "Go on"},
+        {"img", 0, TagImg, "ismap", ""},
+        {"img", 1, TagImg, "ISMAP", nullptr},
+        {"image", 0, TagImage, "src", "old.gif"},
+        {"blink2", 0, OtherTag, "href", "u.html"},
     };
-    for (const AttrCase &c : cases) {
-        SCOPED_TRACE(c.html);
-        auto doc = Parse(c.html);
-        const Block *b = FindElement(doc->root(), c.element);
+    for (const auto &[element, nth, tag, attr, expected] : cases) {
+        SCOPED_TRACE(std::string(element) + " " + attr);
+        const Block *b = FindElement(doc->root(), element, nth);
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(BlockTypeOf(b), Element);
-        EXPECT_EQ(BlockTag(b), c.tag);
-        EXPECT_STREQ(HTMLGetAttr(b, c.attr), c.expected); // null: absent
+        EXPECT_EQ(std::tuple(BlockTypeOf(b), BlockTag(b)), std::tuple(int{Element}, tag));
+        EXPECT_STREQ(HTMLGetAttr(b, attr), expected);
     }
 }
 
@@ -112,21 +98,16 @@ TEST(HtmlBlocks, TextIsDecodedAndCommentsAreNotBlocks)
     EXPECT_EQ(BlockNext(BlockNext(first)), nullptr);
     // Elements have no text, texts have no name, children or attributes;
     // null blocks are harmless.
-    EXPECT_EQ(BlockText(first), nullptr);
     const Block *text = BlockFirstChild(first);
     EXPECT_EQ(BlockTypeOf(text), Text);
-    EXPECT_EQ(BlockName(text), nullptr);
-    EXPECT_EQ(BlockFirstChild(text), nullptr);
-    EXPECT_EQ(HTMLGetAttr(text, "href"), nullptr);
-    EXPECT_EQ(HTMLGetAttr(first, nullptr), nullptr);
-    EXPECT_EQ(BlockTypeOf(nullptr), 0);
-    EXPECT_EQ(BlockTag(nullptr), OtherTag);
-    EXPECT_EQ(BlockName(nullptr), nullptr);
-    EXPECT_EQ(BlockText(nullptr), nullptr);
-    EXPECT_EQ(BlockNext(nullptr), nullptr);
-    EXPECT_EQ(BlockFirstChild(nullptr), nullptr);
-    EXPECT_EQ(BlockLine(nullptr), 0);
-    EXPECT_EQ(HTMLGetAttr(nullptr, "href"), nullptr);
+    EXPECT_EQ(std::tuple(BlockText(first), BlockName(text), BlockFirstChild(text),
+                         HTMLGetAttr(text, "href"), HTMLGetAttr(first, nullptr)),
+              std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(std::tuple(BlockTypeOf(nullptr), BlockTag(nullptr), BlockLine(nullptr)),
+              std::tuple(0, int{OtherTag}, 0));
+    EXPECT_EQ(std::tuple(BlockName(nullptr), BlockText(nullptr), BlockNext(nullptr),
+                         BlockFirstChild(nullptr), HTMLGetAttr(nullptr, "href")),
+              std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST(HtmlBlocks, SourceLines)
@@ -143,12 +124,8 @@ TEST(HtmlBlocks, SourceLines)
 
 TEST(HtmlBlocks, EncodingsEndInUtf8)
 {
-    struct Case
-    {
-        std::string html;
-        const char *text; // of the first p
-    };
-    const Case cases[] = {
+    // A page and the text of its first p.
+    const std::pair<std::string, const char *> cases[] = {
         {"<meta charset=\"windows-1252\"><p>\x93quoted\x94 \x80</p>",
          "\xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x82\xAC"},
         // Undeclared and not UTF-8: read as Latin-1.
@@ -158,11 +135,6 @@ TEST(HtmlBlocks, EncodingsEndInUtf8)
         // after a bare "&"; what is left of it is replaced.
         {"<p>Smith &\xC9mile \xE9t\xE9</p>", "Smith &?mile \xC3\xA9t\xC3\xA9"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        auto doc = Parse(c.html);
-        const Block *p = FindElement(doc->root(), "p");
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(TextOf(p), c.text);
-    }
+    for (const auto &[html, text] : cases)
+        EXPECT_EQ(TextOf(FindElement(Parse(html)->root(), "p")), text);
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,21 +10,6 @@ using namespace sylvix::html;
 using namespace sylvix::html::test;
 
 namespace {
-
-bool Has(const std::vector<Error> &messages, int line, int level, const std::string &text)
-{
-    return std::any_of(messages.begin(), messages.end(), [&](const Error &e) {
-        return e.line == line && e.level == level && e.message == text;
-    });
-}
-
-std::string LinesAndTexts(const std::vector<Error> &messages)
-{
-    std::string out;
-    for (const Error &e : messages)
-        out += std::to_string(e.line) + ":" + e.message + "\n";
-    return out;
-}
 
 // A page with known faults, one kind per line.
 const char *const kFaultyPage = "<html>\n"                                    // 1
@@ -44,26 +28,19 @@ const char *const kFaultyPage = "<html>\n"                                    //
 
 TEST(HtmlMessages, LevelsTextsAndLineOrder)
 {
-    const auto messages = ParseKeeping(kFaultyPage).messages;
-    EXPECT_TRUE(Has(messages, 1, 1, "missing <!DOCTYPE> declaration"));
-    EXPECT_TRUE(Has(messages, 5, 2, "<blink2> is not recognized!"));
-    EXPECT_TRUE(Has(messages, 5, 1, "discarding unexpected <blink2>"));
-    EXPECT_TRUE(Has(messages, 6, 1, "<img> should use client-side image map"));
-    EXPECT_TRUE(Has(messages, 7, 1, "<a> proprietary attribute \"width\""));
-    EXPECT_TRUE(Has(messages, 8, 0, "value for attribute \"size\" missing quote marks"));
-
     // The checker reports the image map warning only at the end of its parse;
-    // it is delivered in line order, and equal lines keep their order.
-    for (size_t i = 1; i < messages.size(); ++i)
-        EXPECT_LE(messages[i - 1].line, messages[i].line) << messages[i].message;
-    EXPECT_LT(LinesAndTexts(messages).find("<blink2> is not recognized!"),
-              LinesAndTexts(messages).find("discarding unexpected <blink2>"));
-    // Each text is the message alone: no position, level or line break.
-    const std::regex decorations("line |Warning:|Error:|\n|^$");
-    for (const Error &e : messages) {
-        EXPECT_FALSE(std::regex_search(e.message, decorations)) << e.message;
-        EXPECT_TRUE(e.level >= 0 && e.level <= 3) << e.level;
-    }
+    // it is delivered in line order, and equal lines keep their order. Each
+    // text is the message alone: no position, level or line break.
+    const auto messages = ParseKeeping(kFaultyPage).messages;
+    EXPECT_EQ(Listed(messages), "1:1:missing <!DOCTYPE> declaration\n"
+                                "5:2:<blink2> is not recognized!\n"
+                                "5:1:discarding unexpected <blink2>\n"
+                                "5:1:discarding unexpected </blink2>\n"
+                                "6:1:<img> should use client-side image map\n"
+                                "7:0:value for attribute \"width\" missing quote marks\n"
+                                "7:1:<a> proprietary attribute \"width\"\n"
+                                "8:0:value for attribute \"size\" missing quote marks\n"
+                                "8:1:<font> element removed from HTML5\n");
 
     // A level filter drops exactly the lower levels.
     for (int minLevel = 1; minLevel <= 3; ++minLevel) {
@@ -73,8 +50,7 @@ TEST(HtmlMessages, LevelsTextsAndLineOrder)
         std::vector<Error> expected;
         std::copy_if(messages.begin(), messages.end(), std::back_inserter(expected),
                      [&](const Error &e) { return e.level >= minLevel; });
-        EXPECT_EQ(LinesAndTexts(ParseKeeping(kFaultyPage, options).messages),
-                  LinesAndTexts(expected));
+        EXPECT_EQ(Listed(ParseKeeping(kFaultyPage, options).messages), Listed(expected));
     }
 
     // Without the checker: no messages, and the same tree.
@@ -82,8 +58,7 @@ TEST(HtmlMessages, LevelsTextsAndLineOrder)
     off.diagnostics = false;
     const Parsed without = ParseKeeping(kFaultyPage, off);
     EXPECT_TRUE(without.messages.empty());
-    EXPECT_EQ(Fingerprint(without.doc->root(), {}),
-              Fingerprint(ParseBytes(kFaultyPage, nullptr)->root(), {}));
+    EXPECT_EQ(Dump(without.doc->root()), Dump(ParseBytes(kFaultyPage, nullptr)->root()));
 }
 
 TEST(HtmlMessages, CapKeepsTheEarliestAndSaysHowManyMore)
@@ -102,14 +77,10 @@ TEST(HtmlMessages, CapKeepsTheEarliestAndSaysHowManyMore)
         SCOPED_TRACE(cap);
         ParseOptions options;
         options.maxMessages = cap;
-        const auto kept = ParseKeeping(page, options).messages;
-        ASSERT_EQ(kept.size(), cap + 1);
-        EXPECT_EQ(LinesAndTexts({kept.begin(), kept.end() - 1}),
-                  LinesAndTexts({all.begin(), all.begin() + static_cast<long>(cap)}));
-        const Error &last = kept.back();
-        EXPECT_EQ(last.level, 3);
-        EXPECT_EQ(last.message, std::to_string(all.size() - cap) + " more messages were not shown");
-        EXPECT_EQ(last.line, all[cap].line);
+        std::vector<Error> expected(all.begin(), all.begin() + static_cast<long>(cap));
+        expected.push_back(
+            {all[cap].line, 3, std::to_string(all.size() - cap) + " more messages were not shown"});
+        EXPECT_EQ(Listed(ParseKeeping(page, options).messages), Listed(expected));
     }
 
     // Exactly at the cap nothing is cut.
@@ -124,8 +95,7 @@ TEST(HtmlMessages, NotesAboutTheDocument)
 {
     const Parsed empty = ParseKeeping("");
     EXPECT_EQ(empty.doc->root(), nullptr);
-    ASSERT_EQ(empty.messages.size(), 1u);
-    EXPECT_EQ(empty.messages[0].message, "The document is empty");
+    EXPECT_EQ(Listed(empty.messages), "0:1:The document is empty\n");
     EXPECT_EQ(ParseKeeping(" \n\t\n ").doc->root(), nullptr);
 
     std::string page = "<html><body>\n";
@@ -138,25 +108,21 @@ TEST(HtmlMessages, NotesAboutTheDocument)
     options.maxBytes = 4000;
     options.diagnostics = false;
     const Parsed cut = ParseKeeping(page, options);
-    EXPECT_TRUE(Has(cut.messages, cutLine, 1, cutNote));
-    ASSERT_EQ(cut.messages.size(), 1u);
+    EXPECT_EQ(Listed(cut.messages), std::to_string(cutLine) + ":1:" + cutNote + "\n");
     // What was read is parsed.
-    int anchors = 0;
-    for (int i = 0; FindElement(cut.doc->root(), "a", i); ++i)
-        ++anchors;
-    EXPECT_GE(anchors, cutLine - 2);
-    EXPECT_LE(anchors, cutLine - 1);
+    EXPECT_TRUE(FindElement(cut.doc->root(), "a", cutLine - 3));
+    EXPECT_FALSE(FindElement(cut.doc->root(), "a", cutLine - 1));
 
+    // The two earliest faults, the note on the cut (a later line), then the
+    // count; with no room at all, the count alone.
     options.diagnostics = true;
     options.maxMessages = 3;
     const auto messages = ParseKeeping(page, options).messages;
     ASSERT_EQ(messages.size(), 4u);
-    // The two earliest faults, the note on the cut (a later line), then the count.
     EXPECT_LE(messages[1].line, 2);
     EXPECT_EQ(messages[2].message, cutNote);
     EXPECT_EQ(messages[3].level, 3);
     EXPECT_NE(messages[3].message.find("more messages were not shown"), std::string::npos);
-
     options.maxMessages = 0;
     const auto none = ParseKeeping(page, options).messages;
     ASSERT_EQ(none.size(), 1u);

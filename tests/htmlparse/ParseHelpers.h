@@ -57,8 +57,9 @@ inline const Block *FindElement(const Block *root, const std::string &name, int 
 
 // Blocks with their tags, lines and link attributes, one a line, so that
 // two parses can be compared.
-inline void Dump(const Block *b, std::string &out)
+inline std::string Dump(const Block *b)
 {
+    std::string out;
     for (; b != nullptr; b = BlockNext(b)) {
         if (BlockTypeOf(b) == Text) {
             out += "T:" + std::string(BlockText(b)) + "\n";
@@ -69,17 +70,15 @@ inline void Dump(const Block *b, std::string &out)
         for (const char *attr : {"href", "src", "alt", "ISMAP", "action", "type", "value"})
             if (const char *v = HTMLGetAttr(b, attr))
                 out += std::string(" ") + attr + "=" + v;
-        out += "\n";
-        Dump(BlockFirstChild(b), out);
-        out += "/\n";
+        out += "\n" + Dump(BlockFirstChild(b)) + "/\n";
     }
+    return out;
 }
 
-// The tree and the messages of a parse as text.
-inline std::string Fingerprint(const Block *root, const std::vector<Error> &messages)
+// Messages as "line:level:text", one a line.
+inline std::string Listed(const std::vector<Error> &messages)
 {
     std::string out;
-    Dump(root, out);
     for (const Error &e : messages)
         out += std::to_string(e.line) + ":" + std::to_string(e.level) + ":" + e.message + "\n";
     return out;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 
 using namespace sylvix;
 
@@ -18,11 +19,8 @@ TEST(TextUtil, CaseFoldingIsAsciiOnly)
 
 TEST(TextUtil, Utf8)
 {
-    const struct
-    {
-        std::string text;
-        size_t firstLength; // of the sequence at 0
-    } cases[] = {
+    // A text and the length of the sequence at its start (0: not UTF-8).
+    const std::pair<std::string, size_t> cases[] = {
         {"a", 1},
         {"\xC3\xA4", 2},
         {"\xE2\x82\xAC", 3},
@@ -31,15 +29,16 @@ TEST(TextUtil, Utf8)
         {"\xC0\xAF", 0},         // overlong "/"
         {"\xE0\x80\xAF", 0},     // overlong
         {"\xED\xA0\x80", 0},     // surrogate
+        {"\xED\xBF\xBF", 0},     // the last surrogate
         {"\xF4\x90\x80\x80", 0}, // past U+10FFFF
         {"\xE2\x82", 0},         // cut short
         {"\x80", 0},             // continuation alone
         {"\xC3(", 0},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.text));
-        EXPECT_EQ(utf8Length(c.text, 0), c.firstLength);
-        EXPECT_EQ(isUtf8("ok " + c.text + " ok"), c.firstLength == c.text.size());
+    for (const auto &[text, length] : cases) {
+        SCOPED_TRACE(testing::PrintToString(text));
+        EXPECT_EQ(utf8Length(text, 0), length);
+        EXPECT_EQ(isUtf8("ok " + text + " ok"), length == text.size());
     }
     uint32_t cp = 0;
     EXPECT_EQ(decodeUtf8("\xE2\x82\xAC", 0, cp), 3u);
@@ -48,14 +47,9 @@ TEST(TextUtil, Utf8)
 
 TEST(TextUtil, NumbersReadAsTheCLibraryDoes)
 {
-    const struct
-    {
-        const char *text;
-        long long limit;
-        bool found;
-        long long value;
-        size_t end;
-    } cases[] = {
+    // A text, the largest value taken, then whether a number was found, its
+    // value (7: left alone) and where reading ended.
+    const std::tuple<const char *, long long, bool, long long, size_t> cases[] = {
         {"42abc", 1000, true, 42, 2},
         {" \t-17 ", 1000, true, -17, 5},
         {"+8", 1000, true, 8, 2},
@@ -66,13 +60,11 @@ TEST(TextUtil, NumbersReadAsTheCLibraryDoes)
         {" x1", 1000, false, 7, 0},
         {"", 1000, false, 7, 0},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[text, limit, found, value, end] : cases) {
         size_t i = 0;
         long long v = 7;
-        EXPECT_EQ(readCNumber(c.text, i, c.limit, v), c.found);
-        EXPECT_EQ(v, c.value);
-        EXPECT_EQ(i, c.end);
+        const bool read = readCNumber(text, i, limit, v);
+        EXPECT_EQ(std::tuple(read, v, i), std::tuple(found, value, end)) << text;
     }
 }
 

@@ -6,10 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <thread>
 
 namespace sylvix::test {
 
@@ -24,7 +21,6 @@ ToolRun runTool(const std::string &path, const std::vector<std::string> &args,
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
 
-    ToolRun run;
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int fds[] = {::open(in.c_str(), O_RDONLY),
@@ -35,24 +31,16 @@ ToolRun runTool(const std::string &path, const std::vector<std::string> &args,
                 ::_exit(127);
         for (const auto &[name, value] : env)
             value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        // The alarm outlives exec: it ends a tool still running at the deadline.
+        ::alarm(static_cast<unsigned>(deadlineSeconds));
         ::execv(path.c_str(), argv.data());
         ::_exit(127);
     }
-    if (pid < 0)
-        return run;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadlineSeconds);
+    ToolRun run;
     int status = 0;
-    pid_t done = 0;
-    while (deadlineSeconds > 0 && (done = ::waitpid(pid, &status, WNOHANG)) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            run.finished = false;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (done != pid && ::waitpid(pid, &status, 0) != pid)
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
         return run;
+    run.finished = !WIFSIGNALED(status) || WTERMSIG(status) != SIGALRM;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = readFile(out);
     run.err = readFile(err);

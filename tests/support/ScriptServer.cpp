@@ -70,9 +70,7 @@ void ScriptServer::run()
         ++m_accepted;
         serve(fd);
         ::close(fd);
-        std::lock_guard lock(m_mutex);
         ++m_closed;
-        m_idle.notify_all();
     }
 }
 

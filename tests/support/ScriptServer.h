@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -74,8 +74,8 @@ public:
     // descriptors the process holds are the client's alone.
     void waitIdle()
     {
-        std::unique_lock lock(m_mutex);
-        m_idle.wait(lock, [this] { return m_closed == m_accepted; });
+        while (m_closed != m_accepted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 
 private:
@@ -84,9 +84,7 @@ private:
 
     LoopbackListener m_listener;
     mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    std::atomic<size_t> m_accepted = 0;
-    size_t m_closed = 0;
+    std::atomic<size_t> m_accepted = 0, m_closed = 0;
     std::deque<Reply> m_replies;
     Reply m_default{{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<html></html>"}};
     std::vector<std::string> m_requests;

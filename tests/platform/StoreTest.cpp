@@ -2,6 +2,7 @@
 // PostgreSQL server reached through the libpq environment (PGHOST, PGPORT,
 // PGUSER, PGPASSWORD, PGDATABASE). Each PostgreSQL test gets a schema of its
 // own, picked through PGOPTIONS, so that tests never see each other's keys.
+// Then what only the SQLite file does: opening, and several processes on it.
 
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
@@ -13,18 +14,23 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 namespace sylvix {
 namespace {
 
+namespace fs = std::filesystem;
+using namespace std::string_literals;
 using test::ScopedEnv;
 using test::TempDir;
 
@@ -32,11 +38,6 @@ std::string EnvOr(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return value && *value ? value : fallback;
-}
-
-std::string PgHost()
-{
-    return EnvOr("PGHOST", "localhost");
 }
 
 // A schema of its own on the server, picked through PGOPTIONS for the
@@ -48,7 +49,8 @@ public:
     {
         static std::atomic<int> counter{0};
         m_name = "sylvix_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-        m_admin = PQconnectdb(("host=" + PgHost() + " connect_timeout=3").c_str());
+        m_admin
+            = PQconnectdb(("host=" + EnvOr("PGHOST", "localhost") + " connect_timeout=3").c_str());
         if (exec("CREATE SCHEMA " + m_name))
             m_options.emplace("PGOPTIONS",
                               (EnvOr("PGOPTIONS", "") + " -c search_path=" + m_name).c_str());
@@ -102,7 +104,7 @@ protected:
         std::string error;
         auto store = GetParam() == Backend::Sqlite
                          ? OpenSqliteStore(m_dir.file("registry.db"), &error)
-                         : ConnectRemoteStore(PgHost(), &error);
+                         : ConnectRemoteStore(EnvOr("PGHOST", "localhost"), &error);
         EXPECT_TRUE(store) << error;
         return store;
     }
@@ -112,14 +114,16 @@ protected:
     std::unique_ptr<ConfigStore> m_store;
 };
 
-// The names of key's values, or with keys of its subkeys, in store order.
-std::vector<std::string> Names(ConfigKey &key, bool keys = false)
+// A key's counts, values (name=type:data) and subkeys in store order.
+std::string Show(ConfigKey &key)
 {
-    std::vector<std::string> names;
+    std::string out = std::to_string(key.countValues()) + "/" + std::to_string(key.countKeys());
     ConfigValue v;
-    for (uint32_t i = 0; keys ? key.enumKey(i, v.name) : key.enumValue(i, v); ++i)
-        names.push_back(v.name);
-    return names;
+    for (uint32_t i = 0; key.enumValue(i, v); ++i)
+        out += " " + v.name + "=" + std::to_string(static_cast<int>(v.type)) + ":" + v.data;
+    for (uint32_t i = 0; key.enumKey(i, v.name); ++i)
+        out += " [" + v.name + "]";
+    return out;
 }
 
 // Waits for a change that another connection committed; the PostgreSQL
@@ -133,42 +137,26 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
 {
     auto key = m_store->root()->createKey("Software\\Tavrin");
     ASSERT_TRUE(key) << m_store->lastError();
-    const std::string binary("\0\xff\x01 x", 5);
     const std::string latin1 = "caf\xe9"; // not UTF-8: names are bytes
-    ASSERT_TRUE(WriteString(*key, "Zeta", "first"));
-    ASSERT_TRUE(key->setValue("alpha", ValueType::Binary, binary));
-    ASSERT_TRUE(WriteDword(*key, "Mid", 0x01020304));
-    ASSERT_TRUE(WriteString(*key, latin1, "accent"));
-    ASSERT_TRUE(WriteString(*key, "ZETA", "second")); // overwrites in place, keeps "Zeta"
-    for (const char *sub : {"b", "A", "c"})
+    ASSERT_TRUE(WriteString(*key, "Zeta", "first")
+                && key->setValue("alpha", ValueType::Binary, "\0\xff\x01 x"s)
+                && WriteDword(*key, "Mid", 0x01020304) && WriteString(*key, latin1, "accent")
+                && WriteString(*key, "ZETA", "second")); // overwrites in place, keeps "Zeta"
+    for (const char *sub : {"b", "A", "c", "B"})         // "B" is the same key as "b"
         ASSERT_TRUE(key->createKey(sub));
-    ASSERT_TRUE(key->createKey("B")); // the same key as "b"
 
     // A second connection sees exactly what the first wrote.
     auto other = open();
     auto again = other->root()->openKey("SOFTWARE\\tavrin");
     ASSERT_TRUE(again);
     EXPECT_EQ(again->path(), "Software\\Tavrin");
-    EXPECT_EQ(Names(*again), (std::vector<std::string>{"Zeta", "alpha", "Mid", latin1}));
-    EXPECT_EQ(Names(*again, true), (std::vector<std::string>{"b", "A", "c"}));
-    EXPECT_EQ(again->countValues(), 4u);
-    EXPECT_EQ(again->countKeys(), 3u);
-
-    ConfigValue v;
-    ASSERT_TRUE(again->queryValue("ALPHA", v));
-    EXPECT_EQ(v.type, ValueType::Binary);
-    EXPECT_EQ(v.data, binary);
-    uint32_t dword = 0;
-    ASSERT_TRUE(ReadDword(*again, "mid", dword));
-    EXPECT_EQ(dword, 0x01020304u);
-    std::string text;
-    ASSERT_TRUE(ReadString(*again, "zeta", text));
-    EXPECT_EQ(text, "second");
-    ASSERT_TRUE(ReadString(*again, latin1, text));
-    EXPECT_EQ(text, "accent");
-    EXPECT_FALSE(again->queryValue("absent", v));
+    EXPECT_EQ(Show(*again), "4/3 Zeta=1:second alpha=3:\0\xff\x01 x Mid=4:\x04\x03\x02\x01"
+                            " caf\xe9=1:accent [b] [A] [c]"s);
     // Only ASCII letters fold: "\xc9" and "\xe9" are different names.
-    EXPECT_FALSE(again->queryValue("CAF\xc9", v));
+    ConfigValue v, latin;
+    EXPECT_TRUE(again->queryValue("ALPHA", v) && again->queryValue(latin1, latin));
+    EXPECT_EQ(v.data + latin.data, "\0\xff\x01 xaccent"s);
+    EXPECT_FALSE(again->queryValue("absent", v) || again->queryValue("CAF\xc9", v));
     EXPECT_FALSE(again->openKey("Software\\Tavrin\\absent"));
     EXPECT_NE(m_store->lastError().find("not found"), std::string::npos);
     // Only "\" separates, and no part may be empty; ".." is a name like any other.
@@ -187,11 +175,11 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
     ASSERT_TRUE(again->deleteValue("alpha"));
     EXPECT_FALSE(again->deleteValue("alpha"));
     ASSERT_TRUE(again->setValue("ALPHA", ValueType::Binary, ""));
-    EXPECT_EQ(Names(*again), (std::vector<std::string>{"Zeta", "Mid", latin1, "ALPHA"}));
-    ASSERT_TRUE(again->enumValue(0, v));
-    EXPECT_EQ(v.type, ValueType::Dword);
+    EXPECT_EQ(
+        Show(*again),
+        "4/4 Zeta=4:\x07\0\0\0 Mid=4:\x04\x03\x02\x01 caf\xe9=1:accent ALPHA=3: [b] [A] [c] [Basic]"s);
     ASSERT_TRUE(again->enumValue(1, v));
-    const uint64_t seen = GetParam() == Backend::Postgres ? other->generation() : 0;
+    const uint64_t seen = other->generation();
     ASSERT_TRUE(key->deleteValue("zeta"));
     // A PostgreSQL client learns of another's commit by a notification.
     if (GetParam() == Backend::Postgres) {
@@ -207,37 +195,29 @@ TEST_P(StoreBackends, DeletingKeys)
     auto root = m_store->root();
     auto parent = root->createKey("P");
     auto child = root->createKey("P\\Child\\Leaf");
-    ASSERT_TRUE(parent && child);
-    ASSERT_TRUE(WriteString(*child, "v", "x"));
-    ASSERT_TRUE(WriteString(*parent, "own", "y"));
+    ASSERT_TRUE(parent && child && WriteString(*child, "v", "x")
+                && WriteString(*parent, "own", "y"));
 
     EXPECT_FALSE(root->deleteKey("P")) << "a key with subkeys stays";
-    EXPECT_TRUE(root->openKey("P\\Child\\Leaf"));
     EXPECT_TRUE(parent->deleteTree("Child"));
     EXPECT_FALSE(root->openKey("P\\Child"));
     EXPECT_FALSE(WriteString(*child, "v", "again")) << "a handle to a deleted key writes nothing";
     EXPECT_NE(m_store->lastError().find("deleted"), std::string::npos) << m_store->lastError();
     EXPECT_TRUE(root->deleteKey("p"));
-    EXPECT_FALSE(root->openKey("P"));
-    EXPECT_FALSE(root->deleteKey("P"));
-    EXPECT_FALSE(root->deleteTree("P"));
+    EXPECT_FALSE(root->deleteKey("P") || root->deleteTree("P"));
 
     // A new key of the old name does not take over the old handle.
     ASSERT_TRUE(root->createKey("P\\Child\\Leaf"));
     ConfigValue v;
-    std::string name;
-    EXPECT_FALSE(child->queryValue("v", v) || child->enumValue(0, v) || child->enumKey(0, name)
+    EXPECT_FALSE(child->queryValue("v", v) || child->enumValue(0, v) || child->enumKey(0, v.name)
                  || child->createKey("Sub") || child->openKey("") || child->deleteValue("v"));
-    EXPECT_EQ(child->countValues(), 0u);
-    EXPECT_EQ(root->openKey("P\\Child\\Leaf")->countValues(), 0u);
+    EXPECT_EQ(Show(*child) + Show(*root->openKey("P\\Child\\Leaf")), "0/00/0");
 
-    auto kept = root->createKey("Kept\\Inner");
-    ASSERT_TRUE(kept);
-    auto outer = root->openKey("Kept");
-    ASSERT_TRUE(WriteString(*outer, "v", "x"));
-    EXPECT_TRUE(outer->deleteTree(""));
-    EXPECT_TRUE(root->openKey("Kept"));
-    EXPECT_EQ(outer->countKeys() + outer->countValues(), 0u);
+    // Deleting the tree of "" empties the key itself.
+    auto kept = root->createKey("Kept");
+    ASSERT_TRUE(kept && kept->createKey("Inner") && WriteString(*kept, "v", "x"));
+    EXPECT_TRUE(kept->deleteTree("") && root->openKey("Kept"));
+    EXPECT_EQ(Show(*kept), "0/0");
 }
 
 TEST_P(StoreBackends, TransactionsNestAndRollBack)
@@ -255,9 +235,8 @@ TEST_P(StoreBackends, TransactionsNestAndRollBack)
         throw std::runtime_error("stop");
     }),
                  std::runtime_error);
-    auto other = open();
-    EXPECT_EQ(Names(*other->root()->openKey("T")), (std::vector<std::string>{"c", "d"}));
-    EXPECT_EQ(Names(*key), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(Show(*open()->root()->openKey("T")), "2/0 c=1:x d=1:x");
+    EXPECT_EQ(Show(*key), "2/0 c=1:x d=1:x");
 }
 
 TEST_P(StoreBackends, GenerationFollowsEveryCommit)
@@ -265,12 +244,9 @@ TEST_P(StoreBackends, GenerationFollowsEveryCommit)
     auto reader = open();
     auto mine = m_store->root()->createKey("G");
     ASSERT_TRUE(mine && WriteString(*mine, "v", "one"));
-    ASSERT_TRUE(SeesChange(*reader, 0) || reader->generation() != 0);
-
     auto theirs = reader->root()->openKey("G");
-    ASSERT_TRUE(theirs);
     std::string text;
-    ASSERT_TRUE(ReadString(*theirs, "v", text));
+    ASSERT_TRUE(theirs && ReadString(*theirs, "v", text));
     EXPECT_EQ(text, "one");
     const uint64_t before = reader->generation();
     EXPECT_EQ(reader->generation(), before) << "nothing changed";
@@ -294,35 +270,28 @@ TEST_P(StoreBackends, ConcurrentIncrementsAreNotLost)
     auto mine = m_store->root()->createKey("Counter");
     auto theirs = other->root()->openKey("Counter");
     ASSERT_TRUE(mine && theirs);
-    auto addOne = [](ConfigStore &store, ConfigKey &key) {
-        return store.transaction([&] {
+    // Each round reads the counter first, as a page shows a value before
+    // the user changes it; the transaction must not build on that read.
+    auto increment = [](ConfigStore &store, ConfigKey &key, int times) {
+        for (int i = 0; i < times; ++i) {
             uint32_t n = 0;
             ReadDword(key, "n", n);
-            return WriteDword(key, "n", n + 1);
-        });
+            ASSERT_TRUE(store.transaction([&] {
+                ReadDword(key, "n", n);
+                return WriteDword(key, "n", n + 1);
+            })) << store.lastError();
+        }
     };
     // In turn first: what this connection read before another one wrote is
     // read again inside its transaction.
+    increment(*m_store, *mine, 1);
     uint32_t n = 0;
-    ASSERT_TRUE(addOne(*m_store, *mine));
     ASSERT_TRUE(ReadDword(*mine, "n", n));
-    ASSERT_TRUE(addOne(*other, *theirs));
-    ASSERT_TRUE(addOne(*m_store, *mine));
-    ASSERT_TRUE(ReadDword(*theirs, "n", n));
-    ASSERT_EQ(n, 3u);
-
-    // Each round reads the counter first, as a page shows a value before
-    // the user changes it; the transaction must not build on that read.
+    increment(*other, *theirs, 1);
+    increment(*m_store, *mine, 1);
     constexpr int kEach = 15;
-    auto increment = [&](ConfigStore &store, ConfigKey &key) {
-        for (int i = 0; i < kEach; ++i) {
-            uint32_t shown = 0;
-            ReadDword(key, "n", shown);
-            ASSERT_TRUE(addOne(store, key)) << store.lastError();
-        }
-    };
-    std::thread a([&] { increment(*m_store, *mine); });
-    std::thread b([&] { increment(*other, *theirs); });
+    std::thread a([&] { increment(*m_store, *mine, kEach); });
+    std::thread b([&] { increment(*other, *theirs, kEach); });
     a.join();
     b.join();
     ASSERT_TRUE(ReadDword(*open()->root()->openKey("Counter"), "n", n));
@@ -368,27 +337,158 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
     if (!schema.ready())
         GTEST_SKIP() << "no PostgreSQL server: " << schema.why();
     TempDir dir;
-    const std::string server = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
     // Written as export writes it, so that the way back gives the same text.
+    const std::string server = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
     const std::string text = "Windows Registry Editor Version 5.00\n\n[" + server
                              + "]\n\"ServerRoot\"=\"/srv/www\"\n\"TCP Port\"=dword:00000050\n\n["
                              + server
                              + "\\DocMap]\n\"/\"=\"/srv/www/html\"\n\"/img\"=hex:00,01,fe\n\n";
     auto reg = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), {"-r", PgHost()});
+        args.insert(args.begin(), {"-r", EnvOr("PGHOST", "localhost")});
         return test::runTool(SYLVIX_REG_PATH, args, {}, {}, 60);
     };
     ScopedEnv local("NORVANE_REGISTRY", dir.file("local.db").c_str()); // must not be touched
     EXPECT_EQ(reg({"import", dir.write("in.reg", text)}).status, 0);
     const test::ToolRun exported = reg({"export", server});
     EXPECT_EQ(exported.out, text) << exported.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.file("local.db")));
+    EXPECT_FALSE(fs::exists(dir.file("local.db")));
 
     ScopedEnv closed("PGPORT", "1");
     const test::ToolRun refused = reg({"list", "HKLM"});
     EXPECT_NE(refused.status, 0);
     EXPECT_NE(refused.err.find("Error connecting to remote server registry"), std::string::npos)
         << refused.err;
+}
+
+// The typed readers and writers over a store's values.
+TEST(StoreValues, QuerySizeLimitsAndTypedReads)
+{
+    TempDir dir;
+    auto store = OpenSqliteStore(dir.file("registry.db"));
+    ASSERT_TRUE(store);
+    auto key = store->root()->createKey("Sizes");
+    ASSERT_TRUE(key && WriteString(*key, "s", "abcd") && WriteBinary32(*key, "bin", 0x01020304)
+                && WriteDword(*key, "num", 80)
+                && key->setValue("short", ValueType::Binary, std::string("\x05\x01", 2))
+                && key->setValue("long", ValueType::Binary, std::string(5, '\x01'))
+                && WriteString(*key, "259", std::string(259, 'x'))
+                && WriteString(*key, "260", std::string(260, 'x')));
+
+    // Strings count their terminating zero; a failed read leaves the output alone.
+    // A name, the longest string taken, and whether it is read.
+    const std::tuple<const char *, size_t, bool> strings[] = {{"259", 259, true},
+                                                              {"260", 259, false},
+                                                              {"260", 260, true},
+                                                              {"num", 259, false},
+                                                              {"missing", 259, false}};
+    for (const auto &[name, max, ok] : strings) {
+        std::string text = "kept";
+        EXPECT_EQ(ReadString(*key, name, text, max), ok) << name << " " << max;
+        EXPECT_EQ(text, ok ? std::string(max, 'x') : "kept") << name;
+    }
+
+    // A reader, a name, and whether it is read and as what (99: left alone).
+    using NumberReader = bool (*)(ConfigKey &, std::string_view, uint32_t &);
+    const std::tuple<NumberReader, const char *, bool, uint32_t> numbers[]
+        = {{ReadBinary32, "bin", true, 0x01020304},
+           {ReadBinary32, "short", true, 0x0105},
+           {ReadBinary32, "num", false, 99},
+           {ReadBinary32, "long", false, 99},
+           {ReadDword, "num", true, 80},
+           {ReadDword, "bin", true, 0x01020304},
+           {ReadDword, "short", false, 99},
+           {ReadDword, "s", false, 99}};
+    for (const auto &[read, name, ok, value] : numbers) {
+        uint32_t n = 99;
+        const bool got = read(*key, name, n);
+        EXPECT_EQ(std::tuple(got, n), std::tuple(ok, value)) << name;
+    }
+}
+
+TEST(StoreOpen, FailuresAndDefaultPath)
+{
+    TempDir dir;
+    std::string error;
+    EXPECT_FALSE(OpenSqliteStore(dir.file(""), &error)); // a directory
+    EXPECT_NE(error.find("cannot open configuration store"), std::string::npos) << error;
+    std::ofstream(dir.file("junk.db"))
+        << "this is not a database, but it is long enough to look like a header";
+    EXPECT_FALSE(OpenSqliteStore(dir.file("junk.db"), &error));
+    EXPECT_NE(error.find("junk.db"), std::string::npos) << error;
+    EXPECT_TRUE(OpenSqliteStore(dir.file("a/b/registry.db"), &error)) << error; // parents are made
+
+    {
+        ScopedEnv reg("NORVANE_REGISTRY", "/somewhere/reg.db");
+        EXPECT_EQ(DefaultStorePath(), "/somewhere/reg.db");
+    }
+    ScopedEnv reg("NORVANE_REGISTRY", nullptr);
+    {
+        ScopedEnv xdg("XDG_DATA_HOME", dir.file("data").c_str());
+        EXPECT_EQ(DefaultStorePath(), dir.file("data/norvane/registry.db"));
+        EXPECT_TRUE(fs::is_directory(dir.file("data/norvane")));
+    }
+    ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+    ScopedEnv home("HOME", dir.file("home").c_str());
+    EXPECT_EQ(DefaultStorePath(), dir.file("home/.local/share/norvane/registry.db"));
+    EXPECT_TRUE(fs::is_directory(dir.file("home/.local/share/norvane")));
+}
+
+// Each writer opens the store itself (possibly creating it), then sets its
+// values one write at a time, interleaved with the other writers; some writes
+// also create keys on a path the others share.
+int WriteValues(const std::string &path, const std::string &prefix, int count)
+{
+    auto store = OpenSqliteStore(path);
+    for (int i = 0; store && i < count; ++i) {
+        if (i % 50 == 0 && !store->root()->createKey("Shared\\Values\\Sub" + std::to_string(i)))
+            return 11;
+        auto key = store->root()->createKey("Shared\\Values");
+        if (!key || !WriteDword(*key, prefix + std::to_string(i), static_cast<uint32_t>(i)))
+            return 12;
+    }
+    return store ? 0 : 10;
+}
+
+// Three processes start on a store none has made yet, as the web server and
+// Sylvix may, and write at once: nothing may be lost.
+TEST(StoreProcesses, ConcurrentWritersLoseNothing)
+{
+    TempDir dir;
+    const std::string path = dir.file("registry.db");
+    constexpr int kCount = 500;
+    const char *prefixes[] = {"first-", "second-", "third-"};
+    // Each child waits for end-of-file on the gate, which comes when the
+    // parent closes its end: so all of them start together.
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (const char *prefix : prefixes) {
+        children.push_back(fork());
+        if (children.back() == 0) {
+            close(gate[1]);
+            for (char c; read(gate[0], &c, 1) > 0;) {
+            }
+            _exit(WriteValues(path, prefix, kCount));
+        }
+    }
+    close(gate[1]);
+    close(gate[0]);
+    for (pid_t pid : children) {
+        int status = -1;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_EQ(status, 0) << "exit code " << WEXITSTATUS(status);
+    }
+
+    auto store = OpenSqliteStore(path);
+    auto key = store ? store->root()->openKey("Shared\\Values") : nullptr;
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->countValues(), std::size(prefixes) * kCount);
+    EXPECT_EQ(key->countKeys(), kCount / 50u);
+    for (const char *prefix : prefixes) {
+        uint32_t n = 0;
+        EXPECT_TRUE(ReadDword(*key, prefix + std::to_string(kCount - 1), n)) << prefix;
+        EXPECT_EQ(n, kCount - 1u);
+    }
 }
 
 } // namespace
