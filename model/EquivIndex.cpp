@@ -386,6 +386,11 @@ void IndexErase(SiteNode *node)
     NodeInternals::indexed(node) = false;
 }
 
+bool IndexHolds(const SharedStr &url)
+{
+    return urlKey(url).tag() != nullptr;
+}
+
 size_t IndexSize()
 {
     size_t n = 0;

@@ -24,7 +24,7 @@ void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
     for (SiteNode *c = NodeInternals::firstChildRaw(node); c; c = NodeInternals::nextRaw(c)) {
         if (c->loaded() || (c->flags & BROKEN) || !asked.insert(c->url.id()).second)
             continue;
-        if (FindEquivalent(node, c->url, c))
+        if (IndexHolds(c->url))
             continue; // will mirror a page already read
         SiteNode *scratch = CopyNode(c, 0);
         if (ResolveNode(scratch) == ResolveResult::Finished && scratch->kind == Html
