@@ -154,6 +154,7 @@ int main(int argc, char **argv)
     std::unique_ptr<ParseAhead> ahead;
     if (o.whole && o.jobs > 1) {
         ahead = std::make_unique<ParseAhead>(o.jobs, 4096, ParseAhead::Order::LevelByLevel);
+        ahead->setParseMissesWhole(true);
         InstallParseAhead(ahead.get());
     }
     SiteNode *root = CreateRootNode(o.hasUrl ? o.url.c_str() : nullptr);

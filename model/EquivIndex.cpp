@@ -132,18 +132,28 @@ public:
         return p.block > 0 ? m_blocks[p.block - 1].back() : nullptr;
     }
 
-    // The first node beginning at label or later (strict: later).
-    Pos lowerBound(uint64_t label, bool strict = false) const
+    // The first node beginning at label or later (strict: later). The walk
+    // asks about places close to the one it asked about last, so the search
+    // starts there and widens; only when the answer lies in another block
+    // does it search the whole set. A look-up aside (keep) leaves the
+    // finger where it was.
+    Pos lowerBound(uint64_t label, bool strict = false, bool keep = false) const
     {
         auto comes
             = [&](const SiteNode *n) { return strict ? beginOf(n) > label : beginOf(n) >= label; };
-        auto b = std::partition_point(m_blocks.begin(), m_blocks.end(),
-                                      [&](const Block &x) { return !comes(x.back()); });
-        if (b == m_blocks.end())
-            return end();
-        auto i = std::partition_point(b->begin(), b->end(),
-                                      [&](const SiteNode *n) { return !comes(n); });
-        return {static_cast<size_t>(b - m_blocks.begin()), static_cast<size_t>(i - b->begin())};
+        std::optional<Pos> p = nearFinger(comes);
+        if (!p) {
+            auto b = std::partition_point(m_blocks.begin(), m_blocks.end(),
+                                          [&](const Block &x) { return !comes(x.back()); });
+            if (b == m_blocks.end())
+                return end();
+            auto i = std::partition_point(b->begin(), b->end(),
+                                          [&](const SiteNode *n) { return !comes(n); });
+            p = Pos{static_cast<size_t>(b - m_blocks.begin()), static_cast<size_t>(i - b->begin())};
+        }
+        if (!keep)
+            m_finger = *p;
+        return *p;
     }
 
     // hint: where n probably goes (a search just made may know), checked
@@ -159,6 +169,7 @@ public:
         }
         Block &b = m_blocks[p.block];
         b.insert(b.begin() + static_cast<std::ptrdiff_t>(p.at), n);
+        m_finger = p;
         if (b.size() > 2 * kBlock) {
             Block upper(b.begin() + kBlock, b.end());
             b.resize(kBlock);
@@ -192,9 +203,76 @@ public:
 private:
     static constexpr size_t kBlock = 512;
     using Block = std::vector<SiteNode *>;
+
+    // The first node that comes, searched from the finger outwards within
+    // its block (galloping); nullopt when the answer is in another block.
+    template<class Comes>
+    std::optional<Pos> nearFinger(const Comes &comes) const
+    {
+        if (m_finger.block >= m_blocks.size())
+            return std::nullopt;
+        const size_t blk = m_finger.block;
+        const Block &b = m_blocks[blk];
+        const size_t n = b.size(); // never 0: empty blocks go
+        const size_t f = std::min(m_finger.at, n - 1);
+        // The finger and its neighbours are read first: their labels come
+        // from memory together instead of one cache miss after another.
+        for (size_t k = f > 0 ? f - 1 : 0; k < n && k <= f + 1; ++k)
+            __builtin_prefetch(&NodeInternals::begin(b[k]).label);
+        // The answer i is in [lo, hi]: b[lo - 1] does not come, b[hi] does
+        // (or hi == n).
+        size_t lo = 0, hi = n;
+        if (comes(b[f])) {
+            hi = f;
+            for (size_t step = 1;; step *= 2) {
+                if (hi < step) {
+                    lo = 0;
+                    break;
+                }
+                if (!comes(b[hi - step])) {
+                    lo = hi - step + 1;
+                    break;
+                }
+                hi -= step;
+            }
+        } else {
+            lo = f + 1;
+            for (size_t step = 1;; step *= 2) {
+                if (lo - 1 + step >= n) {
+                    hi = n;
+                    break;
+                }
+                if (comes(b[lo - 1 + step])) {
+                    hi = lo - 1 + step;
+                    break;
+                }
+                lo += step;
+            }
+        }
+        const size_t i
+            = static_cast<size_t>(std::partition_point(b.begin() + static_cast<std::ptrdiff_t>(lo),
+                                                       b.begin() + static_cast<std::ptrdiff_t>(hi),
+                                                       [&](const SiteNode *x) { return !comes(x); })
+                                  - b.begin());
+        if (i == 0 && blk > 0 && comes(m_blocks[blk - 1].back()))
+            return std::nullopt; // in an earlier block
+        if (i < n)
+            return Pos{blk, i};
+        if (blk + 1 == m_blocks.size())
+            return end();
+        if (comes(m_blocks[blk + 1].front()))
+            return Pos{blk + 1, 0};
+        return std::nullopt; // in a later block
+    }
+
     std::vector<Block> m_blocks;
+    // Where the last search ended or the last node went; only a hint, since
+    // every answer found from it is checked against its neighbours.
+    mutable Pos m_finger;
 };
 
+// The sets own place; each is found through its URL's shared string (its
+// tag), which stays alive while any node in the set has that URL.
 std::unordered_map<const void *, NodeSet> &index()
 {
     static auto *m = new std::unordered_map<const void *, NodeSet>;
@@ -202,30 +280,26 @@ std::unordered_map<const void *, NodeSet> &index()
 }
 
 // The walk looks a URL up and then, for the node it looked up from, inserts
-// it: the set found and the place next to the start are kept for that.
+// it: the place next to the start is kept for that.
 struct LastLookup
 {
     const void *key = nullptr;
-    NodeSet *set = nullptr;
     std::optional<NodeSet::Pos> place;
 };
 LastLookup g_last;
 
-NodeSet *findSet(const void *key)
-{
-    if (g_last.set && g_last.key == key)
-        return g_last.set;
-    auto it = index().find(key);
-    if (it == index().end())
-        return nullptr;
-    g_last = {key, &it->second, std::nullopt};
-    return &it->second;
-}
-
-const void *urlKey(const SharedStr &url)
+// The string whose tag holds the set of url.
+const SharedStr &urlKey(const SharedStr &url)
 {
     static const SharedStr *empty = new SharedStr(std::string_view(""));
-    return url.present() ? url.id() : empty->id();
+    return url.present() ? url : *empty;
+}
+
+NodeSet *findSet(const SharedStr &key)
+{
+    if (g_last.key != key.id())
+        g_last = {key.id(), std::nullopt};
+    return static_cast<NodeSet *>(key.tag());
 }
 
 bool sameUrl(const SiteNode *n, const SharedStr &url)
@@ -286,13 +360,13 @@ void IndexInsert(SiteNode *node)
     if (NodeInternals::indexed(node) || !node->loaded())
         return;
     OrderEnsure(node);
-    const void *key = urlKey(node->url);
+    const SharedStr &key = urlKey(node->url);
     if (NodeSet *set = findSet(key)) {
         set->insert(node, g_last.place);
     } else {
-        NodeSet &fresh = index()[key];
+        NodeSet &fresh = index()[key.id()];
+        key.tag() = &fresh;
         fresh.insert(node);
-        g_last = {key, &fresh, std::nullopt};
     }
     g_last.place.reset();
     NodeInternals::indexed(node) = true;
@@ -302,17 +376,23 @@ void IndexErase(SiteNode *node)
 {
     if (!NodeInternals::indexed(node))
         return;
-    auto it = index().find(urlKey(node->url));
-    if (it != index().end()) {
-        it->second.erase(node);
+    const SharedStr &key = urlKey(node->url);
+    if (auto *set = static_cast<NodeSet *>(key.tag())) {
+        set->erase(node);
         g_last.place.reset();
-        if (it->second.empty()) {
-            if (g_last.set == &it->second)
+        if (set->empty()) {
+            key.tag() = nullptr;
+            index().erase(key.id());
+            if (g_last.key == key.id())
                 g_last = {};
-            index().erase(it);
         }
     }
     NodeInternals::indexed(node) = false;
+}
+
+bool IndexHolds(const SharedStr &url)
+{
+    return urlKey(url).tag() != nullptr;
 }
 
 size_t IndexSize()
@@ -343,10 +423,11 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
     const bool exclude = from && from != start && from->parent() == start && OrderLinked(from);
 
     // The first candidate of a's subtree in pre-order, outside that branch.
+    // The next look-up comes from near start: these leave the finger there.
     auto firstBelow = [&](const SiteNode *a) -> SiteNode * {
-        NodeSet::Pos p = set.lowerBound(beginOf(a));
+        NodeSet::Pos p = set.lowerBound(beginOf(a), false, true);
         if (exclude && !set.atEnd(p) && below(set.at(p), from))
-            p = set.lowerBound(NodeInternals::end(from).label, true);
+            p = set.lowerBound(NodeInternals::end(from).label, true, true);
         return !set.atEnd(p) && below(set.at(p), a) ? set.at(p) : nullptr;
     };
 

@@ -190,7 +190,7 @@ void ParseDocument(SiteNode *node)
         Diagnostics later;
         if (ahead)
             page = ahead->take(node->localPath.str(), node->stat);
-        if (!page && ahead) {
+        if (!page && ahead && !ahead->parseMissesWhole()) {
             // The links now; the markup check, most of the work, on a worker.
             std::string bytes;
             page.emplace();

@@ -42,6 +42,14 @@ public:
     // once when the workers are too far behind.
     Diagnostics checkLater(std::string bytes);
 
+    // What the caller does with a page that take() did not give: read its
+    // links at once and leave the markup check to a worker (false, so that a
+    // window stays quick), or parse it whole itself (true). Handing the check
+    // over parses the page twice; a walk with nothing else to do does better
+    // to parse it once while the workers go on with the next pages.
+    void setParseMissesWhole(bool on) { m_parseMissesWhole = on; }
+    bool parseMissesWhole() const { return m_parseMissesWhole; }
+
     struct Stats
     {
         uint64_t requested = 0, parsed = 0, hits = 0, misses = 0, evicted = 0;
@@ -71,6 +79,7 @@ private:
     size_t m_pendingBytes = 0; // held by checks not yet done
     size_t m_maxReady;
     Order m_order;
+    bool m_parseMissesWhole = false;
     bool m_stop = false;
     Stats m_stats;
     std::vector<std::thread> m_threads;

@@ -113,6 +113,7 @@ SharedStr::SharedStr(std::string_view text)
     m_e->refs = 1;
     m_e->len = static_cast<uint32_t>(text.size());
     m_e->hash = h;
+    m_e->tag = nullptr;
     if (!text.empty())
         std::memcpy(m_e->text, text.data(), text.size());
     m_e->text[text.size()] = '\0';

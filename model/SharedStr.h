@@ -51,8 +51,15 @@ public:
         uint32_t refs;
         uint32_t len;
         size_t hash;
+        void *tag; // see tag()
         char text[1];
     };
+
+    // One pointer kept with the text while it is alive, null at first, for
+    // the one user that looks texts up by identity on every link (the
+    // equivalence index): reading it costs no hash look-up. Only for a
+    // present string.
+    void *&tag() const { return m_e->tag; }
 
     uint32_t useCount() const { return m_e ? m_e->refs : 0; }
 

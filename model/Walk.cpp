@@ -22,10 +22,11 @@ void ParseChildrenAhead(SiteNode *node, ParseAhead *ahead, std::unordered_set<co
     const bool saved = verifyExternal;
     verifyExternal = false; // never touch the network for a guess
     for (SiteNode *c = NodeInternals::firstChildRaw(node); c; c = NodeInternals::nextRaw(c)) {
-        if (c->loaded() || (c->flags & BROKEN) || !asked.insert(c->url.id()).second)
+        // A URL loaded anywhere will be mirrored: most links are, and that
+        // is known without a look-up.
+        if (c->loaded() || (c->flags & BROKEN) || IndexHolds(c->url)
+            || !asked.insert(c->url.id()).second)
             continue;
-        if (FindEquivalent(node, c->url, c))
-            continue; // will mirror a page already read
         SiteNode *scratch = CopyNode(c, 0);
         if (ResolveNode(scratch) == ResolveResult::Finished && scratch->kind == Html
             && !(scratch->flags & (BROKEN | NOTVER)) && scratch->localPath)

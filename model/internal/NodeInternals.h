@@ -39,6 +39,8 @@ void OrderEnsure(SiteNode *node); // a lone root gets its place
 void IndexInsert(SiteNode *node);
 void IndexErase(SiteNode *node);
 SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *from);
+// Whether any node with url is loaded (and so a node with url would mirror).
+bool IndexHolds(const SharedStr &url);
 size_t IndexSize();
 
 // The literal outward walk, for LiteralMode and for checking the index.
