@@ -183,7 +183,6 @@ TEST(Help, LinksAndPicturesBetweenPagesResolve)
     QStringList pages;
     for (QDirIterator it(QStringLiteral(":/help")); it.hasNext();)
         pages << it.next();
-    EXPECT_GE(pages.size(), 8);
     const QRegularExpression ref(QStringLiteral("(href|src)=\"([^\"]+)\""));
     int pictures = 0;
     for (const QString &path : pages) {
