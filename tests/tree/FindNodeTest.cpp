@@ -15,6 +15,7 @@
 
 using namespace sylvix;
 using namespace sylvix::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -63,10 +64,14 @@ protected:
     }
     void startSite() { start({"sylvix", "http://www.example.org/index.html"}); }
 
-    // Opens Find Node and fills it in as the user would, then presses Find.
-    void find(const FindInput &in)
+    // Opens Find Node and fills it in as the user would, then presses Find;
+    // opensOn names the field's button checked as it opens.
+    void find(const FindInput &in, const char *opensOn = nullptr)
     {
-        onNext<CFindNodeDlg>([in](CFindNodeDlg *dlg) {
+        onNext<CFindNodeDlg>([in, opensOn](CFindNodeDlg *dlg) {
+            if (opensOn) {
+                EXPECT_TRUE(child<QRadioButton>(dlg, opensOn)->isChecked());
+            }
             auto *edit = child<QLineEdit>(dlg, "textEdit");
             edit->selectAll();
             QTest::keyClick(edit, Qt::Key_Delete);
@@ -170,21 +175,14 @@ TEST_F(FindNode, CancelDeepMatchAndVirtualPages)
     InstallEventPump([] { QCoreApplication::processEvents(); });
     EXPECT_TRUE(windowShown);
     EXPECT_EQ(MessageBox::count(), boxes);
-    EXPECT_EQ(selected(), "index.html");
+    EXPECT_EQ(std::tuple(selected(), list()->RowCount(), busy), std::tuple("index.html"s, 1, 0));
     EXPECT_FALSE(CFindProgressDlg::current());
     EXPECT_EQ(lastSearch.field, 2); // from the first search: a cancelled one stores nothing
     EXPECT_EQ(lastSearch.text, "treasure");
-    EXPECT_EQ(list()->RowCount(), 1);
-    EXPECT_EQ(busy, 0);
 
     // The dialog opens on the view's display mode, not on the last choice.
     trigger("actionViewLabel");
-    onNext<CFindNodeDlg>([](CFindNodeDlg *dlg) {
-        EXPECT_TRUE(child<QRadioButton>(dlg, "labelRadio")->isChecked());
-        dlg->reject();
-    });
-    trigger("actionSearchFindNode");
-    find({QStringLiteral("treasure"), "titleRadio"});
+    find({QStringLiteral("treasure"), "titleRadio"}, "labelRadio");
     EXPECT_EQ(lastSearch.field, 2);
     const CTreeRow *match = list()->SelectedRow();
     ASSERT_TRUE(match);

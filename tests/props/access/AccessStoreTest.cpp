@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace sylvix {
@@ -93,23 +94,19 @@ TEST_F(AccessStoreTest, ReadsPathsRealmsAndUsers)
 
     auto staff = access->LoadPath("/staff/");
     ASSERT_TRUE(staff);
-    EXPECT_EQ(staff->realm, "Staff");
-    EXPECT_EQ(staff->users, (Names{"alice", "[staff]", "jon"}));
-    EXPECT_EQ(staff->allow, (Names{"all"}));
-    EXPECT_EQ(staff->deny, (Names{"203.0.113."}));
-    EXPECT_EQ(staff->order, 1u);
-
+    EXPECT_EQ(std::tie(staff->realm, staff->users, staff->allow, staff->deny, staff->order),
+              std::tuple("Staff", Names{"alice", "[staff]", "jon"}, Names{"all"},
+                         Names{"203.0.113."}, std::optional(1u)));
     auto open = access->LoadPath("/open/");
     ASSERT_TRUE(open);
-    EXPECT_EQ(open->realm, "");
-    EXPECT_TRUE(open->users.empty());
-    EXPECT_FALSE(open->order);
+    EXPECT_EQ(std::tie(open->realm, open->users, open->order),
+              std::tuple("", Names{}, std::optional<uint32_t>()));
     EXPECT_FALSE(access->LoadPath("/nowhere/"));
     EXPECT_FALSE(access->LoadPath(""));
 
-    RealmList realms = access->ListRealms();
-    EXPECT_EQ(realms.names, (Names{"Staff", "Customers"}));
-    EXPECT_EQ(realms.defaultRealm, "Staff");
+    const RealmList realms = access->ListRealms();
+    EXPECT_EQ(std::tie(realms.names, realms.defaultRealm),
+              std::tuple(Names{"Staff", "Customers"}, "Staff"));
     EXPECT_EQ(access->ListUsersAndGroups("Staff"), (Names{"alice", "bob", "[staff]", "[admins]"}));
     EXPECT_TRUE(access->ListUsersAndGroups("Customers").empty());
     EXPECT_TRUE(access->ListUsersAndGroups("Nobody").empty());
@@ -160,30 +157,27 @@ TEST_F(AccessStoreTest, ClassListsAsTypedAndAGapKeepsItsEntries)
 
 TEST_F(AccessStoreTest, FailureMidwayLeavesTheOldState)
 {
-    struct Case
-    {
-        const char *failAt;
-        std::function<bool(AccessStore &)> change;
-    };
-    const std::vector<Case> cases = {
-        {"order", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
-        {"allow", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
-        {"realm", [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
-        {"*deny", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
-        {"Staff", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
-        {"path", [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
-        {"create list", [](AccessStore &a) { return a.RewriteList("/staff/", "Staff", {"bob"}); }},
+    // The steps each change goes through, each made to fail in turn.
+    const std::pair<std::vector<const char *>, std::function<bool(AccessStore &)>> cases[] = {
+        {{"order", "allow", "realm"},
+         [](AccessStore &a) { return a.CreatePath("/new/", "Staff"); }},
+        {{"*deny", "Staff", "path"},
+         [](AccessStore &a) { return a.DeletePath("/staff/", "Staff"); }},
+        {{"create list"},
+         [](AccessStore &a) { return a.RewriteList("/staff/", "Staff", {"bob"}); }},
     };
     const std::string before = dump("Srv");
-    for (const Case &c : cases) {
-        std::vector<std::string> seen;
-        access->setStepCheck([&](std::string_view step) {
-            seen.emplace_back(step);
-            return step != c.failAt;
-        });
-        EXPECT_FALSE(c.change(*access)) << c.failAt;
-        EXPECT_EQ(seen.back(), c.failAt) << "the step was never reached";
-        EXPECT_EQ(dump("Srv"), before) << c.failAt;
+    for (const auto &[steps, change] : cases) {
+        for (const std::string failAt : steps) {
+            std::vector<std::string> seen;
+            access->setStepCheck([&](std::string_view step) {
+                seen.emplace_back(step);
+                return step != failAt;
+            });
+            EXPECT_FALSE(change(*access)) << failAt;
+            EXPECT_EQ(seen.back(), failAt) << "the step was never reached";
+            EXPECT_EQ(dump("Srv"), before) << failAt;
+        }
     }
     // A path with a subkey the program does not know stays whole.
     access->setStepCheck(nullptr);
