@@ -103,6 +103,8 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
     WriteBinary32(*m_server->createKey("DirIndex"), "EnableIndexing", 1);
     EXPECT_EQ(resolved("http://localhost/rel/r.gif"), "Image ------ docs/relative/r.gif");
     EXPECT_EQ(resolved("http://localhost/noindex/"), "HTML Dir ------ docs/noindex");
+    docMap("/o", m_dir / "other/"); // a separator on both sides of the join is not doubled
+    EXPECT_EQ(resolved("http://localhost/o/x.txt"), "Text ------ other/x.txt");
 
     std::string p = "c:\\root\\a\\..\\b.html";
     NormalizeLocalPath(p); // separators first, then dot segments
