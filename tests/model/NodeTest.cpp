@@ -172,9 +172,15 @@ std::string parts(const SiteNode *n)
            + str(n->query()) + "|" + str(n->fragment()) + "|" + std::to_string(n->depth);
 }
 
+std::string allParts(const SiteNode *n)
+{
+    return parts(n) + "|" + n->href.str() + "|" + std::to_string(n->flags) + "|"
+           + std::to_string(n->cause);
+}
+
 } // namespace
 
-TEST(Url, LinksSplitIntoParts)
+TEST(Url, LinksSplitIntoPartsOnceAndAgain)
 {
     SiteNode *page = CreateNode();
     TreeGuard guard{page};
@@ -207,6 +213,8 @@ TEST(Url, LinksSplitIntoParts)
         {true, "telnet://bbs.example.org/",
          "telnet:bbs.example.org|telnet|bbs.example.org|0|-|-|-|-|4"},
         // Relative links resolve against the linking page.
+        {true, "", "http://Site:8000/a/b/x.html|http|Site|8000|/a/b/|x.html|-|-|4"},
+        {true, "b/../c/d", "http://Site:8000/a/b/c/d|http|Site|8000|/a/b/c/|d|-|-|4"},
         {true, "#top", "http://Site:8000/a/b/x.html|http|Site|8000|/a/b/|x.html|-|top|4"},
         {true, "?x=1", "http://Site:8000/a/b/x.html?x=1|http|Site|8000|/a/b/|x.html|x=1|-|4"},
         {true, "sub/p.html",
@@ -238,6 +246,28 @@ TEST(Url, LinksSplitIntoParts)
     EXPECT_EQ(self->href, SharedStr(""));
     EXPECT_EQ(self->url.str(), "http://Site:8000/a/b/x.html");
     FreeNode(self);
+
+    // A child's URL, made again for a link met before, is what SetUrl makes
+    // of a fresh node, whatever the parent's parts that the link leans on
+    // (two parents share a directory, not a file).
+    std::vector<SiteNode *> parents{page};
+    for (const char *url : {"http://Site:8000/a/b/other.html", "http://Site:8000/a/b/",
+                            "http://localhost/", "https://example.org:8080/x/"}) {
+        parents.push_back(CreateNode());
+        AppendChild(page, parents.back());
+        SetUrl(parents.back(), url, nullptr);
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (SiteNode *parent : parents) {
+            for (const auto &[relative, text, expected] : cases) {
+                SiteNode *fresh = CreateNode();
+                SetUrl(fresh, text, parent);
+                EXPECT_EQ(allParts(AddChild(parent, text, nullptr)), allParts(fresh))
+                    << round << " " << parent->url.str() << " + " << text;
+                FreeNode(fresh);
+            }
+        }
+    }
 }
 
 TEST(Url, LocalUrlUsesLocalhostUnlessExternal)
@@ -252,6 +282,31 @@ TEST(Url, LocalUrlUsesLocalhostUnlessExternal)
     TreeGuard bareGuard{bare};
     SetUrl(bare, "http://www.example.org/", nullptr);
     EXPECT_EQ(LocalUrl(bare), "http://localhost/");
+}
+
+// Mirrors leave their source's list from anywhere in it, and the ones
+// still there lose their equivalent when the source goes.
+TEST(Node, FreeingASourceReleasesExactlyItsMirrors)
+{
+    SiteNode *source = CreateNode(), *other = CreateNode(), *holder = CreateNode();
+    TreeGuard guard{holder};
+    std::vector<SiteNode *> mirrors;
+    for (int i = 0; i < 6; ++i) {
+        mirrors.push_back(CreateNode());
+        AppendChild(holder, mirrors.back());
+        SetEquivalent(mirrors.back(), source);
+    }
+    SetEquivalent(mirrors[0], other); // the list's first (made last) and others move
+    SetEquivalent(mirrors[5], other);
+    SetEquivalent(mirrors[2], nullptr);
+    FreeNode(source);
+    std::vector<SiteNode *> equivalents;
+    for (SiteNode *m : mirrors)
+        equivalents.push_back(m->equivalent);
+    EXPECT_EQ(equivalents,
+              (std::vector<SiteNode *>{other, nullptr, nullptr, nullptr, nullptr, other}));
+    FreeNode(other);
+    EXPECT_TRUE(!mirrors[0]->equivalent && !mirrors[5]->equivalent);
 }
 
 #ifdef SYLVIX_TEST_ASAN
