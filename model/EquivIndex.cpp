@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 // Loaded nodes by URL, each set in pre-order, so that the node the outward
 // walk from a start node would meet first is found with a few ordered
@@ -422,22 +423,24 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
     // The branch the search came from is never searched.
     const bool exclude = from && from != start && from->parent() == start && OrderLinked(from);
 
-    // The first candidate of a's subtree in pre-order, outside that branch.
-    // The next look-up comes from near start: these leave the finger there.
-    auto firstBelow = [&](const SiteNode *a) -> SiteNode * {
-        NodeSet::Pos p = set.lowerBound(beginOf(a), false, true);
-        if (exclude && !set.atEnd(p) && below(set.at(p), from))
-            p = set.lowerBound(NodeInternals::end(from).label, true, true);
+    // Where a's subtree begins in the set (first), and the first node from
+    // there on outside from's branch (after). A look-up aside (keep) leaves
+    // the set's finger where the search from start left it.
+    auto search = [&](const SiteNode *a, bool keep) {
+        const NodeSet::Pos first = set.lowerBound(beginOf(a), false, keep);
+        NodeSet::Pos after = first;
+        if (exclude && !set.atEnd(after) && below(set.at(after), from))
+            after = set.lowerBound(NodeInternals::end(from).label, true, keep);
+        return std::pair{first, after};
+    };
+    // The candidate at p when it lies in a's subtree.
+    auto inside = [&](NodeSet::Pos p, const SiteNode *a) -> SiteNode * {
         return !set.atEnd(p) && below(set.at(p), a) ? set.at(p) : nullptr;
     };
 
-    // firstBelow(start), keeping where its search began and ended.
-    const NodeSet::Pos first = set.lowerBound(beginOf(start));
-    NodeSet::Pos after = first;
-    if (exclude && !set.atEnd(after) && below(set.at(after), from))
-        after = set.lowerBound(NodeInternals::end(from).label, true);
-    if (!set.atEnd(after) && below(set.at(after), start))
-        return set.at(after);
+    const auto [first, after] = search(start, false);
+    if (SiteNode *n = inside(after, start))
+        return n;
     // Nothing lies below start outside from's branch, so from, when it is
     // inserted next, goes where the search began.
     if (from && from->parent() == start)
@@ -455,7 +458,7 @@ SiteNode *IndexFindEquivalent(SiteNode *start, const SharedStr &url, SiteNode *f
     SiteNode *succ = set.atEnd(after) ? nullptr : set.at(after);
     for (SiteNode *a = up; a; a = a->parent())
         if ((pred && below(pred, a)) || (succ && below(succ, a)))
-            return firstBelow(a);
+            return inside(search(a, true).second, a);
     return nullptr;
 }
 
