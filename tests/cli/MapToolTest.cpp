@@ -4,6 +4,7 @@
 #include "model/Config.h"
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
+#include "tests/support/SameLines.h"
 #include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 
@@ -239,7 +240,7 @@ TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
 
     ToolRun one = run("--whole --broken -q --jobs 1");
     EXPECT_EQ(one.status, 1);
-    EXPECT_EQ(run("--whole --broken -q --jobs 3").out, one.out);
+    EXPECT_TRUE(test::sameLines(run("--whole --broken -q --jobs 3").out, one.out));
     std::vector<std::string> lines = Lines(one.out);
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, planted);
@@ -248,9 +249,9 @@ TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
         const std::string base = "--whole -q --jobs 1 --format " + format;
         const std::string first = run(base).out;
         EXPECT_GT(first.size(), 10000u);
-        EXPECT_EQ(run(base + " --jobs 4").out, first) << format;
+        EXPECT_TRUE(test::sameLines(run(base + " --jobs 4").out, first)) << format;
         if (format == "tree") {
-            EXPECT_EQ(run(base + " --no-diagnostics").out, first);
+            EXPECT_TRUE(test::sameLines(run(base + " --no-diagnostics").out, first));
         } else if (format == "json") {
             EXPECT_NE(first.find("\"messages\":"), std::string::npos);
             EXPECT_EQ(run(base + " --no-diagnostics").out.find("\"messages\":"), std::string::npos);

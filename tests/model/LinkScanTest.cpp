@@ -4,6 +4,7 @@
 
 #include "htmlparse/HtmlParse.h"
 #include "model/Page.h"
+#include "tests/support/SameLines.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 
 using namespace sylvix;
 using sylvix::test::readFile;
+using sylvix::test::sameLines;
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,25 +51,6 @@ std::string text(const PageEvents &page)
     for (const auto &d : page.diagnostics)
         s << d.line << ": " << d.level << " " << d.message << "\n";
     return s.str();
-}
-
-// Equal texts, or the first line where they part: gtest's own diff of two
-// 100,000-line texts needs more memory than a test machine has.
-testing::AssertionResult sameLines(const std::string &a, const std::string &b)
-{
-    if (a == b)
-        return testing::AssertionSuccess();
-    std::istringstream x(a), y(b);
-    std::string l, r;
-    for (int n = 1;; ++n) {
-        const bool gotA = static_cast<bool>(std::getline(x, l));
-        const bool gotB = static_cast<bool>(std::getline(y, r));
-        if (!gotA && !gotB)
-            return testing::AssertionFailure() << "the texts differ in their last line break";
-        if (!gotA || !gotB || l != r)
-            return testing::AssertionFailure() << "line " << n << ": [" << (gotA ? l : "(end)")
-                                               << "] against [" << (gotB ? r : "(end)") << "]";
-    }
 }
 
 std::vector<fs::path> filesUnder(const fs::path &dir)
