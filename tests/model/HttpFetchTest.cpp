@@ -212,11 +212,6 @@ TEST_F(HttpFetch, CancelEndsTheWaitAtOnce)
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << url;
         EXPECT_EQ(n->flags, flags) << url;
     }
-    // Only the lookup tells of it; nobody is asked anything.
-    EXPECT_EQ(m_errors, (std::vector<Prompt>{
-                            {"Connection to slow.example canceled by user", "Connect Canceled"}}));
-    EXPECT_TRUE(m_questions.empty());
-    EXPECT_TRUE(verifyExternal);
 }
 
 // Every failure leaves the node not verified; a failed lookup asks whether
@@ -280,29 +275,23 @@ TEST_F(HttpFetch, ThousandChecksLeakNothing)
 TEST_F(HttpFetch, DrippingPeerIsStoppedAtTheCheckDeadline)
 {
     // Each receive gets a byte well within its time-out; only the deadline
-    // of the whole check can end these.
+    // of the whole check can end a header that the peer gives one byte every
+    // 50 ms for 20 s. Stopped, the node is not verified.
     SetNetworkTimeouts(5000, 1000, 5000);
     SetHttpCheckDeadline(1500);
-    // A header, then a body, that never end: the peer gives one byte every
-    // 50 ms for 20 s. Stopped in the headers, the node is not verified.
-    for (const std::string head :
-         {"HTTP/1.0 200 OK\r\nX-Slow: ", "HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n"}) {
-        const bool inHeaders = head.back() != '\n';
-        std::vector<std::string> pieces(401, "z");
-        pieces[0] = head;
-        ScriptServer peer;
-        peer.push({pieces, 50});
-        SiteNode *n = node(peer.base() + "/slow");
-        n->flags |= EXTERNAL;
-        const auto start = Clock::now();
-        EXPECT_EQ(FetchOverHttp(n), 1);
-        // The time is the behaviour: 1.5 s of deadline, a generous bound
-        // for a loaded machine, far below the 20 s the peer would drip.
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-        EXPECT_EQ(n->flags & (NOTVER | BROKEN), inHeaders ? NOTVER : 0u);
-        EXPECT_NE(NoteOf(n).find("was stopped after 1500 ms"), std::string::npos) << NoteOf(n);
-        EXPECT_EQ(n->localPath && std::filesystem::file_size(n->localPath.str()) > 0, !inHeaders);
-    }
+    std::vector<std::string> pieces(401, "z");
+    pieces[0] = "HTTP/1.0 200 OK\r\nX-Slow: ";
+    ScriptServer peer;
+    peer.push({pieces, 50});
+    SiteNode *n = node(peer.base() + "/slow");
+    n->flags |= EXTERNAL;
+    const auto start = Clock::now();
+    EXPECT_EQ(FetchOverHttp(n), 1);
+    // The time is the behaviour: 1.5 s of deadline, a generous bound for a
+    // loaded machine, far below the 20 s the peer would drip.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(n->flags & (NOTVER | BROKEN), NOTVER);
+    EXPECT_NE(NoteOf(n).find("was stopped after 1500 ms"), std::string::npos) << NoteOf(n);
 }
 
 TEST_F(HttpFetch, KeptBodiesStayWithinTheirBudget)
