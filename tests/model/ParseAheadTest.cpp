@@ -104,8 +104,9 @@ TEST_F(ParseAheadWalk, WorkersChangeNothingThatCanBeRead)
         EXPECT_EQ(walk(jobs), alone) << jobs << " workers";
         EXPECT_GT(m_stats.checksLater + m_stats.hits, 0u);
     }
-    // With no workers every page is a miss: parsed whole, its messages are
-    // there at once and no check waits on a worker.
+    // With no workers every page is a miss, its check made at once; parsed
+    // whole, no check is asked for at all.
+    EXPECT_EQ(walk(0u), alone);
     EXPECT_EQ(walk(0u, true), alone);
     EXPECT_EQ(m_pending, 0);
     EXPECT_EQ(m_stats.checksAtOnce + m_stats.checksLater, 0u);

@@ -97,6 +97,8 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
     EXPECT_EQ(resolved("http://localhost/noindex/"), "HTML Dir ------ docs/noindex");
     docMap("/o", m_dir / "other/"); // a separator on both sides of the join is not doubled
     EXPECT_EQ(resolved("http://localhost/o/x.txt"), "Text ------ other/x.txt");
+    docMap("/", "docs"); // a relative document root goes below the server root
+    EXPECT_EQ(resolved("http://localhost/c.txt"), "Text ----B- srv/docs/c.txt");
 
     std::string p = "c:\\root\\a\\..\\b.html";
     NormalizeLocalPath(p); // separators first, then dot segments
