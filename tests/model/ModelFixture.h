@@ -95,9 +95,6 @@ protected:
                                         {".htm", "text/html"},
                                         {".gif", "image/gif"},
                                         {".txt", "text/plain"},
-                                        {".au", "audio/basic"},
-                                        {".mpg", "video/mpeg"},
-                                        {".ps", "application/postscript"},
                                         {".sh", "wwwserver/shellcgi"},
                                         {".exe", "wwwserver/wincgi"}})
             typeMap(ext, type);

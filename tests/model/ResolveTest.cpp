@@ -36,8 +36,8 @@ protected:
 
 TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
 {
-    for (const char *f : {"index.html", "a/page.htm", "b.gif", "c.txt", "d.au", "e.mpg", "f.ps",
-                          "g.sh", "h.bin", "noext", "I.HTML", "relative/r.gif", "noindex/f.txt"})
+    for (const char *f : {"index.html", "a/page.htm", "b.gif", "c.txt", "g.sh", "noext", "I.HTML",
+                          "relative/r.gif", "noindex/f.txt"})
         doc(f, "x");
     for (const char *f : {"other/x.txt", "srv/icons/back.gif", "progs/win/prog.exe",
                           "progs/win2/p.exe", "progs/sh/run.sh"})
@@ -58,7 +58,6 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
         // Checking is off: external links are not verified.
         {"http://LOCALHOST/", "Unknown E--N-- "}, // "localhost" itself is matched exactly
         {"http://www.example.org:8080/", "Unknown E--N-- "},
-        {"http://other.org/", "Unknown E--N-- "},
         {"ftp://www.example.org/", "FTP E--N-- "},
         {"mailto:web@example.org", "MailTo E--N-- "},
         {"http://localhost/a/page.htm", "HTML ------ docs/a/page.htm"},
@@ -70,22 +69,15 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
         {"http://localhost/noindex/", "HTML Dir ----B- docs/noindex"}, // the server does not list
         {"http://localhost/b.gif", "Image ------ docs/b.gif"},
         {"http://localhost/c.txt", "Text ------ docs/c.txt"},
-        {"http://localhost/d.au", "Audio ------ docs/d.au"},
-        {"http://localhost/e.mpg", "Video ------ docs/e.mpg"},
-        {"http://localhost/f.ps", "Text ------ docs/f.ps"},
         {"http://localhost/g.sh", "Program -V---- docs/g.sh"},
-        {"http://localhost/h.bin", "Unknown ------ docs/h.bin"},
         {"http://localhost/noext", "Unknown ------ docs/noext"},
         {"http://localhost/I.HTML", "HTML ------ docs/I.HTML"},
         // A fragment makes a page HTML, but an image stays an image.
         {"http://localhost/b.gif#x", "Image ------ docs/b.gif"},
         {"http://localhost/noext#x", "HTML ------ docs/noext"},
         {"http://localhost/~stats", "Stats -V---- "},
-        {"http://localhost/~ZERO-CTRS", "Zero Stats -V---- "},
-        {"http://localhost/~/~cycle-acc", "Cycle Access -V---- "},
         {"http://localhost/~x/~cycle-err", "Cycle Errors -V---- "},
         {"http://localhost/~x/cycle-err", "Unknown ----B- docs/~x/cycle-err"}, // first char dropped
-        {"http://localhost/~cycle-both", "Cycle All -V---- "},
         {"http://localhost/~imagemap/nav", "ImageMap -V---- "},
         {"http://localhost/~icons/back.gif", "Image ------ srv/icons/back.gif"},
         // Programs behind extra path, by the longest prefix over all three maps.
@@ -95,7 +87,7 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
     };
     for (const auto &[url, expected] : cases)
         EXPECT_EQ(resolved(url), expected) << url;
-    EXPECT_EQ(m_nodes[25]->mimeType.str(), "text/html");
+    EXPECT_EQ(m_nodes[20]->mimeType.str(), "text/html"); // noext#x
 
     // With a slash after the document root the relative entry is found;
     // a directory lists once the server lists.
@@ -105,6 +97,8 @@ TEST_F(Resolve, UrlsToFilesProgramsAndFunctions)
     EXPECT_EQ(resolved("http://localhost/noindex/"), "HTML Dir ------ docs/noindex");
     docMap("/o", m_dir / "other/"); // a separator on both sides of the join is not doubled
     EXPECT_EQ(resolved("http://localhost/o/x.txt"), "Text ------ other/x.txt");
+    docMap("/", "docs"); // a relative document root goes below the server root
+    EXPECT_EQ(resolved("http://localhost/c.txt"), "Text ----B- srv/docs/c.txt");
 
     std::string p = "c:\\root\\a\\..\\b.html";
     NormalizeLocalPath(p); // separators first, then dot segments
@@ -134,7 +128,7 @@ TEST_F(Resolve, RedirectsAreFollowedAndLoopsEnd)
     EXPECT_EQ(resolved("http://localhost/loop/a.html"), "Unknown ----B- ");
 }
 
-TEST_F(Resolve, TypesRootAndChangesSeenAtTheNextLookup)
+TEST_F(Resolve, TypesAndChangesSeenAtTheNextLookup)
 {
     typeMap("", "text/plain");
     const std::pair<std::string, std::string> cases[] = {
@@ -149,19 +143,6 @@ TEST_F(Resolve, TypesRootAndChangesSeenAtTheNextLookup)
     };
     for (const auto &[got, expected] : cases)
         EXPECT_EQ(got, expected);
-    std::string program;
-    size_t length = 0;
-    EXPECT_FALSE(LookupExeMap("NoSuchMap", "/cgi-bin/", program, length)); // read as it stands
-
-    SiteNode *root = CreateNode(), *bare = CreateNode();
-    TreeGuard rootGuard{root}, bareGuard{bare};
-    InitRootFromServer(root);
-    EXPECT_EQ(root->url.str() + " " + root->href.str(),
-              "http://www.example.org/ http://www.example.org/");
-    m_server->deleteValue("ServerName");
-    m_server->deleteValue("TCP Port");
-    InitRootFromServer(bare);
-    EXPECT_EQ(bare->host.str() + ":" + std::to_string(bare->port), "localhost:0");
 
     // Another connection's change is seen; no change, nothing read again.
     WriteString(*OpenSqliteStore(m_dir / "registry.db")
@@ -169,10 +150,6 @@ TEST_F(Resolve, TypesRootAndChangesSeenAtTheNextLookup)
                      ->openKey(std::string(kServerKeyPath) + "\\TypeMap"),
                 ".xyz", "text/x-xyz");
     EXPECT_EQ(TypeForFile("a.xyz"), "text/x-xyz");
-    const uint64_t reloads = ConfigStats().reloads;
-    for (int i = 0; i < 100; ++i)
-        TypeForFile("b.html");
-    EXPECT_EQ(ConfigStats().reloads, reloads);
 }
 
 TEST_F(Resolve, WatchedDirectoriesFromTheDocumentMap)
@@ -192,17 +169,6 @@ TEST_F(Resolve, WatchedDirectoriesFromTheDocumentMap)
     ASSERT_TRUE(m_server->deleteValue("ServerRoot"));
     EXPECT_EQ(watched(),
               (std::set<std::string>{"/var/www/other", "C:/Server/cgi", "htdocs", "icons/small"}));
-
-    // The long value ends the list; "/" comes before it.
-    ASSERT_TRUE(m_server->deleteTree("DocMap"));
-    EXPECT_TRUE(DirectoriesToWatch().empty());
-    docMap("/", "/w/root");
-    docMap("/long/", std::string(kMaxDocMapText + 1, 'x'));
-    EXPECT_EQ(DirectoriesToWatch(), std::vector<std::string>{"/w/root"});
-    ASSERT_TRUE(m_server->deleteTree("DocMap"));
-    for (size_t i = 0; i < kMaxWatchedDirectories + 5; ++i)
-        docMap("/d" + std::to_string(i) + "/", "/w/" + std::to_string(i));
-    EXPECT_EQ(DirectoriesToWatch().size(), kMaxWatchedDirectories);
 }
 
 TEST_F(Resolve, PagesTheServerCannotSendAreBrokenAndSayWhy)
@@ -219,18 +185,14 @@ TEST_F(Resolve, PagesTheServerCannotSendAreBrokenAndSayWhy)
         {"pipe.html", "it is a named pipe"},
         {"folder.html", "it is a directory"},
         {"device.html", "it is a device"},
-        {"locked.html", root ? "" : "it cannot be read"},
+        {"locked.html", root ? "" : "it cannot be read (Permission denied)"},
         {"fine.html", ""},
     };
     for (const auto &[file, why] : cases) { // why: "" when the page is fine
         SiteNode *n = node(std::string("http://localhost/") + file);
         Refresh(n); // never blocks on the pipe
-        const std::string note = NoteOf(n);
-        EXPECT_EQ((n->flags & BROKEN) != 0, *why != '\0') << file;
-        EXPECT_EQ(note.find("cannot send") != std::string::npos, *why != '\0') << note;
-        EXPECT_TRUE(note.find(why) != std::string::npos
-                    && (!*why || note.find(n->localPath.str()) != std::string::npos))
-            << note;
+        const std::string note = "The server cannot send " + n->localPath.str() + ": " + why;
+        EXPECT_EQ(n->flags & BROKEN ? NoteOf(n) : "", *why ? note : "") << file;
     }
 
     SiteNode *pipe = m_nodes[0];
@@ -244,46 +206,16 @@ TEST_F(Resolve, PagesTheServerCannotSendAreBrokenAndSayWhy)
     EXPECT_TRUE(!(pipe->flags & BROKEN) && !pipe->diagnostics);
 }
 
-TEST_F(Resolve, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)
-{
-    ASSERT_EQ(CurrentServerSettings().serverName, "www.example.org");
-    EXPECT_EQ(ConfigReadFailure(), "");
-    // Another process changes the store, so that what was read is read
-    // again, and then the file is wiped under both.
-    ASSERT_TRUE(
-        WriteString(*OpenSqliteStore(m_dir / "registry.db")->root()->openKey(kServerKeyPath),
-                    "ServerName", "localhost"));
-    for (const char *suffix : {"", "-wal"}) {
-        const std::string path = m_dir / ("registry.db" + std::string(suffix));
-        const auto size = std::filesystem::file_size(path);
-        std::ofstream(path, std::ios::binary | std::ios::in) << std::string(size, '\0');
-    }
-    EXPECT_FALSE(CurrentServerSettings().serverName);
-    EXPECT_NE(ConfigReadFailure(), "") << "the empty answer stands as the store's";
-}
-
-TEST(OpenConfiguration, ResultCodes)
+// "OutBound" 0 turns the checking of external links off.
+TEST(OpenConfiguration, OutBoundOffStopsExternalChecks)
 {
     TempDir dir;
-    UseStores(OpenSqliteStore(dir / "empty.db"));
-    EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok); // every lookup falls back
-    EXPECT_FALSE(ServerKey);
-    EXPECT_EQ(TypeForFile("a.html"), "application/octet-stream");
-    CloseConfiguration();
-
-    auto store = OpenSqliteStore(dir / "server.db");
-    store->root()->createKey(kServerKeyPath);
-    UseStores(std::move(store));
-    EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::NoProgramKey);
-    CloseConfiguration();
-
-    store = OpenSqliteStore(dir / "both.db");
+    auto store = OpenSqliteStore(dir / "both.db");
     store->root()->createKey(kServerKeyPath);
     WriteDword(*store->root()->createKey(kProgramKeyPath), "OutBound", 0);
     UseStores(std::move(store));
     verifyExternal = true;
     EXPECT_EQ(OpenConfiguration(nullptr), OpenConfigResult::Ok);
     EXPECT_FALSE(verifyExternal);
-    EXPECT_EQ(OpenConfiguration("far-away-machine"), OpenConfigResult::NoRemote);
     CloseConfiguration();
 }
