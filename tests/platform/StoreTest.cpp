@@ -7,7 +7,6 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/ScopedEnv.h"
-#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -18,7 +17,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
