@@ -83,7 +83,7 @@ TEST(DirWatcher, FollowsTheTreeAsItChanges)
     EXPECT_TRUE(reports.waitFor(root));
 }
 
-TEST(DirWatcher, FailsClearlyStopsAtOnceAndLeavesNoDescriptor)
+TEST(DirWatcher, FailsClearlyAndLeavesNoDescriptor)
 {
     TempDir tmp;
     for (const char *d : {"t/1", "t/2", "t/3"})
