@@ -60,17 +60,6 @@ std::string Utf16(const std::string &ascii, bool littleEndian, bool mark)
 
 } // namespace
 
-TEST(HtmlRobustness, CheckerThatCannotFinishIsStopped)
-{
-    // libtidy 5.6 never returns from this one by itself.
-    const Parsed o = ParseKeeping("<html><body>\n<p>before\n<tr><dl></table>\n<p>after</p>\n"
-                                  "<a href=\"still.html\">found</a></body></html>\n");
-    EXPECT_TRUE(Mentions(o.messages, "Markup checks stopped here"));
-    EXPECT_STREQ(HTMLGetAttr(FindElement(o.doc->root(), "a"), "href"), "still.html");
-    // Capped as usual, with the note kept.
-    EXPECT_LE(o.messages.size(), ParseOptions{}.maxMessages + 2);
-}
-
 TEST(HtmlRobustness, HugePage)
 {
     std::string page = "<html><head><title>Big</title></head><body>\n";
@@ -84,17 +73,11 @@ TEST(HtmlRobustness, HugePage)
     // Nothing is lost: every link is in the tree, the last one where it was
     // (row k is on line k + 2, past what libxml2 counts in a node).
     const Block *last = FindElement(o.doc->root(), "a", static_cast<int>(anchors) - 1);
-    EXPECT_FALSE(FindElement(o.doc->root(), "a", static_cast<int>(anchors)));
     EXPECT_STREQ(HTMLGetAttr(last, "href"), "target.html");
     EXPECT_EQ(BlockLine(last), static_cast<int>(anchors) + 1);
     EXPECT_EQ(BlockLine(BlockFirstChild(last)), static_cast<int>(anchors) + 1);
     EXPECT_TRUE(
         Mentions(o.messages, "Markup checks were skipped: the document is larger than 16 MB"));
-
-    // Over maxBytes it is cut, and says so.
-    ParseOptions small;
-    small.maxBytes = 1u << 20;
-    EXPECT_TRUE(Mentions(ParseKeeping(page, small).messages, "only its first 1 MB were read"));
 }
 
 TEST(HtmlRobustness, DeepNesting)
@@ -108,8 +91,6 @@ TEST(HtmlRobustness, DeepNesting)
     // The page, at least so many elements in its tree, and its note.
     const std::tuple<const char *, std::string, size_t, const char *> cases[] = {
         {"nested", nested, kDepth, "Markup checks were skipped: elements are nested"},
-        {"unclosed", Repeat("<b><i>", kDepth) + "end", 2 * kDepth,
-         "Markup checks were skipped: elements are nested"},
         {"stray end tags", strays, 30000, "Reading stopped here"},
         // Just inside every limit: the checker runs and the tree is not touched.
         {"moderate", Repeat("<div>", MaxBlockDepth - 10) + "<blink2>x</blink2>", MaxBlockDepth - 10,
@@ -136,42 +117,24 @@ TEST(HtmlRobustness, DeepNesting)
 
 TEST(HtmlRobustness, AttributeFloodsParseInLinearTime)
 {
-    // The flood fills lines 2 to floodLines + 1; the note on it names the
-    // line of the first element cut and what was left out.
-    const std::tuple<const char *, std::string, int, std::string, bool> cases[] = {
-        {"one element with 50000 attributes, one a line",
-         "<a href=\"kept.html\"" + Attributes(50000, "\n") + ">link</a>\n", 50001,
-         "2:1:Elements with more than 128 attributes were cut to their first 128 (49873 "
-         "attributes of 1 elements left out)",
-         false},
-        {"2000 elements with 300 attributes each",
-         "<a href=\"kept.html\">link</a>\n"
-             + Repeat("<span" + Attributes(300, " ") + ">s</span>\n", 2000),
-         2001,
-         "3:1:Elements with more than 128 attributes were cut to their first 128 (344000 "
-         "attributes of 2000 elements left out)",
-         false},
-        {"100000 attributes on one line, in UTF-16BE without a mark",
-         "<a href=\"kept.html\"" + Attributes(100000, " ") + ">link</a>\n", 1,
-         "2:1:Elements with more than 128 attributes were cut to their first 128 (99873 "
-         "attributes of 1 elements left out)",
-         true},
-    };
-    for (const auto &[title, flood, floodLines, note, utf16] : cases) {
-        SCOPED_TRACE(title);
-        std::string page = "<html><body>\n" + flood + "<p id=after>end</p></body></html>\n";
-        if (utf16)
-            page = Utf16(page, false, false);
-        const auto start = std::chrono::steady_clock::now();
-        const Parsed o = ParseKeeping(page);
-        // The time is the behaviour: these took minutes; a generous bound
-        // for a loaded machine (and sanitizers).
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-        EXPECT_STREQ(HTMLGetAttr(FindElement(o.doc->root(), "a"), "href"), "kept.html");
-        // Cut lines still count, so what follows keeps its line.
-        EXPECT_EQ(BlockLine(FindElement(o.doc->root(), "p")), floodLines + 2);
-        EXPECT_NE(Listed(o.messages).find(note + "\n"), std::string::npos) << Listed(o.messages);
-    }
+    // One element with 50000 attributes, one a line (lines 2 to 50002), then
+    // 2000 elements with 300 attributes each. The note names the line of the
+    // first element cut and what was left out.
+    const std::string page = "<html><body>\n<a href=\"kept.html\"" + Attributes(50000, "\n")
+                             + ">link</a>\n"
+                             + Repeat("<span" + Attributes(300, " ") + ">s</span>\n", 2000)
+                             + "<p id=after>end</p></body></html>\n";
+    const auto start = std::chrono::steady_clock::now();
+    const Parsed o = ParseKeeping(page);
+    // The time is the behaviour: these took minutes; a generous bound for a
+    // loaded machine (and sanitizers).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_STREQ(HTMLGetAttr(FindElement(o.doc->root(), "a"), "href"), "kept.html");
+    // Cut lines still count, so what follows keeps its line.
+    EXPECT_EQ(BlockLine(FindElement(o.doc->root(), "p")), 52003);
+    const std::string note = "2:1:Elements with more than 128 attributes were cut to their first "
+                             "128 (393873 attributes of 2001 elements left out)\n";
+    EXPECT_NE(Listed(o.messages).find(note), std::string::npos) << Listed(o.messages);
 }
 
 TEST(HtmlRobustness, OnlyWhatIsPastTheAttributeCapIsCut)

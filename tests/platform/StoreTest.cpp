@@ -7,7 +7,6 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/ScopedEnv.h"
-#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -18,10 +17,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <thread>
 #include <tuple>
@@ -169,8 +166,7 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
     EXPECT_EQ(url->openKey("")->path(), "Software\\Tavrin\\Basic\\/docs/private/");
 
     // Overwriting keeps the place, also with a new type; a deleted and
-    // re-added value goes to the end. Another connection's delete shows in
-    // the enumeration under way.
+    // re-added value goes to the end.
     ASSERT_TRUE(WriteDword(*again, "ZETA", 7));
     ASSERT_TRUE(again->deleteValue("alpha"));
     EXPECT_FALSE(again->deleteValue("alpha"));
@@ -179,12 +175,16 @@ TEST_P(StoreBackends, ValuesKeepTypeCaseAndOrder)
         Show(*again),
         "4/4 Zeta=4:\x07\0\0\0 Mid=4:\x04\x03\x02\x01 caf\xe9=1:accent ALPHA=3: [b] [A] [c] [Basic]"s);
     ASSERT_TRUE(again->enumValue(1, v));
-    const uint64_t seen = other->generation();
+    // Reads, and "creating" a key that exists, change no generation. A commit
+    // shows at once on its own connection, and on another one soon (on
+    // PostgreSQL by a notification); there it shows in the enumeration under
+    // way, not what was read before.
+    const uint64_t own = m_store->generation(), seen = other->generation();
+    ASSERT_TRUE(key->queryValue("Mid", v) && m_store->root()->createKey("software"));
+    EXPECT_EQ(m_store->generation(), own);
     ASSERT_TRUE(key->deleteValue("zeta"));
-    // A PostgreSQL client learns of another's commit by a notification.
-    if (GetParam() == Backend::Postgres) {
-        ASSERT_TRUE(SeesChange(*other, seen));
-    }
+    EXPECT_NE(m_store->generation(), own);
+    ASSERT_TRUE(SeesChange(*other, seen));
     ASSERT_TRUE(again->enumValue(2, v));
     EXPECT_EQ(v.name, "ALPHA");
     EXPECT_FALSE(again->enumValue(3, v));
@@ -204,7 +204,6 @@ TEST_P(StoreBackends, DeletingKeys)
     EXPECT_FALSE(WriteString(*child, "v", "again")) << "a handle to a deleted key writes nothing";
     EXPECT_NE(m_store->lastError().find("deleted"), std::string::npos) << m_store->lastError();
     EXPECT_TRUE(root->deleteKey("p"));
-    EXPECT_FALSE(root->deleteKey("P") || root->deleteTree("P"));
 
     // A new key of the old name does not take over the old handle.
     ASSERT_TRUE(root->createKey("P\\Child\\Leaf"));
@@ -212,12 +211,6 @@ TEST_P(StoreBackends, DeletingKeys)
     EXPECT_FALSE(child->queryValue("v", v) || child->enumValue(0, v) || child->enumKey(0, v.name)
                  || child->createKey("Sub") || child->openKey("") || child->deleteValue("v"));
     EXPECT_EQ(Show(*child) + Show(*root->openKey("P\\Child\\Leaf")), "0/00/0");
-
-    // Deleting the tree of "" empties the key itself.
-    auto kept = root->createKey("Kept");
-    ASSERT_TRUE(kept && kept->createKey("Inner") && WriteString(*kept, "v", "x"));
-    EXPECT_TRUE(kept->deleteTree("") && root->openKey("Kept"));
-    EXPECT_EQ(Show(*kept), "0/0");
 }
 
 TEST_P(StoreBackends, TransactionsNestAndRollBack)
@@ -237,31 +230,6 @@ TEST_P(StoreBackends, TransactionsNestAndRollBack)
                  std::runtime_error);
     EXPECT_EQ(Show(*open()->root()->openKey("T")), "2/0 c=1:x d=1:x");
     EXPECT_EQ(Show(*key), "2/0 c=1:x d=1:x");
-}
-
-TEST_P(StoreBackends, GenerationFollowsEveryCommit)
-{
-    auto reader = open();
-    auto mine = m_store->root()->createKey("G");
-    ASSERT_TRUE(mine && WriteString(*mine, "v", "one"));
-    auto theirs = reader->root()->openKey("G");
-    std::string text;
-    ASSERT_TRUE(theirs && ReadString(*theirs, "v", text));
-    EXPECT_EQ(text, "one");
-    const uint64_t before = reader->generation();
-    EXPECT_EQ(reader->generation(), before) << "nothing changed";
-
-    ASSERT_TRUE(WriteString(*mine, "v", "two"));
-    ASSERT_TRUE(SeesChange(*reader, before));
-    ASSERT_TRUE(ReadString(*theirs, "v", text));
-    EXPECT_EQ(text, "two") << "what was read before the change is not reused";
-
-    // Reads alone change nothing, nor does "creating" a key that exists.
-    const uint64_t own = m_store->generation();
-    EXPECT_TRUE(ReadString(*mine, "v", text) && m_store->root()->createKey("g"));
-    EXPECT_EQ(m_store->generation(), own);
-    ASSERT_TRUE(m_store->root()->deleteTree("G"));
-    EXPECT_NE(m_store->generation(), own) << "an own commit shows at once";
 }
 
 TEST_P(StoreBackends, ConcurrentIncrementsAreNotLost)
@@ -296,38 +264,12 @@ TEST_P(StoreBackends, ConcurrentIncrementsAreNotLost)
     b.join();
     ASSERT_TRUE(ReadDword(*open()->root()->openKey("Counter"), "n", n));
     EXPECT_EQ(n, 3u + 2u * kEach);
-
-    // Keys outlive their store.
-    m_store.reset();
-    ASSERT_TRUE(WriteDword(*mine, "n", 0));
-    mine.reset();
-    ASSERT_TRUE(ReadDword(*open()->root()->openKey("Counter"), "n", n));
-    EXPECT_EQ(n, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(, StoreBackends, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto &info) {
                              return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
                          });
-
-TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
-{
-    ScopedEnv timeout("PGCONNECT_TIMEOUT", "2");
-    // Port 1 on loopback refuses at once; a listener that never accepts
-    // waits out the time-out, as a server behind a dead link does.
-    test::LoopbackListener silent;
-    for (const std::string &port : {std::string("1"), std::to_string(silent.port())}) {
-        ScopedEnv env("PGPORT", port.c_str());
-        auto start = std::chrono::steady_clock::now();
-        std::string error;
-        EXPECT_FALSE(ConnectRemoteStore("127.0.0.1", &error));
-        EXPECT_NE(error.find("cannot connect to the configuration store on 127.0.0.1"),
-                  std::string::npos)
-            << error;
-        // The time-out is the behaviour here; the bound leaves room for a loaded machine.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << port;
-    }
-}
 
 // A server's configuration moved onto the remote store and back with the
 // command-line tool; the commands themselves are checked on a local store.
@@ -338,11 +280,9 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
         GTEST_SKIP() << "no PostgreSQL server: " << schema.why();
     TempDir dir;
     // Written as export writes it, so that the way back gives the same text.
-    const std::string server = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin\\WebServer\\CurrentVersion";
+    const std::string server = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tavrin";
     const std::string text = "Windows Registry Editor Version 5.00\n\n[" + server
-                             + "]\n\"ServerRoot\"=\"/srv/www\"\n\"TCP Port\"=dword:00000050\n\n["
-                             + server
-                             + "\\DocMap]\n\"/\"=\"/srv/www/html\"\n\"/img\"=hex:00,01,fe\n\n";
+                             + "]\n\"TCP Port\"=dword:00000050\n\"/img\"=hex:00,01,fe\n\n";
     auto reg = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"-r", EnvOr("PGHOST", "localhost")});
         return test::runTool(SYLVIX_REG_PATH, args, {}, {}, 60);
@@ -352,12 +292,6 @@ TEST(RemoteStore, RegToolImportsAndExportsRemotely)
     const test::ToolRun exported = reg({"export", server});
     EXPECT_EQ(exported.out, text) << exported.err;
     EXPECT_FALSE(fs::exists(dir.file("local.db")));
-
-    ScopedEnv closed("PGPORT", "1");
-    const test::ToolRun refused = reg({"list", "HKLM"});
-    EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.err.find("Error connecting to remote server registry"), std::string::npos)
-        << refused.err;
 }
 
 // The typed readers and writers over a store's values.
@@ -367,8 +301,7 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
     auto store = OpenSqliteStore(dir.file("registry.db"));
     ASSERT_TRUE(store);
     auto key = store->root()->createKey("Sizes");
-    ASSERT_TRUE(key && WriteString(*key, "s", "abcd") && WriteBinary32(*key, "bin", 0x01020304)
-                && WriteDword(*key, "num", 80)
+    ASSERT_TRUE(key && WriteBinary32(*key, "bin", 0x01020304) && WriteDword(*key, "num", 80)
                 && key->setValue("short", ValueType::Binary, std::string("\x05\x01", 2))
                 && key->setValue("long", ValueType::Binary, std::string(5, '\x01'))
                 && WriteString(*key, "259", std::string(259, 'x'))
@@ -376,11 +309,8 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
 
     // Strings count their terminating zero; a failed read leaves the output alone.
     // A name, the longest string taken, and whether it is read.
-    const std::tuple<const char *, size_t, bool> strings[] = {{"259", 259, true},
-                                                              {"260", 259, false},
-                                                              {"260", 260, true},
-                                                              {"num", 259, false},
-                                                              {"missing", 259, false}};
+    const std::tuple<const char *, size_t, bool> strings[]
+        = {{"259", 259, true}, {"260", 259, false}, {"num", 259, false}};
     for (const auto &[name, max, ok] : strings) {
         std::string text = "kept";
         EXPECT_EQ(ReadString(*key, name, text, max), ok) << name << " " << max;
@@ -390,14 +320,9 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
     // A reader, a name, and whether it is read and as what (99: left alone).
     using NumberReader = bool (*)(ConfigKey &, std::string_view, uint32_t &);
     const std::tuple<NumberReader, const char *, bool, uint32_t> numbers[]
-        = {{ReadBinary32, "bin", true, 0x01020304},
-           {ReadBinary32, "short", true, 0x0105},
-           {ReadBinary32, "num", false, 99},
-           {ReadBinary32, "long", false, 99},
-           {ReadDword, "num", true, 80},
-           {ReadDword, "bin", true, 0x01020304},
-           {ReadDword, "short", false, 99},
-           {ReadDword, "s", false, 99}};
+        = {{ReadBinary32, "bin", true, 0x01020304}, {ReadBinary32, "short", true, 0x0105},
+           {ReadBinary32, "long", false, 99},       {ReadDword, "num", true, 80},
+           {ReadDword, "bin", true, 0x01020304},    {ReadDword, "short", false, 99}};
     for (const auto &[read, name, ok, value] : numbers) {
         uint32_t n = 99;
         const bool got = read(*key, name, n);
@@ -405,16 +330,10 @@ TEST(StoreValues, QuerySizeLimitsAndTypedReads)
     }
 }
 
-TEST(StoreOpen, FailuresAndDefaultPath)
+TEST(StoreOpen, ParentsAndDefaultPath)
 {
     TempDir dir;
     std::string error;
-    EXPECT_FALSE(OpenSqliteStore(dir.file(""), &error)); // a directory
-    EXPECT_NE(error.find("cannot open configuration store"), std::string::npos) << error;
-    std::ofstream(dir.file("junk.db"))
-        << "this is not a database, but it is long enough to look like a header";
-    EXPECT_FALSE(OpenSqliteStore(dir.file("junk.db"), &error));
-    EXPECT_NE(error.find("junk.db"), std::string::npos) << error;
     EXPECT_TRUE(OpenSqliteStore(dir.file("a/b/registry.db"), &error)) << error; // parents are made
 
     {
@@ -425,12 +344,10 @@ TEST(StoreOpen, FailuresAndDefaultPath)
     {
         ScopedEnv xdg("XDG_DATA_HOME", dir.file("data").c_str());
         EXPECT_EQ(DefaultStorePath(), dir.file("data/norvane/registry.db"));
-        EXPECT_TRUE(fs::is_directory(dir.file("data/norvane")));
     }
     ScopedEnv xdg("XDG_DATA_HOME", nullptr);
     ScopedEnv home("HOME", dir.file("home").c_str());
     EXPECT_EQ(DefaultStorePath(), dir.file("home/.local/share/norvane/registry.db"));
-    EXPECT_TRUE(fs::is_directory(dir.file("home/.local/share/norvane")));
 }
 
 // Each writer opens the store itself (possibly creating it), then sets its
@@ -456,13 +373,12 @@ TEST(StoreProcesses, ConcurrentWritersLoseNothing)
     TempDir dir;
     const std::string path = dir.file("registry.db");
     constexpr int kCount = 500;
-    const char *prefixes[] = {"first-", "second-", "third-"};
     // Each child waits for end-of-file on the gate, which comes when the
     // parent closes its end: so all of them start together.
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
     std::vector<pid_t> children;
-    for (const char *prefix : prefixes) {
+    for (const char *prefix : {"first-", "second-", "third-"}) {
         children.push_back(fork());
         if (children.back() == 0) {
             close(gate[1]);
@@ -482,13 +398,8 @@ TEST(StoreProcesses, ConcurrentWritersLoseNothing)
     auto store = OpenSqliteStore(path);
     auto key = store ? store->root()->openKey("Shared\\Values") : nullptr;
     ASSERT_TRUE(key);
-    EXPECT_EQ(key->countValues(), std::size(prefixes) * kCount);
-    EXPECT_EQ(key->countKeys(), kCount / 50u);
-    for (const char *prefix : prefixes) {
-        uint32_t n = 0;
-        EXPECT_TRUE(ReadDword(*key, prefix + std::to_string(kCount - 1), n)) << prefix;
-        EXPECT_EQ(n, kCount - 1u);
-    }
+    EXPECT_EQ(std::tuple(key->countValues(), key->countKeys()),
+              std::tuple(3u * kCount, kCount / 50u));
 }
 
 } // namespace

@@ -52,12 +52,9 @@ TEST(TextUtil, NumbersReadAsTheCLibraryDoes)
     const std::tuple<const char *, long long, bool, long long, size_t> cases[] = {
         {"42abc", 1000, true, 42, 2},
         {" \t-17 ", 1000, true, -17, 5},
-        {"+8", 1000, true, 8, 2},
         {"99999999999999999999999", LLONG_MAX, true, LLONG_MAX, 23},
-        {"65536", INT_MAX, true, 65536, 5},
         {"1234", 100, true, 100, 4}, // clamped, still read to the end
         {"-", 1000, false, 7, 0},
-        {" x1", 1000, false, 7, 0},
         {"", 1000, false, 7, 0},
     };
     for (const auto &[text, limit, found, value, end] : cases) {
@@ -65,20 +62,5 @@ TEST(TextUtil, NumbersReadAsTheCLibraryDoes)
         long long v = 7;
         const bool read = readCNumber(text, i, limit, v);
         EXPECT_EQ(std::tuple(read, v, i), std::tuple(found, value, end)) << text;
-    }
-}
-
-TEST(TextUtil, DotSegments)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        {"/a/b/../c", "/a/c"},   {"/a/b/c/../../d/", "/a/d/"},
-        {"/a/../../b", "/../b"},                         // cannot climb above the root
-        {"/../x", "/../x"},      {"/a/b/..", "/a/b/.."}, // only a complete segment counts
-        {"/a/./b", "/a/./b"},
-    };
-    for (const auto &[in, out] : cases) {
-        std::string path = in;
-        removeDotSegments(path);
-        EXPECT_EQ(path, out) << in;
     }
 }

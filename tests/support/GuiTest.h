@@ -21,12 +21,9 @@ template<class D>
 void onNext(std::function<void(D *)> act)
 {
     onNextDialog([act](QDialog *d) {
-        if (D *wanted = qobject_cast<D *>(d)) {
-            act(wanted);
-        } else {
-            ADD_FAILURE() << "another dialog came up: " << d->metaObject()->className();
-            d->reject();
-        }
+        D *wanted = qobject_cast<D *>(d);
+        EXPECT_TRUE(wanted) << "another dialog came up: " << d->metaObject()->className();
+        wanted ? act(wanted) : d->reject();
     });
 }
 

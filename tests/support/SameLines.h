@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
 #include <string>
 
 namespace sylvix::test {
@@ -15,17 +15,12 @@ inline testing::AssertionResult sameLines(const std::string &a, const std::strin
 {
     if (a == b)
         return testing::AssertionSuccess();
-    std::istringstream x(a), y(b);
-    std::string l, r;
-    for (int n = 1;; ++n) {
-        const bool gotA = static_cast<bool>(std::getline(x, l));
-        const bool gotB = static_cast<bool>(std::getline(y, r));
-        if (!gotA && !gotB)
-            return testing::AssertionFailure() << "the texts differ in their last line break";
-        if (!gotA || !gotB || l != r)
-            return testing::AssertionFailure() << "line " << n << ": [" << (gotA ? l : "(end)")
-                                               << "] against [" << (gotB ? r : "(end)") << "]";
-    }
+    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
+    const size_t start = at == 0 ? 0 : a.find_last_of('\n', at - 1) + 1; // npos + 1 is 0
+    auto line
+        = [start](const std::string &s) { return s.substr(start, s.find('\n', start) - start); };
+    return testing::AssertionFailure() << "line " << 1 + std::count(a.begin(), a.begin() + at, '\n')
+                                       << ": [" << line(a) << "] against [" << line(b) << "]";
 }
 
 } // namespace sylvix::test

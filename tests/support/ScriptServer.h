@@ -2,13 +2,18 @@
 
 // Peers on 127.0.0.1 for the socket and HTTP tests.
 
+#include "tests/support/Wait.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,7 +24,18 @@ namespace sylvix::test {
 class LoopbackListener
 {
 public:
-    LoopbackListener(); // throws std::runtime_error when it cannot listen
+    LoopbackListener() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
+            || ::listen(m_fd, 64) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        m_port = ntohs(a.sin_port);
+    }
     ~LoopbackListener() { ::close(m_fd); }
     LoopbackListener(const LoopbackListener &) = delete;
     LoopbackListener &operator=(const LoopbackListener &) = delete;
@@ -50,7 +66,11 @@ class ScriptServer
 {
 public:
     ScriptServer() : m_thread([this] { run(); }) {}
-    ~ScriptServer();
+    ~ScriptServer()
+    {
+        m_listener.shutDown();
+        m_thread.join();
+    }
 
     int port() const { return m_listener.port(); }
     std::string base() const { return "http://localhost:" + std::to_string(port()); }
@@ -74,13 +94,53 @@ public:
     // descriptors the process holds are the client's alone.
     void waitIdle()
     {
-        while (m_closed != m_accepted)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        eventually([this] { return m_closed == m_accepted; }, 60);
     }
 
 private:
-    void serve(int fd);
-    void run();
+    static bool readable(int fd, int ms)
+    {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+
+    void serve(int fd)
+    {
+        std::string request;
+        char buf[4096];
+        ssize_t n;
+        while (request.find("\r\n\r\n") == std::string::npos && readable(fd, 2000)
+               && (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+            request.append(buf, static_cast<size_t>(n));
+        Reply reply;
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+            reply = m_replies.empty() ? m_default : m_replies.front();
+            if (!m_replies.empty())
+                m_replies.pop_front();
+        }
+        for (size_t i = 0; i < reply.pieces.size(); ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
+            if (::send(fd, reply.pieces[i].data(), reply.pieces[i].size(), MSG_NOSIGNAL) < 0)
+                return; // the other side has gone
+        }
+        // Until the other side gives up (end of data) or the time is up.
+        while (reply.holdMs > 0 && readable(fd, reply.holdMs)
+               && ::recv(fd, buf, sizeof buf, 0) > 0) {
+        }
+    }
+
+    void run()
+    {
+        for (int fd; (fd = m_listener.accept()) >= 0;) {
+            ++m_accepted;
+            serve(fd);
+            ::close(fd);
+            ++m_closed;
+        }
+    }
 
     LoopbackListener m_listener;
     mutable std::mutex m_mutex;
