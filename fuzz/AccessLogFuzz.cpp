@@ -162,11 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string log(input);
     if ((sw & 0x1c) == 0x1c && !input.empty()) {
         // Lines after the input make the file larger than the reader's
-        // chunk of 256 KiB, so that the chunk's seam falls inside the
+        // chunk, so that the chunk's seam falls inside the
         // input, at the place the next byte picks. They parse (reading goes
         // on) and have no time (nothing to convert), so they cost little.
         const size_t seam = (sw >> 5) * input.size() / 8;
-        const size_t total = (256u << 10) + seam;
+        const size_t total = kLogReadChunk + seam;
         if (log.back() != '\n')
             log += '\n';
         while (log.size() < total) {

@@ -258,7 +258,7 @@ public:
     }
 
 private:
-    static constexpr off_t kChunk = 1024 * 1024;
+    static constexpr off_t kChunk = static_cast<off_t>(kLogReadChunk);
 
     // Holds the chunk of the file that ends at end.
     bool load(off_t end)

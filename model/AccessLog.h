@@ -32,7 +32,8 @@ inline constexpr size_t kMaxLogLine = 1024;
 inline constexpr size_t kMaxLogClient = 256;
 inline constexpr size_t kMaxLogProtocol = 32;
 inline constexpr size_t kMaxLogStatus = 7;
-inline constexpr size_t kLogTimeLength = 20; // 'DD/Mon/YYYY:HH:MM:SS'
+inline constexpr size_t kLogTimeLength = 20;         // 'DD/Mon/YYYY:HH:MM:SS'
+inline constexpr size_t kLogReadChunk = 1024 * 1024; // bytes read from the file at a time
 
 // One accepted request.
 struct LogRecord
