@@ -141,6 +141,16 @@ TEST_F(MapTool, ExitStatusErrorsAndOutputThatCannotBeForged)
     const std::string json = run("--whole -q --format json").out;
     EXPECT_NE(json.find("/si\\ufffdte\\u001b[31m/index.html\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"http://localhost/evil/a\\u0001\""), std::string::npos) << json;
+    // ... and the whole document reads as strict UTF-8 JSON.
+    const ToolRun decoded = test::runTool(
+        "/usr/bin/python3", {"-c",
+                             "import json,sys; json.load(open(sys.argv[1], encoding='utf-8', "
+                             "errors='strict'))",
+                             m_tmp.write("map.json", json)});
+    EXPECT_EQ(decoded.status, 0) << decoded.err;
+
+    ASSERT_TRUE(OpenSqliteStore(m_store)->root()->deleteTree(kProgramKeyPath));
+    expectError("", "The Norvane server must be installed to create a Web window");
 }
 
 TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
@@ -228,6 +238,9 @@ TEST_F(MapTool, HostileSiteIsMappedInBoundsAndStaysInside)
     while (big.size() < (50u << 20))
         big += "<p>" + std::string(1000, 'w') + "</p>\n";
     page("big.html", big + "<a href=\"big-end.html\">end</a></body></html>\n");
+    // A symlink inside a served directory is followed, wherever it points.
+    page("../elsewhere/shared.html", "<title>Shared</title>");
+    fs::create_directory_symlink(m_dir + "/elsewhere", m_site + "/shared");
     m_tmp.write("outside.html", "<p>above the document root</p>");
     std::string longPath = "/";
     for (int i = 0; i < 2200; ++i)
@@ -239,6 +252,7 @@ TEST_F(MapTool, HostileSiteIsMappedInBoundsAndStaysInside)
         {"ring/index.html", ""},
         {"big.html", ""},
         {"big-end.html", "no such file"},
+        {"shared/shared.html", ""},
         {"../outside.html", "outside the site"},
         {"..\\outside.html", "outside the site"},
         {"/%2e%2e/outside.html", "no such file"}, // a name of its own inside the site

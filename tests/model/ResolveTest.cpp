@@ -206,6 +206,25 @@ TEST_F(Resolve, PagesTheServerCannotSendAreBrokenAndSayWhy)
     EXPECT_TRUE(!(pipe->flags & BROKEN) && !pipe->diagnostics);
 }
 
+// A store wiped under a running program must not pass for an empty one.
+TEST_F(Resolve, AStoreDamagedAfterItWasOpenedIsAFailureNotAnEmptyAnswer)
+{
+    ASSERT_EQ(CurrentServerSettings().serverName, "www.example.org");
+    EXPECT_EQ(ConfigReadFailure(), "");
+    // Another process changes the store, so that what was read is read
+    // again, and then the file is wiped under both.
+    ASSERT_TRUE(
+        WriteString(*OpenSqliteStore(m_dir / "registry.db")->root()->openKey(kServerKeyPath),
+                    "ServerName", "localhost"));
+    for (const char *suffix : {"", "-wal"}) {
+        const std::string path = m_dir / ("registry.db" + std::string(suffix));
+        const auto size = std::filesystem::file_size(path);
+        std::ofstream(path, std::ios::binary | std::ios::in) << std::string(size, '\0');
+    }
+    EXPECT_FALSE(CurrentServerSettings().serverName);
+    EXPECT_NE(ConfigReadFailure(), "") << "the empty answer stands as the store's";
+}
+
 // "OutBound" 0 turns the checking of external links off.
 TEST(OpenConfiguration, OutBoundOffStopsExternalChecks)
 {

@@ -7,6 +7,7 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -273,6 +275,25 @@ INSTANTIATE_TEST_SUITE_P(, StoreBackends, ::testing::Values(Backend::Sqlite, Bac
 
 // A server's configuration moved onto the remote store and back with the
 // command-line tool; the commands themselves are checked on a local store.
+TEST(RemoteStore, UnreachableServerFailsWithinTheTimeout)
+{
+    ScopedEnv timeout("PGCONNECT_TIMEOUT", "2");
+    // Port 1 on loopback refuses at once; a listener that never accepts
+    // waits out the time-out, as a server behind a dead link does.
+    test::LoopbackListener silent;
+    for (const std::string &port : {std::string("1"), std::to_string(silent.port())}) {
+        ScopedEnv env("PGPORT", port.c_str());
+        auto start = std::chrono::steady_clock::now();
+        std::string error;
+        EXPECT_FALSE(ConnectRemoteStore("127.0.0.1", &error));
+        EXPECT_NE(error.find("cannot connect to the configuration store on 127.0.0.1"),
+                  std::string::npos)
+            << error;
+        // The time-out is the behaviour here; the bound leaves room for a loaded machine.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << port;
+    }
+}
+
 TEST(RemoteStore, RegToolImportsAndExportsRemotely)
 {
     PgSchema schema;
