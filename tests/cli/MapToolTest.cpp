@@ -5,6 +5,7 @@
 #include "platform/ConfigStore.h"
 #include "tests/support/RunTool.h"
 #include "tests/support/SameLines.h"
+#include "tests/support/ScriptServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -151,6 +152,29 @@ TEST_F(MapTool, ExitStatusErrorsAndOutputThatCannotBeForged)
 
     ASSERT_TRUE(OpenSqliteStore(m_store)->root()->deleteTree(kProgramKeyPath));
     expectError("", "The Norvane server must be installed to create a Web window");
+}
+
+// External links through the tool: the option reaches the walk, which
+// fetches, marks and parses them (the HTTP rules are checked in tests/model).
+TEST_F(MapTool, ExternalLinksAreCheckedMarkedAndParsed)
+{
+    test::ScriptServer far;
+    far.push({{"HTTP/1.0 404 Not Found\r\n\r\n"}});
+    far.setDefault({{"HTTP/1.0 200 OK\r\nContent-type: text/html\r\n\r\n<title>Far</title>"}});
+    const std::string gone = far.base() + "/gone.html", good = far.base() + "/good.html";
+    const std::string index
+        = page("index.html", "<a href=\"" + gone + "\">g</a>\n<a href=\"" + good + "\">f</a>");
+    configure();
+    fs::create_directories(m_dir + "/tmp");
+    const std::vector<std::pair<std::string, std::string>> env = {{"TMPDIR", m_dir + "/tmp"}};
+    const ToolRun broken = run("--jobs 1 --check-external --broken", env);
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.out, index + ":1: " + gone + " (HTTP 404 Not Found)\n");
+    const ToolRun titles = run("--jobs 1 --check-external --show title", env);
+    EXPECT_NE(titles.out.find("\n  Far  [HTML E-----]  " + m_dir + "/tmp/"), std::string::npos)
+        << titles.out;
+    // The fetched documents' temporary files are gone when the tool ends.
+    EXPECT_TRUE(fs::is_empty(m_dir + "/tmp"));
 }
 
 TEST_F(MapTool, EveryBrokenLinkIsFoundAndSaysWhyWithAnyNumberOfJobs)
