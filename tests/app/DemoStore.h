@@ -29,12 +29,8 @@ public:
         if (copySite)
             std::filesystem::copy(folder, m_root, std::filesystem::copy_options::recursive);
         std::string text = readFile(folder + "/" + reg);
-        for (const auto &[from, to] : {std::pair(std::string("@SERVER_ROOT@"), m_root),
-                                       std::pair(std::string("@LOG_DIR@"), m_dir.path())}) {
-            for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos;
-                 pos += to.size())
-                text.replace(pos, from.size(), to);
-        }
+        replaceAll(text, "@SERVER_ROOT@", m_root);
+        replaceAll(text, "@LOG_DIR@", m_dir.path());
         auto store = OpenSqliteStore(path());
         std::string error;
         EXPECT_TRUE(store && ImportRegText(*store, text, reg, error)) << error;
@@ -55,6 +51,12 @@ public:
     void use() const { UseStores(OpenSqliteStore(path())); }
 
 private:
+    static void replaceAll(std::string &s, const std::string &from, const std::string &to)
+    {
+        for (size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size())
+            s.replace(pos, from.size(), to);
+    }
+
     TempDir m_dir;
     std::string m_root;
 };

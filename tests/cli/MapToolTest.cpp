@@ -296,9 +296,11 @@ TEST_F(MapTool, HostileSiteIsMappedInBoundsAndStaysInside)
     const std::string index = page("index.html", text);
     const std::vector<std::string> lines = Lines(run("--whole -q --broken").out);
     for (const std::string &line : lines) {
-        if (line.rfind(index + ":", 0) == 0)
-            causes[std::atoi(line.c_str() + index.size() + 1)]
-                = line.substr(line.rfind(" (") + 2, line.size() - line.rfind(" (") - 3);
+        if (line.rfind(index + ":", 0) != 0)
+            continue;
+        const size_t why = line.rfind(" (") + 2; // "page:line: url (why)"
+        causes[std::atoi(line.c_str() + index.size() + 1)]
+            = line.substr(why, line.size() - why - 1);
     }
     EXPECT_EQ(causes, expected);
     EXPECT_LT(lines.size(), 100u);

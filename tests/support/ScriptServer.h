@@ -32,8 +32,11 @@ public:
         socklen_t len = sizeof a;
         if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0
             || ::listen(m_fd, 64) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+            if (m_fd >= 0)
+                ::close(m_fd); // no destructor runs for a constructor that throws
             throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
         m_port = ntohs(a.sin_port);
     }
     ~LoopbackListener() { ::close(m_fd); }
